@@ -1,0 +1,49 @@
+#include "app/error_reporter.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace tarnwell {
+
+uint32_t message_hash(const char* text) {
+  uint32_t hash = 5381;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+    hash = hash * 33u + *p;
+  }
+  return hash;
+}
+
+void ErrorReporter::notify_error(const char* format, ...) {
+  if (!enabled_) return;
+
+  // The report is cut to the room left beside the question, so the box text
+  // never runs past the buffer; the hash is taken of the text as cut.
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text_, kMessageRoom + 1, format, args);
+  va_end(args);
+
+  uint32_t hash = message_hash(text_);
+  for (int i = 0; i < suppressed_count_; ++i) {
+    if (suppressed_[static_cast<std::size_t>(i)] == hash) return;
+  }
+
+  std::strncat(text_, kReporterQuestion, sizeof text_ - std::strlen(text_) - 1);
+  BoxAnswer answer = dialog_.message_box(text_, caption_of(BoxKind::ReporterQuestion), BoxKind::ReporterQuestion);
+  if (answer == BoxAnswer::No) {
+    if (suppressed_count_ < kSuppressedUsed) suppressed_[static_cast<std::size_t>(suppressed_count_++)] = hash;
+  } else if (answer == BoxAnswer::Cancel) {
+    enabled_ = false;
+  }
+}
+
+void ErrorReporter::report_out_of_memory(const char* label) { notify_error("Could not allocate memory: %s", label); }
+
+void ErrorReporter::write_stderr_line(const char* line) {
+  if (!stderr_enabled_) return;
+  std::FILE* out = stderr_stream_ != nullptr ? stderr_stream_ : stderr;
+  std::fputs(line, out);
+  std::fflush(out);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,63 @@
+#pragma once
+// How problems found while reading a stream reach the user: a Yes/No/Cancel
+// "Warning" box per report, with per-message suppression (No) and a switch
+// that silences everything (Cancel). Parsing goes on after every report.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "app/dialog_port.h"
+
+#if defined(__GNUC__)
+#define TARNWELL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define TARNWELL_PRINTF(fmt, args)
+#endif
+
+namespace tarnwell {
+
+// The question appended to every shown report (121 characters).
+inline constexpr char kReporterQuestion[] =
+    "\nHit Yes to continue notifying this specific error type; hit No to disable it.\n"
+    "Hit Cancel to suppress all further errors.";
+
+// djb2 over the bytes of text up to its NUL.
+uint32_t message_hash(const char* text);
+
+class ErrorReporter {
+ public:
+  static constexpr int kTextBytes = 1024;
+  static constexpr int kSuppressedUsed = 255;
+  // Room for the formatted report itself; longer reports are cut to this.
+  static constexpr int kMessageRoom = kTextBytes - 1 - (static_cast<int>(sizeof kReporterQuestion) - 1);
+
+  explicit ErrorReporter(DialogPort& dialog) : dialog_(dialog) {}
+
+  void notify_error(const char* format, ...) TARNWELL_PRINTF(2, 3);
+  // "Could not allocate memory: %s" with the label of the failed allocation.
+  void report_out_of_memory(const char* label);
+
+  // Lines that the parsers write to standard error (the picture-timing
+  // warning). A front end may silence them.
+  void write_stderr_line(const char* line);
+  void set_stderr_enabled(bool enabled) { stderr_enabled_ = enabled; }
+  bool stderr_enabled() const { return stderr_enabled_; }
+  // Where standard-error lines go; tests point it at a memory file.
+  void set_stderr_stream(std::FILE* stream) { stderr_stream_ = stream; }
+
+  // Cancel: every later report is dropped for the life of the reporter.
+  bool enabled() const { return enabled_; }
+  void disable() { enabled_ = false; }
+  int suppressed_count() const { return suppressed_count_; }
+
+ private:
+  DialogPort& dialog_;
+  bool enabled_ = true;
+  bool stderr_enabled_ = true;
+  std::FILE* stderr_stream_ = nullptr;
+  char text_[kTextBytes] = {};
+  std::array<uint32_t, 256> suppressed_{};
+  int suppressed_count_ = 0;
+};
+
+}  // namespace tarnwell

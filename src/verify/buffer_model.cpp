@@ -1,0 +1,165 @@
+#include "verify/buffer_model.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tarnwell {
+
+namespace {
+
+constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kMaxI32 = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+
+// A 32-bit value printed by "%d": its bit pattern read as signed.
+int32_t as_signed(uint32_t value) { return static_cast<int32_t>(value); }
+
+// Truncates a quotient toward zero into 64 bits. NaN and negatives give 0;
+// values past the range saturate instead of being undefined.
+uint64_t truncate_to_u64(double value) {
+  if (!(value > 0.0)) return 0;
+  if (value >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
+  return static_cast<uint64_t>(value);
+}
+
+uint32_t percent_of(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 0;
+  uint64_t percent = truncate_to_u64(static_cast<double>(part) * 100.0 / static_cast<double>(whole));
+  return percent > kMaxU32 ? static_cast<uint32_t>(kMaxU32) : static_cast<uint32_t>(percent);
+}
+
+}  // namespace
+
+uint32_t bit_rate_step(uint32_t bit_rate) {
+  if (bit_rate < 1000000) return 100000;
+  if (bit_rate < 10000000) return 500000;
+  if (bit_rate < 20000000) return 1000000;
+  if (bit_rate < 60000000) return 3000000;
+  return 10000000;
+}
+
+uint32_t buffer_size_step(uint32_t buffer_size) {
+  if (buffer_size < 25000) return 1000;
+  if (buffer_size < 500000) return 5000;
+  if (buffer_size < 1000000) return 100000;
+  if (buffer_size < 10000000) return 500000;
+  if (buffer_size < 20000000) return 1000000;
+  if (buffer_size < 60000000) return 3000000;
+  return 10000000;
+}
+
+BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog)
+    : settings_(settings), stream_rate_(stream_rate), dialog_(dialog) {}
+
+ModelStep BufferModel::stop(Outcome outcome, const char* text) {
+  outcome_ = outcome;
+  message_ = text;
+  dialog_.message_box(message_, caption_of(BoxKind::Error), BoxKind::Error);
+  return ModelStep::Stopped;
+}
+
+bool BufferModel::begin_model_pass() {
+  fullness_ = settings_.initial_fill;
+  if (settings_.buffer_size == 0 && settings_.bit_rate == 0) {
+    stop(Outcome::Refused, "You must specify a bitrate!");
+    return false;
+  }
+  if (settings_.buffer_size == 0) {
+    mode_ = SearchMode::BufferSize;
+    settings_.initial_fill = 0;
+    dialog_.set_unsigned(kEditInitialFill, 0);
+    dialog_.set_unsigned(kEditBufferSize, settings_.buffer_size);
+    fullness_ = 0;
+  } else if (settings_.bit_rate == 0) {
+    mode_ = SearchMode::BitRate;
+    dialog_.set_unsigned(kEditBitRate, 0);
+  }
+  if (settings_.initial_fill > settings_.buffer_size) {
+    stop(Outcome::Refused, "Initial fill cannot exceed buffer size");
+    return false;
+  }
+  return true;
+}
+
+// One search step after an underflow. A step that would carry the value past
+// the largest 32-bit number ends the search instead of wrapping to a small
+// value; the settings and edits keep the last value tried.
+ModelStep BufferModel::search_step() {
+  if (mode_ == SearchMode::BitRate) {
+    uint64_t next = uint64_t{settings_.bit_rate} + bit_rate_step(settings_.bit_rate);
+    if (next > kMaxU32) {
+      return stop(Outcome::SearchExhausted, "Cannot find a workable bit rate below 4294967295 bits/s");
+    }
+    settings_.bit_rate = static_cast<uint32_t>(next);
+    dialog_.set_unsigned(kEditBitRate, settings_.bit_rate);
+    return ModelStep::Restart;
+  }
+  uint64_t next = uint64_t{settings_.buffer_size} + buffer_size_step(settings_.buffer_size);
+  if (next > kMaxU32) {
+    return stop(Outcome::SearchExhausted, "Cannot find a workable buffer size below 4294967295 bits");
+  }
+  settings_.buffer_size = static_cast<uint32_t>(next);
+  settings_.initial_fill = static_cast<uint32_t>(truncate_to_u64(static_cast<double>(settings_.buffer_size) * 0.9));
+  dialog_.set_unsigned(kEditInitialFill, settings_.initial_fill);
+  dialog_.set_unsigned(kEditBufferSize, settings_.buffer_size);
+  return ModelStep::Restart;
+}
+
+ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
+  char text[256];
+  fullness_before_ = fullness_;
+  dialog_.set_progress(kProgressFullness, percent_of(fullness_, settings_.buffer_size));
+
+  if (mode_ != SearchMode::BufferSize && picture_bits > settings_.buffer_size) {
+    std::snprintf(text, sizeof text,
+                  "UNDERSIZED BUFFER frame size=%d bits can't fit in buffer.\nIncrease your buffer size.",
+                  as_signed(picture_bits));
+    return stop(Outcome::Undersized, text);
+  }
+
+  // A picture exactly as large as the fullness empties the buffer: no underflow.
+  if (picture_bits > fullness_) {
+    if (mode_ != SearchMode::None) return search_step();
+    dialog_.set_progress(kProgressFullness, 0);
+    std::snprintf(text, sizeof text, "UNDERFLOW frame size=%d bits, underflow=%d bits", as_signed(picture_bits),
+                  as_signed(picture_bits - fullness_));
+    return stop(Outcome::Underflow, text);
+  }
+  fullness_ -= picture_bits;
+
+  if (settings_.frame_rate < 1.0) {
+    if (stream_rate_.frame_rate_num == 0 || stream_rate_.frame_rate_den == 0) {
+      return stop(Outcome::UnknownFrameRate, "Dont' know the frame rate!");
+    }
+    settings_.frame_rate =
+        static_cast<double>(stream_rate_.frame_rate_num) / static_cast<double>(stream_rate_.frame_rate_den);
+    std::snprintf(text, sizeof text, "%.3f", settings_.frame_rate);
+    dialog_.set_text(kEditFrameRate, text);
+  }
+
+  // One picture interval of bits arrives; the fraction is dropped at every
+  // picture. The sum is formed in 64 bits, so an arrival that would carry the
+  // fullness past the largest 32-bit value is judged as the overflow it is
+  // instead of wrapping around to a small fullness.
+  uint64_t increment = truncate_to_u64(static_cast<double>(settings_.bit_rate) / settings_.frame_rate);
+  uint64_t arrived = increment > kMaxU32 ? kMaxU32 + uint64_t{fullness_} : fullness_ + increment;
+
+  // A fullness exactly at the buffer size is no overflow.
+  if (arrived > settings_.buffer_size) {
+    if (dialog_.is_checked(kCheckStrictOverflow)) {
+      dialog_.set_progress(kProgressFullness, 100);
+      uint64_t excess = arrived - settings_.buffer_size;
+      uint32_t shown = excess > kMaxI32 ? kMaxI32 : static_cast<uint32_t>(excess);
+      fullness_ = arrived > kMaxU32 ? static_cast<uint32_t>(kMaxU32) : static_cast<uint32_t>(arrived);
+      std::snprintf(text, sizeof text, "OVERFLOW frame size=%d bits, overflow=%d bits\n", as_signed(picture_bits),
+                    as_signed(shown));
+      return stop(Outcome::Overflow, text);
+    }
+    fullness_ = settings_.buffer_size;
+  } else {
+    fullness_ = static_cast<uint32_t>(arrived);
+  }
+  return ModelStep::Continue;
+}
+
+}  // namespace tarnwell

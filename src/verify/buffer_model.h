@@ -1,0 +1,54 @@
+#pragma once
+// The decoder buffer as a leaky bucket counted in bits: bits arrive at the
+// bit rate, one whole picture leaves at every picture time. Fed one picture
+// size at a time, it answers whether the run goes on, restarts with a larger
+// buffer size or bit rate (the searches), or has ended.
+#include <cstdint>
+#include <string>
+
+#include "app/dialog_port.h"
+#include "verify/check_settings.h"
+
+namespace tarnwell {
+
+enum class SearchMode { None, BufferSize, BitRate };
+
+enum class ModelStep { Continue, Restart, Stopped };
+
+// Amount added to the bit rate or buffer size by one search step.
+uint32_t bit_rate_step(uint32_t bit_rate);
+uint32_t buffer_size_step(uint32_t buffer_size);
+
+class BufferModel {
+ public:
+  BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog);
+
+  // Start of every pass. False: the run is refused, its message shown.
+  bool begin_model_pass();
+  // One picture of picture_bits bits, in decoding order.
+  ModelStep apply_picture(uint32_t picture_bits);
+
+  uint32_t fullness() const { return fullness_; }
+  // The fullness before the last picture's removal, as the fullness bar took it.
+  uint32_t fullness_before() const { return fullness_before_; }
+  SearchMode mode() const { return mode_; }
+  // Meaningful once the model has stopped; Pass until then.
+  Outcome outcome() const { return outcome_; }
+  // The text of the box shown when the model stopped; empty otherwise.
+  const std::string& message() const { return message_; }
+
+ private:
+  ModelStep stop(Outcome outcome, const char* text);
+  ModelStep search_step();
+
+  CheckSettings& settings_;
+  const FrameRateFraction& stream_rate_;
+  DialogPort& dialog_;
+  uint32_t fullness_ = 0;
+  uint32_t fullness_before_ = 0;
+  SearchMode mode_ = SearchMode::None;
+  Outcome outcome_ = Outcome::Pass;
+  std::string message_;
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,61 @@
+#pragma once
+// The settings of a check and the values shared between the dialog and the
+// workers. One instance of each lives in the application context.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace tarnwell {
+
+struct CheckSettings {
+  uint32_t buffer_size = 0;   // bits; 0 searches the smallest workable size
+  uint32_t initial_fill = 0;  // bits in the buffer before the first removal
+  uint32_t bit_rate = 0;      // bits per second; 0 searches the smallest workable rate
+  double frame_rate = 0.0;    // pictures per second; below 1.0 takes it from the stream
+};
+
+// The stream's frame rate as published by the last stored sequence parameter
+// set: time_scale / (2 * num_units_in_tick), or 50 / 2 without a fixed rate.
+// The denominator is 64 bits wide so that doubling a 32-bit
+// num_units_in_tick never wraps. 0 in either means unknown.
+struct FrameRateFraction {
+  uint32_t frame_rate_num = 0;
+  uint64_t frame_rate_den = 0;
+};
+
+// How a check ended. The first column of every front end's verdict.
+enum class Outcome {
+  Pass,
+  Underflow,
+  Overflow,
+  Undersized,
+  UnknownFrameRate,
+  Refused,
+  CannotOpen,
+  Aborted,
+  SearchExhausted,
+};
+
+inline const char* outcome_name(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Pass: return "pass";
+    case Outcome::Underflow: return "underflow";
+    case Outcome::Overflow: return "overflow";
+    case Outcome::Undersized: return "undersized";
+    case Outcome::UnknownFrameRate: return "unknown_frame_rate";
+    case Outcome::Refused: return "refused";
+    case Outcome::CannotOpen: return "cannot_open";
+    case Outcome::Aborted: return "aborted";
+    case Outcome::SearchExhausted: return "search_exhausted";
+  }
+  return "pass";
+}
+
+// Values shared between the dialog thread and the workers.
+struct SharedValues {
+  std::atomic<uint32_t> abort_requested{0};  // written by the dialog, read by the run once per picture
+  std::string stream_path;                   // at most 2047 characters
+  FrameRateFraction frame_rate;              // written by SPS storage, read by the buffer model
+};
+
+}  // namespace tarnwell
