@@ -1,0 +1,193 @@
+#include "app/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace tarnwell {
+namespace {
+
+CliOptions parse(std::initializer_list<const char*> arguments) {
+  std::vector<const char*> argv{"tarnwell-cli"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  argv.push_back(nullptr);
+  return parse_cli_options(static_cast<int>(argv.size() - 1), argv.data());
+}
+
+// The error of a refused command line; "" when it was accepted.
+std::string error_of(std::initializer_list<const char*> arguments) {
+  return parse(arguments).error;
+}
+
+constexpr char kWholeNumberError[] = " needs a whole number from 0 to 4294967295";
+
+// --- commands and FILE -------------------------------------------------------
+
+TEST(CliOptions, CheckWithoutOptionsHasTheDialogsDefaults) {
+  CliOptions options = parse({"check", "clip.264"});
+  EXPECT_EQ(options.error, "");
+  EXPECT_EQ(options.command, CliCommand::Check);
+  EXPECT_EQ(options.file, "clip.264");
+  EXPECT_EQ(options.settings.buffer_size, 10000000u);
+  EXPECT_EQ(options.settings.initial_fill, 9000000u);
+  EXPECT_EQ(options.settings.bit_rate, 0u);
+  EXPECT_EQ(options.settings.frame_rate, 0.0);
+  EXPECT_FALSE(options.strict);
+  EXPECT_EQ(options.warnings, WarningPolicy::Once);
+  EXPECT_FALSE(options.json);
+  EXPECT_EQ(options.trace_path, "");
+}
+
+TEST(CliOptions, EveryCheckOptionIsTaken) {
+  CliOptions options = parse({"check", "--buffer-size", "4000000", "clip.264", "--initial-fill", "3600000",
+                              "--bit-rate", "2000000", "--frame-rate", "29.97", "--strict", "--warnings",
+                              "off", "--json", "--trace", "out.csv"});
+  ASSERT_EQ(options.error, "");
+  EXPECT_EQ(options.file, "clip.264");
+  EXPECT_EQ(options.settings.buffer_size, 4000000u);
+  EXPECT_EQ(options.settings.initial_fill, 3600000u);
+  EXPECT_EQ(options.settings.bit_rate, 2000000u);
+  EXPECT_EQ(options.settings.frame_rate, 29.97);
+  EXPECT_TRUE(options.strict);
+  EXPECT_EQ(options.warnings, WarningPolicy::Off);
+  EXPECT_TRUE(options.json);
+  EXPECT_EQ(options.trace_path, "out.csv");
+}
+
+TEST(CliOptions, InfoTakesFileAndHrdPath) {
+  CliOptions options = parse({"info", "clip.264", "--hrd", "/tmp/report.txt"});
+  ASSERT_EQ(options.error, "");
+  EXPECT_EQ(options.command, CliCommand::Info);
+  EXPECT_EQ(options.file, "clip.264");
+  EXPECT_EQ(options.hrd_path, "/tmp/report.txt");
+  EXPECT_EQ(parse({"info", "clip.264"}).hrd_path, "");
+}
+
+TEST(CliOptions, HelpAndVersion) {
+  EXPECT_EQ(parse({"--help"}).command, CliCommand::Help);
+  EXPECT_EQ(parse({"--version"}).command, CliCommand::Version);
+  EXPECT_EQ(parse({"--help"}).error, "");
+  EXPECT_EQ(error_of({"--version", "x"}), "tarnwell-cli: --version takes no arguments");
+  // Asking for help in the middle of a command line shows the usage text.
+  CliOptions options = parse({"check", "clip.264", "--help"});
+  EXPECT_EQ(options.command, CliCommand::Help);
+  EXPECT_EQ(options.error, "");
+  EXPECT_NE(std::string(cli_usage()).find("tarnwell-cli info FILE [--hrd PATH]\n"), std::string::npos);
+  EXPECT_EQ(std::string(cli_version()), "tarnwell-cli 1.9");
+}
+
+TEST(CliOptions, MissingOrUnknownCommand) {
+  EXPECT_EQ(error_of({}), "tarnwell-cli: missing command; try tarnwell-cli --help");
+  EXPECT_EQ(error_of({"verify", "clip.264"}), "tarnwell-cli: unknown command 'verify'; try tarnwell-cli --help");
+  EXPECT_NE(error_of({"clip.264"}), "");
+}
+
+TEST(CliOptions, ExactlyOneFile) {
+  EXPECT_EQ(error_of({"check"}), "tarnwell-cli: check needs a FILE");
+  EXPECT_EQ(error_of({"info", "--hrd", "x.txt"}), "tarnwell-cli: info needs a FILE");
+  EXPECT_EQ(error_of({"check", ""}), "tarnwell-cli: check needs a FILE");
+  EXPECT_EQ(error_of({"check", "a.264", "b.264"}), "tarnwell-cli: check takes one FILE, not also 'b.264'");
+}
+
+TEST(CliOptions, DoubleDashEndsTheOptions) {
+  CliOptions options = parse({"check", "--strict", "--", "--json"});
+  ASSERT_EQ(options.error, "");
+  EXPECT_EQ(options.file, "--json");
+  EXPECT_FALSE(options.json);
+  EXPECT_EQ(parse({"check", "-"}).file, "-");
+}
+
+TEST(CliOptions, UnknownOptionsAndOptionsOfTheOtherCommand) {
+  EXPECT_EQ(error_of({"check", "clip.264", "--buffer"}), "tarnwell-cli: unknown option '--buffer' for check");
+  EXPECT_EQ(error_of({"check", "clip.264", "-j"}), "tarnwell-cli: unknown option '-j' for check");
+  EXPECT_EQ(error_of({"check", "clip.264", "--bit-rate=5"}),
+            "tarnwell-cli: unknown option '--bit-rate=5' for check");
+  EXPECT_EQ(error_of({"check", "clip.264", "--hrd", "x"}), "tarnwell-cli: unknown option '--hrd' for check");
+  EXPECT_EQ(error_of({"info", "clip.264", "--strict"}), "tarnwell-cli: unknown option '--strict' for info");
+}
+
+TEST(CliOptions, LastOfARepeatedOptionCounts) {
+  CliOptions options = parse({"check", "clip.264", "--bit-rate", "1", "--bit-rate", "2"});
+  ASSERT_EQ(options.error, "");
+  EXPECT_EQ(options.settings.bit_rate, 2u);
+}
+
+// --- the integer options -------------------------------------------------------
+
+TEST(CliOptions, IntegerOptionsTakeTheFullUnsignedRange) {
+  CliOptions options =
+      parse({"check", "clip.264", "--buffer-size", "0", "--initial-fill", "007", "--bit-rate", "4294967295"});
+  ASSERT_EQ(options.error, "");
+  EXPECT_EQ(options.settings.buffer_size, 0u);
+  EXPECT_EQ(options.settings.initial_fill, 7u);
+  EXPECT_EQ(options.settings.bit_rate, 4294967295u);
+  EXPECT_EQ(parse({"check", "clip.264", "--bit-rate", "00000000000000000004294967295"}).settings.bit_rate,
+            4294967295u);
+}
+
+TEST(CliOptions, IntegerOptionsRefuseAnythingButDecimalDigits) {
+  for (const char* option : {"--buffer-size", "--initial-fill", "--bit-rate"}) {
+    const std::string expected = std::string("tarnwell-cli: ") + option + kWholeNumberError;
+    for (const char* bad : {"4294967296", "99999999999999999999", "1e3", "-0", "-1", "+5", " 5", "5 ", "5x",
+                            "0x10", "", "1.0", "--json"}) {
+      EXPECT_EQ(error_of({"check", "clip.264", option, bad}), expected) << option << " " << bad;
+    }
+    EXPECT_EQ(error_of({"check", "clip.264", option}), expected) << option << " without a value";
+  }
+}
+
+// --- the other options ---------------------------------------------------------
+
+TEST(CliOptions, FrameRateTakesFiniteDecimalNumbers) {
+  struct Case {
+    const char* text;
+    double rate;
+  };
+  for (Case c : {Case{"25", 25.0}, Case{"29.97", 29.97}, Case{"1e1", 10.0}, Case{"0", 0.0}, Case{".5", 0.5},
+                 Case{"5.", 5.0}, Case{"2.5E+1", 25.0}, Case{"1e-999", 0.0}}) {
+    CliOptions options = parse({"check", "clip.264", "--frame-rate", c.text});
+    EXPECT_EQ(options.error, "") << c.text;
+    EXPECT_EQ(options.settings.frame_rate, c.rate) << c.text;
+  }
+}
+
+TEST(CliOptions, FrameRateRefusesSignsSpecialFormsAndTrailingText) {
+  const std::string expected = "tarnwell-cli: --frame-rate needs a decimal number of 0 or more";
+  for (const char* bad : {"inf", "nan", "0x1", "-1", "-0", "+25", " 25", "25 ", "25fps", "1e", "1.5e+", ".", "",
+                          "1e999", "29,97", "--strict"}) {
+    EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate", bad}), expected) << bad;
+  }
+  EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate"}), expected);
+}
+
+TEST(CliOptions, WarningPolicies) {
+  EXPECT_EQ(parse({"check", "c", "--warnings", "each"}).warnings, WarningPolicy::Each);
+  EXPECT_EQ(parse({"check", "c", "--warnings", "once"}).warnings, WarningPolicy::Once);
+  EXPECT_EQ(parse({"check", "c", "--warnings", "off"}).warnings, WarningPolicy::Off);
+  const std::string expected = "tarnwell-cli: --warnings needs each, once or off";
+  EXPECT_EQ(error_of({"check", "c", "--warnings", "OFF"}), expected);
+  EXPECT_EQ(error_of({"check", "c", "--warnings", "all"}), expected);
+  EXPECT_EQ(error_of({"check", "c", "--warnings"}), expected);
+}
+
+TEST(CliOptions, PathOptionsNeedAValue) {
+  EXPECT_EQ(error_of({"check", "c", "--trace"}), "tarnwell-cli: --trace needs a file name");
+  EXPECT_EQ(error_of({"check", "c", "--trace", ""}), "tarnwell-cli: --trace needs a file name");
+  // A forgotten value does not swallow the next option.
+  EXPECT_EQ(error_of({"check", "c", "--trace", "--json"}), "tarnwell-cli: --trace needs a file name");
+  EXPECT_EQ(error_of({"info", "c", "--hrd"}), "tarnwell-cli: --hrd needs a file name");
+  EXPECT_EQ(parse({"check", "c", "--trace", "-"}).trace_path, "-");
+}
+
+TEST(CliOptions, HugeArgumentGivesABoundedOneLineError) {
+  std::string huge(10000, 'x');
+  std::string error = error_of({"check", "c", huge.c_str()});
+  EXPECT_LT(error.size(), 512u);
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+  EXPECT_EQ(error.rfind("tarnwell-cli: check takes one FILE, not also 'xxx", 0), 0u);
+}
+
+}  // namespace
+}  // namespace tarnwell

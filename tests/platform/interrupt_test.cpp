@@ -1,0 +1,127 @@
+#include "platform/interrupt.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace tarnwell {
+namespace {
+
+TEST(InterruptGuard, OnlyOneGuardAtATime) {
+  std::atomic<uint32_t> first_flag{0};
+  std::atomic<uint32_t> second_flag{0};
+  {
+    InterruptGuard first(first_flag);
+    EXPECT_TRUE(first.installed());
+    InterruptGuard second(second_flag);
+    EXPECT_FALSE(second.installed());
+  }
+  // The first guard is gone, so a new one may take its place.
+  InterruptGuard third(second_flag);
+  EXPECT_TRUE(third.installed());
+}
+
+// Exit codes of the child process in the tests below.
+constexpr int kFirstCtrlCNotSeen = 3;
+constexpr int kSecondCtrlCIgnored = 4;
+
+#ifdef _WIN32
+
+// Sends Ctrl-C to the console this process alone is attached to.
+void press_ctrl_c() {
+  GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+}
+
+// The handler runs on a thread of the system's: wait for it, with a bound.
+bool flag_raised(const std::atomic<uint32_t>& flag) {
+  for (int i = 0; i < 10000 && flag.load() == 0; ++i) Sleep(1);
+  return flag.load() == 1;
+}
+
+// Runs in a child process (a death test) with a console of its own, so that
+// the Ctrl-C reaches nobody else.
+void press_ctrl_c_twice_in_own_console() {
+  FreeConsole();
+  AllocConsole();
+  std::atomic<uint32_t> abort_flag{0};
+  InterruptGuard guard(abort_flag);
+  press_ctrl_c();
+  if (!guard.installed() || !flag_raised(abort_flag)) std::_Exit(kFirstCtrlCNotSeen);
+  std::fputs("first Ctrl-C caught\n", stderr);
+  std::fflush(stderr);
+  press_ctrl_c();
+  Sleep(10000);
+  std::_Exit(kSecondCtrlCIgnored);
+}
+
+TEST(InterruptGuardDeathTest, FirstCtrlCSetsTheFlagSecondEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Windows' default handler exits with STATUS_CONTROL_C_EXIT, Wine's with 0;
+  // the child's own exits are 3 and 4.
+  auto ended_by_ctrl_c = [](int status) {
+    return status == static_cast<int>(STATUS_CONTROL_C_EXIT) || status == 0;
+  };
+  EXPECT_EXIT(press_ctrl_c_twice_in_own_console(), ended_by_ctrl_c, "first Ctrl-C caught");
+}
+
+#else
+
+void press_ctrl_c_twice() {
+  std::atomic<uint32_t> abort_flag{0};
+  InterruptGuard guard(abort_flag);
+  raise(SIGINT);
+  if (!guard.installed() || abort_flag.load() != 1) _exit(kFirstCtrlCNotSeen);
+  std::fputs("first Ctrl-C caught\n", stderr);
+  std::fflush(stderr);
+  raise(SIGINT);
+  _exit(kSecondCtrlCIgnored);
+}
+
+TEST(InterruptGuardDeathTest, FirstCtrlCSetsTheFlagSecondEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(press_ctrl_c_twice(), testing::KilledBySignal(SIGINT), "first Ctrl-C caught");
+}
+
+void (*current_sigint_handler())(int) {
+  struct sigaction current {};
+  sigaction(SIGINT, nullptr, &current);
+  return current.sa_handler;
+}
+
+TEST(InterruptGuard, CtrlCSetsTheAbortFlag) {
+  std::atomic<uint32_t> abort_flag{0};
+  InterruptGuard guard(abort_flag);
+  ASSERT_TRUE(guard.installed());
+  raise(SIGINT);
+  EXPECT_EQ(abort_flag.load(), 1u);
+  // Cleared by the next Check, the flag is ready for the next Ctrl-C.
+  abort_flag = 0;
+  raise(SIGINT);
+  EXPECT_EQ(abort_flag.load(), 1u);
+}
+
+TEST(InterruptGuard, GivesBackThePreviousHandling) {
+  void (*before)(int) = current_sigint_handler();
+  {
+    std::atomic<uint32_t> abort_flag{0};
+    InterruptGuard guard(abort_flag);
+    ASSERT_TRUE(guard.installed());
+    EXPECT_NE(current_sigint_handler(), before);
+  }
+  EXPECT_EQ(current_sigint_handler(), before);
+}
+
+#endif
+
+}  // namespace
+}  // namespace tarnwell
