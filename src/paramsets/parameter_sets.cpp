@@ -1,0 +1,31 @@
+#include "paramsets/parameter_sets.h"
+
+#include <algorithm>
+#include <cstdarg>
+
+#include "paramsets/rbsp_reader.h"
+#include "stream/nal_reader.h"
+
+namespace tarnwell {
+
+BitReader make_rbsp_reader(const NalUnit& nal) {
+  const int32_t count = std::max<int32_t>(nal.length - 1, 0);
+  const int32_t readable = std::max<int32_t>(nal.readable - 1, 0);
+  const uint8_t* data = nal.bytes + 1;
+  return make_bit_reader(data, rbsp_data_length(data, count), readable);
+}
+
+ParameterSets::ParameterSets(ErrorReporter& reporter, FrameRateFraction& frame_rate)
+    : reporter_(reporter), frame_rate_(frame_rate), sps_table_(kSpsSlots), pps_table_(kPpsSlots) {}
+
+void ParameterSets::report_line(const char* format, ...) {
+  if (!report_on()) return;
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fputs(line, hrd_report_file_);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,126 @@
+#pragma once
+// The parameter-set state of one parsing context: the SPS and PPS tables, the
+// active sets that activation picks for each slice, the profile and level of
+// the last SPS parsed, and the switch for the HRD report lines. The picture
+// assembler hands it every SPS, PPS and SEI NAL unit and activates the sets
+// for each slice.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "app/error_reporter.h"
+#include "paramsets/pps.h"
+#include "paramsets/sps.h"
+#include "stream/bit_reader.h"
+#include "stream/nal_unit.h"
+#include "verify/check_settings.h"
+
+namespace tarnwell {
+
+class ParameterSets {
+ public:
+  // `frame_rate` receives the frame-rate fraction of every stored SPS.
+  ParameterSets(ErrorReporter& reporter, FrameRateFraction& frame_rate);
+  // The active sets point into the tables: the object stays where it was made.
+  ParameterSets(const ParameterSets&) = delete;
+  ParameterSets& operator=(const ParameterSets&) = delete;
+
+  // --- NAL unit handlers, called by the picture assembler -----------------
+  // `nal` as prepared: `bytes` at the header byte, `length` = header plus
+  // payload without emulation prevention bytes, `readable` from `bytes` on.
+  void process_sps_nal(const NalUnit& nal);
+  void process_pps_nal(const NalUnit& nal);
+  // `rbsp` starts with the NAL header byte; `length` counts it. `readable`
+  // bytes may be looked at from `rbsp` on (at least `length`).
+  void process_sei_nal(const uint8_t* rbsp, int32_t length, int32_t readable);
+  void process_sei_nal(const NalUnit& nal) { process_sei_nal(nal.bytes, nal.length, nal.readable); }
+
+  // Activation for one slice that names PPS `pps_id`. Afterwards both active
+  // sets exist (possibly empty records, after a message).
+  void use_parameter_sets(uint32_t pps_id);
+  // Start of a pass: no SPS is active until the first slice activates one.
+  // The active PPS stays.
+  void clear_active_sps() { active_sps_ = nullptr; }
+
+  // --- SPS operations -----------------------------------------------------
+  // A fresh record with every field 0, or null after the out-of-memory report.
+  std::unique_ptr<SeqParamSet> AllocSPS();
+  // Always returns 0; the record is valid when its profile_idc is accepted.
+  int32_t parse_sps(BitReader& reader, SeqParamSet& sps);
+  void parse_vui(BitReader& reader, SeqParamSet& sps);
+  void parse_hrd(BitReader& reader, HrdParameters& hrd);
+  // Copies the record into slot `id`; false (nothing stored) for an id
+  // beyond the table.
+  bool store_sps(uint32_t id, const SeqParamSet& sps);
+
+  // --- PPS operations -----------------------------------------------------
+  // A fresh record with its slice_group_id buffer, or null after the
+  // out-of-memory report.
+  std::unique_ptr<PicParamSet> AllocPPS();
+  // Releases the record and the buffer it still holds.
+  static void free_pps(std::unique_ptr<PicParamSet> pps) { pps.reset(); }
+  // Moves the record, buffer included, into slot `id`, releasing the buffer
+  // the slot held; the record keeps no buffer. False (nothing stored, the
+  // record untouched) for an id beyond the table.
+  bool store_pps(uint32_t id, PicParamSet& pps);
+
+  // --- SEI payloads -------------------------------------------------------
+  // One picture timing payload of `size` bytes; `readable` bytes may be
+  // looked at from `payload` on.
+  void parse_pic_timing(const uint8_t* payload, uint32_t size, int32_t readable);
+
+  // --- State --------------------------------------------------------------
+  std::span<const SeqParamSet> sps_table() const { return sps_table_; }
+  std::span<const PicParamSet> pps_table() const { return pps_table_; }
+  // Null when none is active.
+  const SeqParamSet* active_sps() const { return active_sps_; }
+  const PicParamSet* active_pps() const { return active_pps_; }
+
+  uint32_t last_profile_idc() const { return last_profile_idc_; }
+  uint32_t last_level_idc() const { return last_level_idc_; }
+  uint32_t last_constrained_set3_flag() const { return last_constrained_set3_flag_; }
+
+  // The HRD report lines are written while `hrd_report_enabled` is exactly 1
+  // and a report file is set.
+  uint32_t hrd_report_enabled() const { return hrd_report_enabled_; }
+  void set_hrd_report_enabled(uint32_t enabled) { hrd_report_enabled_ = enabled; }
+  std::FILE* hrd_report_file() const { return hrd_report_file_; }
+  void set_hrd_report_file(std::FILE* file) { hrd_report_file_ = file; }
+
+ private:
+  bool report_on() const { return hrd_report_enabled_ == 1 && hrd_report_file_ != nullptr; }
+  void report_line(const char* format, ...) TARNWELL_PRINTF(2, 3);
+  void publish_frame_rate(const SeqParamSet& sps);
+
+  ErrorReporter& reporter_;
+  FrameRateFraction& frame_rate_;
+
+  std::vector<SeqParamSet> sps_table_;
+  std::vector<PicParamSet> pps_table_;
+  // What activation makes active for an id beyond a table: an empty record
+  // that is never written.
+  const SeqParamSet empty_sps_{};
+  const PicParamSet empty_pps_{};
+
+  const SeqParamSet* active_sps_ = nullptr;
+  const PicParamSet* active_pps_ = nullptr;
+  // The ids the active sets were activated with (the slot index, or the id
+  // beyond the table that led to the empty record).
+  uint32_t active_sps_id_ = 0;
+  uint32_t active_pps_id_ = 0;
+
+  uint32_t last_profile_idc_ = 0;
+  uint32_t last_level_idc_ = 0;
+  uint32_t last_constrained_set3_flag_ = 0;
+
+  uint32_t hrd_report_enabled_ = 0;
+  std::FILE* hrd_report_file_ = nullptr;
+};
+
+// Picture timing needs the active SPS; recovery point needs nothing. The
+// values read are not kept.
+void parse_recovery_point(const uint8_t* payload, uint32_t size, int32_t readable);
+
+}  // namespace tarnwell

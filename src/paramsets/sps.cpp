@@ -1,0 +1,215 @@
+// Sequence parameter sets: the NAL handler, the SPS syntax, storage and the
+// equality test by which a re-sent SPS keeps the active one active.
+#include <new>
+
+#include "paramsets/excess_entries.h"
+#include "paramsets/parameter_sets.h"
+#include "paramsets/rbsp_reader.h"
+#include "paramsets/scaling_list.h"
+
+namespace tarnwell {
+namespace {
+
+bool is_accepted_profile(uint32_t profile_idc) {
+  switch (profile_idc) {
+    case 66: case 77: case 88: case 44: case 83: case 86: case 100: case 110: case 122: case 144:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Profiles whose SPS carries chroma format, bit depths and scaling matrices.
+bool has_chroma_format_info(uint32_t profile_idc) {
+  switch (profile_idc) {
+    case 100: case 110: case 122: case 144: case 44: case 83: case 86:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<SeqParamSet> ParameterSets::AllocSPS() {
+  std::unique_ptr<SeqParamSet> sps(new (std::nothrow) SeqParamSet{});
+  if (!sps) reporter_.report_out_of_memory("AllocSPS: SPS");
+  return sps;
+}
+
+void ParameterSets::process_sps_nal(const NalUnit& nal) {
+  std::unique_ptr<SeqParamSet> sps = AllocSPS();
+  if (!sps) return;
+
+  BitReader reader = make_rbsp_reader(nal);
+  parse_sps(reader, *sps);
+  if (sps->valid != 1) return;
+
+  const uint32_t id = sps->seq_parameter_set_id;
+  if (id >= kSpsSlots) {
+    reporter_.notify_error("Sequence Parameter Set ID %u out of range (0..31), ignore SPS, moving on\n", id);
+    return;
+  }
+  // The active SPS is the slot itself: compare before the slot is overwritten.
+  if (active_sps_ != nullptr && active_sps_id_ == id && sps_equal(*sps, *active_sps_) == 0) {
+    active_sps_ = nullptr;
+  }
+  store_sps(id, *sps);
+  publish_frame_rate(*sps);
+}
+
+bool ParameterSets::store_sps(uint32_t id, const SeqParamSet& sps) {
+  if (id >= kSpsSlots) return false;
+  sps_table_[id] = sps;
+  return true;
+}
+
+void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
+  if (sps.vui.fixed_frame_rate_flag == 1) {
+    frame_rate_.frame_rate_num = sps.vui.time_scale;
+    // 64 bits: doubling a 32-bit tick count must not wrap.
+    frame_rate_.frame_rate_den = 2 * static_cast<uint64_t>(sps.vui.num_units_in_tick);
+  } else {
+    frame_rate_.frame_rate_num = 50;
+    frame_rate_.frame_rate_den = 2;
+  }
+}
+
+int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
+  sps.profile_idc = read_u(8, "SPS: profile_idc", reader);
+  last_profile_idc_ = sps.profile_idc;
+  if (!is_accepted_profile(sps.profile_idc)) return 0;
+
+  sps.constrained_set0_flag = read_u1("SPS: constrained_set0_flag", reader);
+  sps.constrained_set1_flag = read_u1("SPS: constrained_set1_flag", reader);
+  sps.constrained_set2_flag = read_u1("SPS: constrained_set2_flag", reader);
+  sps.constrained_set3_flag = read_u1("SPS: constrained_set3_flag", reader);
+  last_constrained_set3_flag_ = sps.constrained_set3_flag;
+  read_u(4, "SPS: reserved_zero_4bits", reader);
+  sps.level_idc = read_u(8, "SPS: level_idc", reader);
+  last_level_idc_ = sps.level_idc;
+  sps.seq_parameter_set_id = read_ue("SPS: seq_parameter_set_id", reader);
+
+  sps.chroma_format_idc = 1;
+  sps.bit_depth_luma_minus8 = 0;
+  sps.bit_depth_chroma_minus8 = 0;
+  if (has_chroma_format_info(sps.profile_idc)) {
+    sps.chroma_format_idc = read_ue("SPS: chroma_format_idc", reader);
+    if (sps.chroma_format_idc == 3) {
+      const int32_t residue_transform_flag = read_u1("SPS: residue_transform_flag", reader);
+      if (residue_transform_flag == 1) {
+        reporter_.notify_error("[Deprecated High444 Profile] residue_transform_flag = 1 is no longer supported");
+      }
+    }
+    sps.bit_depth_luma_minus8 = read_ue("SPS: bit_depth_luma_minus8", reader);
+    sps.bit_depth_chroma_minus8 = read_ue("SPS: bit_depth_chroma_minus8", reader);
+    read_u1("SPS: lossless_qpprime_y_zero_flag", reader);
+    sps.seq_scaling_matrix_present_flag = read_u1("SPS: seq_scaling_matrix_present_flag", reader);
+    if (sps.seq_scaling_matrix_present_flag == 1) {
+      for (std::size_t i = 0; i < 8; ++i) {
+        sps.seq_scaling_list_present_flag[i] = read_u1("SPS: seq_scaling_list_present_flag", reader);
+        if (sps.seq_scaling_list_present_flag[i] == 1) {
+          if (i < 6) {
+            parse_scaling_list(sps.ScalingList4x4[i], sps.UseDefaultScalingMatrixFlag[i], reader);
+          } else {
+            parse_scaling_list(sps.ScalingList8x8[i - 6], sps.UseDefaultScalingMatrixFlag[i], reader);
+          }
+        }
+      }
+    }
+  }
+
+  sps.log2_max_frame_num_minus4 = read_ue("SPS: log2_max_frame_num_minus4", reader);
+  sps.pic_order_cnt_type = read_ue("SPS: pic_order_cnt_type", reader);
+  if (sps.pic_order_cnt_type == 0) {
+    sps.log2_max_pic_order_cnt_lsb_minus4 = read_ue("SPS: log2_max_pic_order_cnt_lsb_minus4", reader);
+  } else if (sps.pic_order_cnt_type == 1) {
+    sps.delta_pic_order_always_zero_flag = read_u1("SPS: delta_pic_order_always_zero_flag", reader);
+    sps.offset_for_non_ref_pic = read_se("SPS: offset_for_non_ref_pic", reader);
+    sps.offset_for_top_to_bottom_field = read_se("SPS: offset_for_top_to_bottom_field", reader);
+    sps.num_ref_frames_in_pic_order_cnt_cycle = read_ue("SPS: num_ref_frames_in_pic_order_cnt_cycle", reader);
+    const uint64_t count = sps.num_ref_frames_in_pic_order_cnt_cycle;
+    const uint64_t kept = count < kMaxRefFramesInPocCycle ? count : kMaxRefFramesInPocCycle;
+    for (uint64_t i = 0; i < kept; ++i) {
+      sps.offset_for_ref_frame[i] = read_se("SPS: offset_for_ref_frame", reader);
+    }
+    read_excess_entries(count - kept, reader, [&reader] { read_se("SPS: offset_for_ref_frame", reader); });
+  }
+
+  sps.num_ref_frames = read_ue("SPS: num_ref_frames", reader);
+  sps.gaps_in_frame_num_value_allowed_flag = read_u1("SPS: gaps_in_frame_num_value_allowed_flag", reader);
+  sps.pic_width_in_mbs_minus1 = read_ue("SPS: pic_width_in_mbs_minus1", reader);
+  sps.pic_height_in_map_units_minus1 = read_ue("SPS: pic_height_in_map_units_minus1", reader);
+  sps.frame_mbs_only_flag = read_u1("SPS: frame_mbs_only_flag", reader);
+  if (sps.frame_mbs_only_flag == 0) {
+    sps.mb_adaptive_frame_field_flag = read_u1("SPS: mb_adaptive_frame_field_flag", reader);
+  } else {
+    sps.mb_adaptive_frame_field_flag = 0;
+  }
+  sps.direct_8x8_inference_flag = read_u1("SPS: direct_8x8_inference_flag", reader);
+  sps.frame_cropping_flag = read_u1("SPS: frame_cropping_flag", reader);
+  if (sps.frame_cropping_flag == 1) {
+    sps.frame_cropping_rect_left_offset = read_ue("SPS: frame_cropping_rect_left_offset", reader);
+    sps.frame_cropping_rect_right_offset = read_ue("SPS: frame_cropping_rect_right_offset", reader);
+    sps.frame_cropping_rect_top_offset = read_ue("SPS: frame_cropping_rect_top_offset", reader);
+    sps.frame_cropping_rect_bottom_offset = read_ue("SPS: frame_cropping_rect_bottom_offset", reader);
+  }
+  sps.vui_parameters_present_flag = read_u1("SPS: vui_parameters_present_flag", reader);
+  // 2 stands whenever the VUI carries no colour description.
+  sps.vui.matrix_coefficients = 2;
+  parse_vui(reader, sps);
+  sps.valid = 1;
+  return 0;
+}
+
+int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
+  if (a.valid == 0 || b.valid == 0) return 0;
+
+  if (a.profile_idc != b.profile_idc || a.constrained_set0_flag != b.constrained_set0_flag ||
+      a.constrained_set1_flag != b.constrained_set1_flag || a.constrained_set2_flag != b.constrained_set2_flag ||
+      a.level_idc != b.level_idc || a.seq_parameter_set_id != b.seq_parameter_set_id ||
+      a.log2_max_frame_num_minus4 != b.log2_max_frame_num_minus4 || a.pic_order_cnt_type != b.pic_order_cnt_type) {
+    return 0;
+  }
+
+  if (a.pic_order_cnt_type == 0) {
+    if (a.log2_max_pic_order_cnt_lsb_minus4 != b.log2_max_pic_order_cnt_lsb_minus4) return 0;
+  } else if (a.pic_order_cnt_type == 1) {
+    if (a.delta_pic_order_always_zero_flag != b.delta_pic_order_always_zero_flag ||
+        a.offset_for_non_ref_pic != b.offset_for_non_ref_pic ||
+        a.offset_for_top_to_bottom_field != b.offset_for_top_to_bottom_field ||
+        a.num_ref_frames_in_pic_order_cnt_cycle != b.num_ref_frames_in_pic_order_cnt_cycle) {
+      return 0;
+    }
+    // Only the offsets a record holds.
+    const uint32_t count = a.num_ref_frames_in_pic_order_cnt_cycle < kMaxRefFramesInPocCycle
+                               ? a.num_ref_frames_in_pic_order_cnt_cycle
+                               : kMaxRefFramesInPocCycle;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (a.offset_for_ref_frame[i] != b.offset_for_ref_frame[i]) return 0;
+    }
+  }
+
+  if (a.num_ref_frames != b.num_ref_frames ||
+      a.gaps_in_frame_num_value_allowed_flag != b.gaps_in_frame_num_value_allowed_flag ||
+      a.pic_width_in_mbs_minus1 != b.pic_width_in_mbs_minus1 ||
+      a.pic_height_in_map_units_minus1 != b.pic_height_in_map_units_minus1 ||
+      a.frame_mbs_only_flag != b.frame_mbs_only_flag) {
+    return 0;
+  }
+  if (a.frame_mbs_only_flag == 0 && a.mb_adaptive_frame_field_flag != b.mb_adaptive_frame_field_flag) return 0;
+  if (a.direct_8x8_inference_flag != b.direct_8x8_inference_flag || a.frame_cropping_flag != b.frame_cropping_flag) {
+    return 0;
+  }
+  if (a.frame_cropping_flag == 1 &&
+      (a.frame_cropping_rect_left_offset != b.frame_cropping_rect_left_offset ||
+       a.frame_cropping_rect_right_offset != b.frame_cropping_rect_right_offset ||
+       a.frame_cropping_rect_top_offset != b.frame_cropping_rect_top_offset ||
+       a.frame_cropping_rect_bottom_offset != b.frame_cropping_rect_bottom_offset)) {
+    return 0;
+  }
+  if (a.vui_parameters_present_flag != b.vui_parameters_present_flag) return 0;
+  return 1;
+}
+
+}  // namespace tarnwell

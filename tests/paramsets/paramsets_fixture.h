@@ -1,0 +1,168 @@
+#pragma once
+// What the parameter-set tests share: a ParameterSets with a recording dialog
+// behind its error reporter, NAL units made from bit-writer output as the
+// picture assembler hands them over, and the report file read back as text.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/error_reporter.h"
+#include "paramsets/parameter_sets.h"
+#include "stream/nal_unit.h"
+#include "support/bit_writer.h"
+#include "support/recording_dialog.h"
+
+namespace tarnwell::test {
+
+// A prepared NAL unit: header byte, RBSP, then the next start code's bytes
+// that the NAL buffer holds behind it.
+class PreparedNal {
+ public:
+  PreparedNal(uint8_t header, const std::vector<uint8_t>& rbsp) : buffer_(rbsp.size() + 4, 0) {
+    // Filled byte by byte: GCC 12 at -O3 takes a vector insert of a few
+    // bytes for an out-of-bounds copy.
+    buffer_[0] = header;
+    for (std::size_t i = 0; i < rbsp.size(); ++i) buffer_[i + 1] = rbsp[i];
+    const int32_t length = static_cast<int32_t>(rbsp.size() + 1);
+    buffer_.back() = 0x01;  // the next start code: 0x00 0x00 0x01
+    nal_.start_code_length = 3;
+    nal_.length = length;
+    nal_.nal_unit_type = header & 0x1F;
+    nal_.nal_ref_idc = (header >> 5) & 3;
+    nal_.bytes = buffer_.data();
+    nal_.readable = static_cast<int32_t>(buffer_.size());
+  }
+  PreparedNal(const PreparedNal&) = delete;
+  PreparedNal& operator=(const PreparedNal&) = delete;
+
+  const NalUnit& nal() const { return nal_; }
+  const uint8_t* bytes() const { return buffer_.data(); }
+  int32_t length() const { return nal_.length; }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  NalUnit nal_;
+};
+
+inline constexpr uint8_t kSpsHeader = 0x67;
+inline constexpr uint8_t kPpsHeader = 0x68;
+inline constexpr uint8_t kSeiHeader = 0x06;
+
+// A temporary file whose content can be read back.
+class TempFile {
+ public:
+  TempFile() : file_(std::tmpfile()) {}
+  ~TempFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  std::FILE* get() const { return file_; }
+  std::string text() const {
+    std::string out;
+    if (file_ == nullptr) return out;
+    std::fflush(file_);
+    std::rewind(file_);
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) out.append(chunk, n);
+    std::fseek(file_, 0, SEEK_END);
+    return out;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+class ParamSetsTest : public ::testing::Test {
+ protected:
+  void process_sps(const BitWriter& w) { sets.process_sps_nal(PreparedNal(kSpsHeader, w.data()).nal()); }
+  void process_pps(const BitWriter& w) { sets.process_pps_nal(PreparedNal(kPpsHeader, w.data()).nal()); }
+  void process_sei(const std::vector<uint8_t>& rbsp) {
+    PreparedNal nal(kSeiHeader, rbsp);
+    sets.process_sei_nal(nal.bytes(), nal.length(), nal.nal().readable);
+  }
+
+  // The reporter's messages, without the question appended to each box.
+  std::vector<std::string> messages() const {
+    std::vector<std::string> out;
+    const std::string question = kReporterQuestion;
+    for (const ShownBox& box : dialog.boxes()) {
+      std::string text = box.text;
+      if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
+        text.resize(text.size() - question.size());
+      }
+      out.push_back(text);
+    }
+    return out;
+  }
+
+  const SeqParamSet& sps_slot(uint32_t id) const { return sets.sps_table()[id]; }
+  const PicParamSet& pps_slot(uint32_t id) const { return sets.pps_table()[id]; }
+
+  RecordingDialog dialog;
+  ErrorReporter reporter{dialog};
+  FrameRateFraction frame_rate;
+  ParameterSets sets{reporter, frame_rate};
+};
+
+// SPS writers: the fields up to seq_parameter_set_id, and the common tail.
+inline BitWriter& sps_head(BitWriter& w, uint32_t profile_idc, uint32_t level_idc, uint32_t id,
+                           uint32_t constrained_set3_flag = 0) {
+  return w.u(8, profile_idc).u1(0).u1(0).u1(0).u1(constrained_set3_flag).u(4, 0).u(8, level_idc).ue(id);
+}
+
+struct SpsTail {
+  uint32_t log2_max_frame_num_minus4 = 0;
+  uint32_t pic_order_cnt_type = 2;
+  uint32_t num_ref_frames = 1;
+  uint32_t pic_width_in_mbs_minus1 = 10;
+  uint32_t pic_height_in_map_units_minus1 = 8;
+  uint32_t frame_mbs_only_flag = 1;
+  uint32_t vui_parameters_present_flag = 0;
+};
+
+// From log2_max_frame_num_minus4 up to vui_parameters_present_flag, for
+// pic_order_cnt_type 2 (no picture order count fields) or 0 (lsb length 0).
+inline BitWriter& sps_tail(BitWriter& w, const SpsTail& t = {}) {
+  w.ue(t.log2_max_frame_num_minus4).ue(t.pic_order_cnt_type);
+  if (t.pic_order_cnt_type == 0) w.ue(0);
+  w.ue(t.num_ref_frames).u1(0).ue(t.pic_width_in_mbs_minus1).ue(t.pic_height_in_map_units_minus1);
+  w.u1(t.frame_mbs_only_flag);
+  if (t.frame_mbs_only_flag == 0) w.u1(0);
+  return w.u1(1).u1(0).u1(t.vui_parameters_present_flag);
+}
+
+// A Baseline SPS without VUI.
+inline BitWriter baseline_sps(uint32_t id = 0, const SpsTail& tail = {}) {
+  BitWriter w;
+  sps_head(w, 66, 30, id);
+  sps_tail(w, tail);
+  w.trailing_bits();
+  return w;
+}
+
+// A PPS with one slice group and no extension.
+struct PpsFields {
+  uint32_t pic_parameter_set_id = 0;
+  uint32_t seq_parameter_set_id = 0;
+  int32_t pic_init_qp_minus26 = 0;
+  int32_t chroma_qp_index_offset = 0;
+};
+
+inline BitWriter& pps_after_slice_groups(BitWriter& w, const PpsFields& f = {}) {
+  return w.ue(0).ue(0).u1(0).u(2, 0).se(f.pic_init_qp_minus26).se(0).se(f.chroma_qp_index_offset).u1(1).u1(0).u1(0);
+}
+
+inline BitWriter simple_pps(const PpsFields& f = {}) {
+  BitWriter w;
+  w.ue(f.pic_parameter_set_id).ue(f.seq_parameter_set_id).u1(0).u1(0).ue(0);
+  pps_after_slice_groups(w, f);
+  w.trailing_bits();
+  return w;
+}
+
+}  // namespace tarnwell::test

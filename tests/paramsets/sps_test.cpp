@@ -1,0 +1,638 @@
+// Sequence parameter sets: the syntax in all its branches, the scaling lists,
+// VUI and HRD with the report lines, the published frame rate, re-sent SPSs
+// while active, and counts and ids beyond the records' capacities.
+#include <gtest/gtest.h>
+
+#include "paramsets/scaling_list.h"
+#include "paramsets_fixture.h"
+
+namespace tarnwell::test {
+namespace {
+
+using SpsTest = ParamSetsTest;
+
+// A High profile SPS head up to seq_scaling_matrix_present_flag.
+BitWriter& high_head(BitWriter& w, uint32_t id, uint32_t chroma_format_idc, uint32_t scaling_matrix) {
+  sps_head(w, 100, 40, id).ue(chroma_format_idc);
+  if (chroma_format_idc == 3) w.u1(0);
+  return w.ue(0).ue(0).u1(0).u1(scaling_matrix);
+}
+
+// VUI with nothing but the timing info.
+BitWriter& timing_vui(BitWriter& w, uint32_t num_units_in_tick, uint32_t time_scale, uint32_t fixed) {
+  w.u1(0).u1(0).u1(0).u1(0);                            // aspect, overscan, video signal, chroma loc
+  w.u1(1).u(32, num_units_in_tick).u(32, time_scale).u1(fixed);
+  return w.u1(0).u1(0).u1(0).u1(0);                     // nal hrd, vcl hrd, pic_struct, restriction
+}
+
+BitWriter sps_with_timing(uint32_t num_units_in_tick, uint32_t time_scale, uint32_t fixed) {
+  BitWriter w;
+  sps_head(w, 66, 30, 0);
+  SpsTail tail;
+  tail.vui_parameters_present_flag = 1;
+  sps_tail(w, tail);
+  timing_vui(w, num_units_in_tick, time_scale, fixed);
+  w.trailing_bits();
+  return w;
+}
+
+struct HrdEntry {
+  uint32_t bit_rate_value_minus1;
+  uint32_t cpb_size_value_minus1;
+  uint32_t cbr_flag;
+};
+
+BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale, const std::vector<HrdEntry>& entries,
+               uint32_t cpb_removal_delay_length_minus1 = 23, uint32_t time_offset_length = 24) {
+  w.ue(static_cast<uint32_t>(entries.size() - 1)).u(4, bit_rate_scale).u(4, cpb_size_scale);
+  for (const HrdEntry& e : entries) w.ue(e.bit_rate_value_minus1).ue(e.cpb_size_value_minus1).u1(e.cbr_flag);
+  return w.u(5, 23).u(5, cpb_removal_delay_length_minus1).u(5, 4).u(5, time_offset_length);
+}
+
+// An SPS whose VUI carries the given HRD blocks (an empty list: no block).
+BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vector<HrdEntry>& vcl, uint32_t id = 0,
+                       uint32_t pic_struct_present_flag = 0) {
+  BitWriter w;
+  sps_head(w, 66, 30, id);
+  SpsTail tail;
+  tail.vui_parameters_present_flag = 1;
+  sps_tail(w, tail);
+  w.u1(0).u1(0).u1(0).u1(0).u1(0);  // aspect, overscan, video signal, chroma loc, timing
+  w.u1(nal.empty() ? 0 : 1);
+  if (!nal.empty()) hrd(w, 0, 2, nal);
+  w.u1(vcl.empty() ? 0 : 1);
+  if (!vcl.empty()) hrd(w, 1, 3, vcl, 9, 0);
+  if (!nal.empty() || !vcl.empty()) w.u1(1);  // low_delay_hrd_flag
+  w.u1(pic_struct_present_flag).u1(0);
+  w.trailing_bits();
+  return w;
+}
+
+TEST_F(SpsTest, BaselineSpsIsStoredWithDefaultsAndPublishes25PicturesPerSecond) {
+  process_sps(baseline_sps(3));
+  const SeqParamSet& sps = sps_slot(3);
+  EXPECT_EQ(sps.valid, 1u);
+  EXPECT_EQ(sps.profile_idc, 66u);
+  EXPECT_EQ(sps.level_idc, 30u);
+  EXPECT_EQ(sps.seq_parameter_set_id, 3u);
+  EXPECT_EQ(sps.chroma_format_idc, 1u);
+  EXPECT_EQ(sps.bit_depth_luma_minus8, 0u);
+  EXPECT_EQ(sps.bit_depth_chroma_minus8, 0u);
+  EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 0u);
+  EXPECT_EQ(sps.pic_order_cnt_type, 2u);
+  EXPECT_EQ(sps.num_ref_frames, 1u);
+  EXPECT_EQ(sps.pic_width_in_mbs_minus1, 10u);
+  EXPECT_EQ(sps.pic_height_in_map_units_minus1, 8u);
+  EXPECT_EQ(sps.frame_mbs_only_flag, 1u);
+  EXPECT_EQ(sps.direct_8x8_inference_flag, 1u);
+  EXPECT_EQ(sps.vui_parameters_present_flag, 0u);
+  EXPECT_EQ(sps.vui.matrix_coefficients, 2u);
+  EXPECT_EQ(sps.vui.timing_info_present_flag, 0u);
+  EXPECT_EQ(frame_rate.frame_rate_num, 50u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 2u);
+  EXPECT_EQ(sets.last_profile_idc(), 66u);
+  EXPECT_EQ(sets.last_level_idc(), 30u);
+  EXPECT_EQ(sps_slot(0).valid, 0u);
+  EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(SpsTest, UnacceptedProfileChangesNothingButTheLastProfile) {
+  BitWriter first;
+  sps_head(first, 66, 30, 0, 1);
+  sps_tail(first);
+  first.trailing_bits();
+  process_sps(first);
+  frame_rate = {77, 7};
+
+  BitWriter w;
+  sps_head(w, 244, 51, 0);
+  sps_tail(w, SpsTail{.pic_width_in_mbs_minus1 = 99});
+  w.trailing_bits();
+  process_sps(w);
+
+  EXPECT_EQ(sets.last_profile_idc(), 244u);
+  EXPECT_EQ(sets.last_level_idc(), 30u);
+  EXPECT_EQ(sets.last_constrained_set3_flag(), 1u);
+  EXPECT_EQ(sps_slot(0).profile_idc, 66u);
+  EXPECT_EQ(sps_slot(0).pic_width_in_mbs_minus1, 10u);
+  EXPECT_EQ(frame_rate.frame_rate_num, 77u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 7u);
+  EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(SpsTest, ScalingListsLandInRasterOrderAndAFirstDeltaOfMinusEightSelectsTheDefault) {
+  BitWriter w;
+  high_head(w, 0, 1, 1);
+  // List 0: the default.
+  w.u1(1).se(-8);
+  // List 1: 10, 11, 12, ... in zig-zag order.
+  w.u1(1).se(2);
+  for (int j = 1; j < 16; ++j) w.se(1);
+  // List 2: 10, 11, 12, then nextScale 0 repeats 12 to the end.
+  w.u1(1).se(2).se(1).se(1).se(-12);
+  // List 3: a negative sum keeps its sign: 8 - 300 + 256 = -36; the next
+  // delta of 0 gives (-36 + 256) % 256 = 220.
+  w.u1(1).se(-300).se(0);
+  for (int j = 2; j < 16; ++j) w.se(0);
+  w.u1(0).u1(0);  // lists 4, 5
+  // List 6 (8x8): the default; list 7: 9, 10, ... in zig-zag order.
+  w.u1(1).se(-8);
+  w.u1(1);
+  for (int j = 0; j < 64; ++j) w.se(1);
+  sps_tail(w, SpsTail{.pic_width_in_mbs_minus1 = 44, .pic_height_in_map_units_minus1 = 29});
+  w.trailing_bits();
+  process_sps(w);
+
+  const SeqParamSet& sps = sps_slot(0);
+  ASSERT_EQ(sps.valid, 1u);
+  EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 1u);
+  EXPECT_EQ(sps.UseDefaultScalingMatrixFlag[0], 1u);
+  for (int32_t value : sps.ScalingList4x4[0]) EXPECT_EQ(value, 8);
+  for (std::size_t j = 0; j < 16; ++j) {
+    EXPECT_EQ(sps.ScalingList4x4[1][zigzag4x4[j]], static_cast<int32_t>(10 + j)) << j;
+  }
+  EXPECT_EQ(sps.UseDefaultScalingMatrixFlag[1], 0u);
+  EXPECT_EQ(sps.ScalingList4x4[1][4], 12);  // third value in scan order, row 1 column 0
+  for (std::size_t j = 3; j < 16; ++j) EXPECT_EQ(sps.ScalingList4x4[2][zigzag4x4[j]], 12) << j;
+  EXPECT_EQ(sps.UseDefaultScalingMatrixFlag[2], 0u);
+  EXPECT_EQ(sps.ScalingList4x4[3][0], -36);
+  EXPECT_EQ(sps.ScalingList4x4[3][1], 220);
+  EXPECT_EQ(sps.ScalingList4x4[3][15], 220);
+  EXPECT_EQ(sps.seq_scaling_list_present_flag[4], 0u);
+  EXPECT_EQ(sps.ScalingList4x4[4][0], 0);
+  EXPECT_EQ(sps.UseDefaultScalingMatrixFlag[6], 1u);
+  for (int32_t value : sps.ScalingList8x8[0]) EXPECT_EQ(value, 8);
+  for (std::size_t j = 0; j < 64; ++j) {
+    EXPECT_EQ(sps.ScalingList8x8[1][zigzag8x8[j]], static_cast<int32_t>(9 + j)) << j;
+  }
+  // The lists' bits were consumed exactly: the fields after them are right.
+  EXPECT_EQ(sps.pic_width_in_mbs_minus1, 44u);
+  EXPECT_EQ(sps.pic_height_in_map_units_minus1, 29u);
+}
+
+TEST_F(SpsTest, Chroma444ReadsTheResidueTransformFlagAndReportsItWhenSet) {
+  for (uint32_t flag : {0u, 1u}) {
+    dialog.clear_calls();
+    BitWriter w;
+    sps_head(w, 144, 40, 1).ue(3).u1(flag).ue(2).ue(4).u1(0).u1(0);
+    sps_tail(w, SpsTail{.pic_width_in_mbs_minus1 = 21});
+    w.trailing_bits();
+    process_sps(w);
+
+    const SeqParamSet& sps = sps_slot(1);
+    EXPECT_EQ(sps.valid, 1u);
+    EXPECT_EQ(sps.chroma_format_idc, 3u);
+    EXPECT_EQ(sps.bit_depth_luma_minus8, 2u);
+    EXPECT_EQ(sps.bit_depth_chroma_minus8, 4u);
+    EXPECT_EQ(sps.pic_width_in_mbs_minus1, 21u);
+    if (flag == 1) {
+      EXPECT_EQ(messages(), std::vector<std::string>{
+                                "[Deprecated High444 Profile] residue_transform_flag = 1 is no longer supported"});
+    } else {
+      EXPECT_TRUE(messages().empty());
+    }
+  }
+}
+
+TEST_F(SpsTest, EachPictureOrderCountTypeReadsItsOwnFields) {
+  BitWriter type0;
+  sps_head(type0, 77, 30, 0).ue(2).ue(0).ue(5).ue(3);
+  type0.u1(0).ue(1).ue(1).u1(1).u1(1).u1(0).u1(0).trailing_bits();
+  process_sps(type0);
+  EXPECT_EQ(sps_slot(0).log2_max_frame_num_minus4, 2u);
+  EXPECT_EQ(sps_slot(0).log2_max_pic_order_cnt_lsb_minus4, 5u);
+  EXPECT_EQ(sps_slot(0).num_ref_frames, 3u);
+
+  BitWriter type1;
+  sps_head(type1, 77, 30, 1).ue(0).ue(1).u1(1).se(-3).se(7).ue(3).se(1).se(-2).se(3).ue(4);
+  type1.u1(0).ue(1).ue(1).u1(1).u1(1).u1(0).u1(0).trailing_bits();
+  process_sps(type1);
+  const SeqParamSet& s1 = sps_slot(1);
+  EXPECT_EQ(s1.delta_pic_order_always_zero_flag, 1u);
+  EXPECT_EQ(s1.offset_for_non_ref_pic, -3);
+  EXPECT_EQ(s1.offset_for_top_to_bottom_field, 7);
+  EXPECT_EQ(s1.num_ref_frames_in_pic_order_cnt_cycle, 3u);
+  EXPECT_EQ(s1.offset_for_ref_frame[0], 1);
+  EXPECT_EQ(s1.offset_for_ref_frame[1], -2);
+  EXPECT_EQ(s1.offset_for_ref_frame[2], 3);
+  EXPECT_EQ(s1.num_ref_frames, 4u);
+
+  // Type 2: num_ref_frames follows at once.
+  BitWriter type2;
+  sps_head(type2, 77, 30, 2).ue(0).ue(2).ue(6);
+  type2.u1(1).ue(1).ue(1).u1(0).u1(1).u1(1).u1(0).u1(0).trailing_bits();
+  process_sps(type2);
+  const SeqParamSet& s2 = sps_slot(2);
+  EXPECT_EQ(s2.num_ref_frames, 6u);
+  EXPECT_EQ(s2.gaps_in_frame_num_value_allowed_flag, 1u);
+  EXPECT_EQ(s2.frame_mbs_only_flag, 0u);
+  EXPECT_EQ(s2.mb_adaptive_frame_field_flag, 1u);
+  EXPECT_EQ(s2.direct_8x8_inference_flag, 1u);
+}
+
+TEST_F(SpsTest, FrameCroppingOffsetsAreReadInOrder) {
+  BitWriter w;
+  sps_head(w, 66, 30, 0).ue(0).ue(2).ue(1).u1(0).ue(19).ue(14).u1(1).u1(1);
+  w.u1(1).ue(1).ue(2).ue(3).ue(4).u1(0).trailing_bits();
+  process_sps(w);
+  const SeqParamSet& sps = sps_slot(0);
+  EXPECT_EQ(sps.frame_cropping_flag, 1u);
+  EXPECT_EQ(sps.frame_cropping_rect_left_offset, 1u);
+  EXPECT_EQ(sps.frame_cropping_rect_right_offset, 2u);
+  EXPECT_EQ(sps.frame_cropping_rect_top_offset, 3u);
+  EXPECT_EQ(sps.frame_cropping_rect_bottom_offset, 4u);
+  EXPECT_EQ(sps.vui_parameters_present_flag, 0u);
+}
+
+TEST_F(SpsTest, ExtendedSarReadsWidthAndHeightAndOtherAspectRatiosDoNot) {
+  for (uint32_t idc : {255u, 254u}) {
+    BitWriter w;
+    sps_head(w, 66, 30, 0);
+    sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
+    w.u1(1).u(8, idc);
+    if (idc == 255) w.u(16, 64).u(16, 45);
+    w.u1(1).u1(1);                                      // overscan
+    w.u1(1).u(3, 5).u1(1).u1(1).u(8, 1).u(8, 6).u(8, 9);  // video signal with colour description
+    w.u1(1).ue(2).ue(3);                                // chroma location
+    w.u1(1).u(32, 1001).u(32, 60000).u1(1);
+    w.u1(0).u1(0).u1(1);
+    w.u1(1).u1(1).ue(2).ue(1).ue(16).ue(15).ue(2).ue(4);
+    w.trailing_bits();
+    process_sps(w);
+
+    const VuiParameters& vui = sps_slot(0).vui;
+    EXPECT_EQ(vui.aspect_ratio_idc, idc);
+    EXPECT_EQ(vui.sar_width, idc == 255 ? 64u : 0u);
+    EXPECT_EQ(vui.sar_height, idc == 255 ? 45u : 0u);
+    EXPECT_EQ(vui.overscan_appropriate_flag, 1u);
+    EXPECT_EQ(vui.video_format, 5u);
+    EXPECT_EQ(vui.video_full_range_flag, 1u);
+    EXPECT_EQ(vui.colour_primaries, 1u);
+    EXPECT_EQ(vui.transfer_characteristics, 6u);
+    EXPECT_EQ(vui.matrix_coefficients, 9u);
+    EXPECT_EQ(vui.chroma_sample_loc_type_top_field, 2u);
+    EXPECT_EQ(vui.chroma_sample_loc_type_bottom_field, 3u);
+    EXPECT_EQ(vui.num_units_in_tick, 1001u);
+    EXPECT_EQ(vui.time_scale, 60000u);
+    EXPECT_EQ(vui.pic_struct_present_flag, 1u);
+    EXPECT_EQ(vui.motion_vectors_over_pic_boundaries_flag, 1u);
+    EXPECT_EQ(vui.max_bytes_per_pic_denom, 2u);
+    EXPECT_EQ(vui.max_bits_per_mb_denom, 1u);
+    // Horizontal comes first in the stream.
+    EXPECT_EQ(vui.log2_max_mv_length_horizontal, 16u);
+    EXPECT_EQ(vui.log2_max_mv_length_vertical, 15u);
+    EXPECT_EQ(vui.num_reorder_frames, 2u);
+    EXPECT_EQ(vui.max_dec_frame_buffering, 4u);
+  }
+}
+
+TEST_F(SpsTest, FrameRateFractionFollowsTheFixedFrameRateFlag) {
+  process_sps(sps_with_timing(1001, 60000, 1));
+  EXPECT_EQ(frame_rate.frame_rate_num, 60000u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 2002u);
+
+  process_sps(sps_with_timing(1001, 60000, 0));
+  EXPECT_EQ(frame_rate.frame_rate_num, 50u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 2u);
+
+  // Doubling the tick count does not wrap.
+  process_sps(sps_with_timing(0xFFFFFFFFu, 90000, 1));
+  EXPECT_EQ(frame_rate.frame_rate_num, 90000u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 0x1FFFFFFFEu);
+
+  // A zero stays zero: the rate is unknown.
+  process_sps(sps_with_timing(1, 0, 1));
+  EXPECT_EQ(frame_rate.frame_rate_num, 0u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 2u);
+}
+
+TEST_F(SpsTest, BothHrdBlocksAreReportedLineByLine) {
+  TempFile report;
+  ASSERT_NE(report.get(), nullptr);
+  sets.set_hrd_report_file(report.get());
+  sets.set_hrd_report_enabled(1);
+
+  process_sps(sps_with_hrd({{15624, 15624, 1}, {99, 199, 0}, {0xFFFFFFFEu, 0, 1}}, {{4, 5, 0}}, 0, 1));
+
+  EXPECT_EQ(report.text(),
+            "NAL HRD INFO:\n\n"
+            "cpb_cnt_minus1 = 2\n"
+            "bit_rate_scale = 0\n"
+            "cpb_size_scale = 2\n\n"
+            "bit_rate_value_minus1[0] = 15624 [1000000 bits/s]\n"
+            "cpb_size_value_minus1[0] = 15624 [1000000 bits]\n"
+            "cbr_flag[0] = 1\n\n"
+            "bit_rate_value_minus1[1] = 99 [6400 bits/s]\n"
+            "cpb_size_value_minus1[1] = 199 [12800 bits]\n"
+            "cbr_flag[1] = 0\n\n"
+            "bit_rate_value_minus1[2] = -2 [4294967232 bits/s]\n"
+            "cpb_size_value_minus1[2] = 0 [64 bits]\n"
+            "cbr_flag[2] = 1\n\n"
+            "initial_cpb_removal_delay_length_minus1 = 23\n"
+            "cpb_removal_delay_length_minus1 = 23\n"
+            "dpb_output_delay_length_minus1 = 4\n"
+            "time_offset_length = 24\n\n"
+            "VCL HRD INFO:\n\n"
+            "cpb_cnt_minus1 = 0\n"
+            "bit_rate_scale = 1\n"
+            "cpb_size_scale = 3\n\n"
+            "bit_rate_value_minus1[0] = 4 [640 bits/s]\n"
+            "cpb_size_value_minus1[0] = 5 [768 bits]\n"
+            "cbr_flag[0] = 0\n\n"
+            "initial_cpb_removal_delay_length_minus1 = 23\n"
+            "cpb_removal_delay_length_minus1 = 9\n"
+            "dpb_output_delay_length_minus1 = 4\n"
+            "time_offset_length = 0\n\n");
+
+  const VuiParameters& vui = sps_slot(0).vui;
+  EXPECT_EQ(vui.nal_hrd.cpb_cnt_minus1, 2u);
+  EXPECT_EQ(vui.nal_hrd.bit_rate_value_minus1[2], 0xFFFFFFFEu);
+  EXPECT_EQ(vui.vcl_hrd.cpb_removal_delay_length_minus1, 9u);
+  EXPECT_EQ(vui.low_delay_hrd_flag, 1u);
+  EXPECT_EQ(vui.pic_struct_present_flag, 1u);
+}
+
+TEST_F(SpsTest, ReportScalesTheValuesAndWrapsModulo2To32) {
+  TempFile report;
+  ASSERT_NE(report.get(), nullptr);
+  sets.set_hrd_report_file(report.get());
+  sets.set_hrd_report_enabled(1);
+
+  for (uint32_t bit_rate_scale : {4u, 15u}) {
+    BitWriter w;
+    sps_head(w, 66, 30, 0);
+    sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
+    w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1);
+    w.ue(1).u(4, bit_rate_scale).u(4, 3).ue(15624).ue(15624).u1(0).ue(4096).ue(0).u1(0);
+    w.u(5, 0).u(5, 0).u(5, 0).u(5, 0).u1(0).u1(0).u1(0).u1(0).trailing_bits();
+    process_sps(w);
+  }
+
+  const std::string text = report.text();
+  EXPECT_NE(text.find("bit_rate_value_minus1[0] = 15624 [16000000 bits/s]\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("cpb_size_value_minus1[0] = 15624 [2000000 bits]\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("bit_rate_value_minus1[1] = 4096 [4195328 bits/s]\n"), std::string::npos) << text;
+  // (4096 + 1) * 2^21 = 2^33 + 2^21.
+  EXPECT_NE(text.find("bit_rate_value_minus1[1] = 4096 [2097152 bits/s]\n"), std::string::npos) << text;
+}
+
+TEST_F(SpsTest, ReportIsWrittenOnlyWhenEnabledIsExactlyOne) {
+  TempFile report;
+  ASSERT_NE(report.get(), nullptr);
+  sets.set_hrd_report_file(report.get());
+  for (uint32_t enabled : {0u, 2u}) {
+    sets.set_hrd_report_enabled(enabled);
+    process_sps(sps_with_hrd({{1, 1, 0}}, {{1, 1, 0}}));
+  }
+  EXPECT_EQ(report.text(), "");
+  EXPECT_EQ(sps_slot(0).vui.vcl_hrd_parameters_present_flag, 1u);
+}
+
+TEST_F(SpsTest, LowDelayFlagIsReadOnlyWithAnHrdBlock) {
+  process_sps(sps_with_hrd({}, {}, 0, 1));
+  EXPECT_EQ(sps_slot(0).vui.low_delay_hrd_flag, 0u);
+  EXPECT_EQ(sps_slot(0).vui.pic_struct_present_flag, 1u);
+
+  process_sps(sps_with_hrd({}, {{0, 0, 0}}, 1, 0));
+  EXPECT_EQ(sps_slot(1).vui.low_delay_hrd_flag, 1u);
+  EXPECT_EQ(sps_slot(1).vui.pic_struct_present_flag, 0u);
+}
+
+// --- Re-sent SPS while active ---------------------------------------------
+
+class ResentSpsTest : public ParamSetsTest {
+ protected:
+  // A High SPS with id 0 whose parts the tests vary.
+  struct Variant {
+    uint32_t constrained_set3_flag = 0;
+    uint32_t chroma_format_idc = 1;
+    uint32_t bit_depth_luma_minus8 = 0;
+    int32_t first_delta_scale = 0;  // 0: no scaling matrix
+    uint32_t bit_rate_value_minus1 = 100;
+    uint32_t pic_width_in_mbs_minus1 = 10;
+  };
+
+  static BitWriter high_sps(const Variant& v) {
+    BitWriter w;
+    sps_head(w, 100, 40, 0, v.constrained_set3_flag).ue(v.chroma_format_idc);
+    if (v.chroma_format_idc == 3) w.u1(0);
+    w.ue(v.bit_depth_luma_minus8).ue(0).u1(0).u1(v.first_delta_scale != 0 ? 1 : 0);
+    if (v.first_delta_scale != 0) {
+      w.u1(1).se(v.first_delta_scale);
+      for (int j = 1; j < 16; ++j) w.se(0);
+      for (int i = 1; i < 8; ++i) w.u1(0);
+    }
+    sps_tail(w, SpsTail{.pic_width_in_mbs_minus1 = v.pic_width_in_mbs_minus1, .vui_parameters_present_flag = 1});
+    w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1);
+    w.ue(0).u(4, 0).u(4, 0).ue(v.bit_rate_value_minus1).ue(0).u1(0).u(5, 0).u(5, 0).u(5, 0).u(5, 0);
+    w.u1(0).u1(0).u1(0).u1(0).trailing_bits();  // vcl hrd, low delay, pic_struct, restriction
+    return w;
+  }
+
+  void activate(const Variant& v) {
+    process_sps(high_sps(v));
+    process_pps(simple_pps());
+    sets.use_parameter_sets(0);
+    ASSERT_EQ(sets.active_sps(), &sps_slot(0));
+  }
+};
+
+TEST_F(ResentSpsTest, SameSpsKeepsItActive) {
+  activate({});
+  process_sps(high_sps({}));
+  EXPECT_EQ(sets.active_sps(), &sps_slot(0));
+}
+
+TEST_F(ResentSpsTest, AnotherPictureWidthClearsTheActiveSps) {
+  activate({});
+  process_sps(high_sps({.pic_width_in_mbs_minus1 = 11}));
+  EXPECT_EQ(sets.active_sps(), nullptr);
+  EXPECT_EQ(sps_slot(0).pic_width_in_mbs_minus1, 11u);
+  // The next slice activates the new content.
+  sets.use_parameter_sets(0);
+  EXPECT_EQ(sets.active_sps(), &sps_slot(0));
+}
+
+TEST_F(ResentSpsTest, ChangesThatActivationIgnoresKeepItActiveWithTheNewValues) {
+  const std::vector<Variant> variants = {
+      {.constrained_set3_flag = 1},
+      {.chroma_format_idc = 3},
+      {.bit_depth_luma_minus8 = 2},
+      {.first_delta_scale = 5},
+      {.bit_rate_value_minus1 = 200},
+  };
+  for (const Variant& v : variants) {
+    activate({});
+    process_sps(high_sps(v));
+    ASSERT_EQ(sets.active_sps(), &sps_slot(0));
+    const SeqParamSet& active = *sets.active_sps();
+    EXPECT_EQ(active.constrained_set3_flag, v.constrained_set3_flag);
+    EXPECT_EQ(active.chroma_format_idc, v.chroma_format_idc);
+    EXPECT_EQ(active.bit_depth_luma_minus8, v.bit_depth_luma_minus8);
+    EXPECT_EQ(active.ScalingList4x4[0][0], v.first_delta_scale != 0 ? 8 + v.first_delta_scale : 0);
+    EXPECT_EQ(active.vui.nal_hrd.bit_rate_value_minus1[0], v.bit_rate_value_minus1);
+  }
+}
+
+TEST_F(ResentSpsTest, SpsWithAnotherIdNeverChangesTheActiveSps) {
+  activate({});
+  process_sps(baseline_sps(1, SpsTail{.pic_width_in_mbs_minus1 = 3}));
+  EXPECT_EQ(sets.active_sps(), &sps_slot(0));
+  EXPECT_EQ(sps_slot(1).valid, 1u);
+}
+
+TEST(SpsEqualTest, ComparesOnlyWhatActivationDependsOn) {
+  SeqParamSet a;
+  a.valid = 1;
+  a.pic_order_cnt_type = 1;
+  a.num_ref_frames_in_pic_order_cnt_cycle = 2;
+  a.offset_for_ref_frame[0] = 5;
+  a.offset_for_ref_frame[1] = 6;
+  SeqParamSet b = a;
+  EXPECT_EQ(sps_equal(a, b), 1);
+
+  b.offset_for_ref_frame[2] = 9;  // beyond the cycle
+  b.vui.time_scale = 1;
+  b.chroma_format_idc = 3;
+  EXPECT_EQ(sps_equal(a, b), 1);
+
+  b.offset_for_ref_frame[1] = 7;
+  EXPECT_EQ(sps_equal(a, b), 0);
+
+  b = a;
+  b.frame_mbs_only_flag = 1;
+  b.mb_adaptive_frame_field_flag = 1;
+  EXPECT_EQ(sps_equal(a, b), 0);
+  a.frame_mbs_only_flag = 1;
+  EXPECT_EQ(sps_equal(a, b), 1);  // the adaptive flag counts only for field coding
+
+  b = a;
+  b.frame_cropping_rect_top_offset = 4;  // cropping off: not compared
+  EXPECT_EQ(sps_equal(a, b), 1);
+  a.frame_cropping_flag = b.frame_cropping_flag = 1;
+  EXPECT_EQ(sps_equal(a, b), 0);
+
+  b = a;
+  b.vui_parameters_present_flag = 1;
+  EXPECT_EQ(sps_equal(a, b), 0);
+
+  b = a;
+  b.valid = 0;
+  EXPECT_EQ(sps_equal(a, b), 0);
+  EXPECT_EQ(sps_equal(b, b), 0);
+}
+
+// --- Counts and ids beyond the records' capacities --------------------------
+
+TEST_F(SpsTest, EntriesBeyondThirtyTwoAreReadButNotKeptAndTheReportSaysSo) {
+  TempFile report;
+  ASSERT_NE(report.get(), nullptr);
+  sets.set_hrd_report_file(report.get());
+  sets.set_hrd_report_enabled(1);
+
+  std::vector<HrdEntry> entries;
+  for (uint32_t i = 0; i < 34; ++i) entries.push_back({i, 1000 + i, i & 1});
+  process_sps(sps_with_hrd(entries, {}, 0, 1));
+
+  const SeqParamSet& sps = sps_slot(0);
+  EXPECT_EQ(sps.vui.nal_hrd.cpb_cnt_minus1, 33u);
+  EXPECT_EQ(sps.vui.nal_hrd.bit_rate_value_minus1[31], 31u);
+  EXPECT_EQ(sps.vui.nal_hrd.cpb_size_value_minus1[31], 1031u);
+  // The two entries beyond the block were read: what follows is in place.
+  EXPECT_EQ(sps.vui.nal_hrd.time_offset_length, 24u);
+  EXPECT_EQ(sps.vui.low_delay_hrd_flag, 1u);
+  EXPECT_EQ(sps.vui.pic_struct_present_flag, 1u);
+
+  const std::string text = report.text();
+  EXPECT_NE(text.find("cbr_flag[31] = 1\n\n2 more entries announced by cpb_cnt_minus1 not printed\n\n"
+                      "initial_cpb_removal_delay_length_minus1 = 23\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("[32]"), std::string::npos);
+}
+
+TEST_F(SpsTest, HugeCpbCountEndsWithTheData) {
+  TempFile report;
+  ASSERT_NE(report.get(), nullptr);
+  sets.set_hrd_report_file(report.get());
+  sets.set_hrd_report_enabled(1);
+
+  BitWriter w;
+  sps_head(w, 66, 30, 0);
+  sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
+  w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1).ue(4294967294u).u(4, 0).u(4, 0).ue(7).ue(7).u1(1);
+  w.trailing_bits();
+  process_sps(w);
+
+  EXPECT_EQ(sps_slot(0).valid, 1u);
+  EXPECT_EQ(sps_slot(0).vui.nal_hrd.bit_rate_value_minus1[0], 7u);
+  const std::string text = report.text();
+  EXPECT_NE(text.find("cpb_cnt_minus1 = -2\n"), std::string::npos);
+  EXPECT_NE(text.find("cbr_flag[31] = 0\n\n4294967263 more entries announced by cpb_cnt_minus1 not printed\n\n"),
+            std::string::npos);
+  EXPECT_LT(text.size(), 8000u);
+}
+
+TEST_F(SpsTest, OffsetsBeyond256AreReadButNotKept) {
+  BitWriter w;
+  sps_head(w, 77, 30, 0).ue(0).ue(1).u1(0).se(0).se(0).ue(258);
+  for (int i = 0; i < 258; ++i) w.se(i % 2 == 0 ? i : -i);
+  w.ue(5).u1(0).ue(1).ue(1).u1(1).u1(1).u1(0).u1(0).trailing_bits();
+  process_sps(w);
+
+  const SeqParamSet& sps = sps_slot(0);
+  EXPECT_EQ(sps.num_ref_frames_in_pic_order_cnt_cycle, 258u);
+  EXPECT_EQ(sps.offset_for_ref_frame[254], 254);
+  EXPECT_EQ(sps.offset_for_ref_frame[255], -255);
+  EXPECT_EQ(sps.num_ref_frames, 5u);
+  EXPECT_EQ(sps_equal(sps, sps), 1);
+}
+
+TEST_F(SpsTest, HugeOffsetCountEndsWithTheData) {
+  // The largest count an Exp-Golomb code of the reader can carry.
+  BitWriter w;
+  sps_head(w, 77, 30, 0).ue(0).ue(1).u1(0).se(0).se(0).ue(4294967294u).se(-1).se(1);
+  w.trailing_bits();
+  process_sps(w);
+  const SeqParamSet& sps = sps_slot(0);
+  EXPECT_EQ(sps.valid, 1u);
+  EXPECT_EQ(sps.num_ref_frames_in_pic_order_cnt_cycle, 4294967294u);
+  EXPECT_EQ(sps.offset_for_ref_frame[0], -1);
+  EXPECT_EQ(sps.offset_for_ref_frame[1], 1);
+  EXPECT_EQ(sps_equal(sps, sps), 1);
+}
+
+TEST_F(SpsTest, IdBeyondTheTableIsReportedAndNotStored) {
+  process_sps(baseline_sps(0));
+  frame_rate = {77, 7};
+  BitWriter w;
+  sps_head(w, 77, 41, 40, 1);
+  sps_tail(w);
+  w.trailing_bits();
+  process_sps(w);
+
+  EXPECT_EQ(messages(), std::vector<std::string>{"Sequence Parameter Set ID 40 out of range (0..31), ignore SPS, moving on\n"});
+  for (const SeqParamSet& slot : sets.sps_table()) EXPECT_NE(slot.profile_idc, 77u);
+  EXPECT_EQ(frame_rate.frame_rate_num, 77u);
+  EXPECT_EQ(frame_rate.frame_rate_den, 7u);
+  // What the parse recorded stays.
+  EXPECT_EQ(sets.last_profile_idc(), 77u);
+  EXPECT_EQ(sets.last_level_idc(), 41u);
+  EXPECT_EQ(sets.last_constrained_set3_flag(), 1u);
+}
+
+TEST_F(SpsTest, EmptyAndTruncatedSpsDoNotCrash) {
+  process_sps(BitWriter{});  // header byte only
+  EXPECT_EQ(sps_slot(0).valid, 0u);
+  EXPECT_EQ(sets.last_profile_idc(), 0u);
+
+  // Ends after seq_parameter_set_id: the rest reads as 0 and the record is valid.
+  BitWriter w;
+  sps_head(w, 66, 30, 2).trailing_bits();
+  process_sps(w);
+  EXPECT_EQ(sps_slot(2).valid, 1u);
+  EXPECT_EQ(sps_slot(2).pic_width_in_mbs_minus1, 0u);
+}
+
+}  // namespace
+}  // namespace tarnwell::test
