@@ -1,0 +1,56 @@
+#pragma once
+// The one parsing state of an application: the NAL unit reader with its read
+// window and NAL buffer, the parameter sets, the slice state and the picture
+// counters. The verification run, the profile/level probe and the HRD report
+// each use it for one pass at a time:
+//
+//   state.reset_parsing_state();
+//   state.begin_stream(file);
+//   state.no_picture_begun = 1; state.picture_bytes = 0; state.pending_bytes = 0;
+//   state.first_field_marker = -1;
+//   while (state.next_picture() == 1) {
+//     size = state.picture_bytes;
+//     state.picture_bytes = state.opening_nal_bytes + state.pending_bytes;
+//     state.pending_bytes = 0;
+//   }
+#include <cstdint>
+#include <cstdio>
+
+#include "app/error_reporter.h"
+#include "paramsets/parameter_sets.h"
+#include "picture/picture_assembler.h"
+#include "stream/nal_reader.h"
+#include "verify/check_settings.h"
+
+namespace tarnwell {
+
+// The reader and the parameter sets, built before the assembler that works
+// on them (a base class is constructed before the next one).
+struct ParsingParts {
+  ParsingParts(ErrorReporter& reporter, FrameRateFraction& frame_rate, uint32_t window_bytes)
+      : reader(reporter, window_bytes, window_bytes), parameter_sets(reporter, frame_rate) {}
+  NalReader reader;
+  ParameterSets parameter_sets;
+};
+
+// reset_parsing_state, next_picture, process_nal_unit and the counters
+// picture_bytes, pending_bytes, opening_nal_bytes, no_picture_begun,
+// first_field_marker, sps_seen and pps_seen come from PictureAssembler.
+class ParsingState : private ParsingParts, public PictureAssembler {
+ public:
+  // window_bytes: size of the read window and of the NAL buffer (8,000,000 in
+  // the program; smaller in tests). Both are allocated here, once.
+  ParsingState(ErrorReporter& reporter, FrameRateFraction& frame_rate,
+               uint32_t window_bytes = kReadWindowBytes)
+      : ParsingParts(reporter, frame_rate, window_bytes), PictureAssembler(reader, parameter_sets, reporter) {}
+
+  // Fills the first read window from the file's current position; call it
+  // after reset_parsing_state. The caller opens, rewinds and closes the file.
+  uint32_t begin_stream(std::FILE* file) { return reader.begin_stream(file); }
+
+  ParameterSets& paramsets() { return parameter_sets; }
+  const ParameterSets& paramsets() const { return parameter_sets; }
+  NalReader& nal_reader() { return reader; }
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,103 @@
+// Slice header fields up to the picture order count, read in the order of the
+// H.264 slice header syntax, and the picture-order check.
+#include "picture/slice_header.h"
+
+namespace tarnwell {
+
+namespace {
+
+// u(v) for frame_num and pic_order_cnt_lsb, whose width comes from the SPS as
+// log2_max_..._minus4 + 4. The SPS does not limit that value, so a broken SPS
+// can ask for more than 32 bits: the field then takes its full width in the
+// stream, and its value is the low 32 bits, as shifting a 32-bit value left
+// bit by bit would leave it. A width that runs past the data fails like any
+// other read: 0, position unchanged.
+int32_t read_field_bits(uint32_t log2_minus4, const char* label, BitReader& reader) {
+  const uint64_t bits = static_cast<uint64_t>(log2_minus4) + 4;
+  if (bits <= 32) {
+    return read_u(static_cast<int>(bits), label, reader);
+  }
+  // A read may take every bit up to the one before the last bit of the byte
+  // at index byte_length.
+  const uint64_t end_bit = static_cast<uint64_t>(reader.byte_length > 0 ? reader.byte_length : 0) * 8 + 7;
+  const uint64_t offset = static_cast<uint64_t>(reader.bit_offset > 0 ? reader.bit_offset : 0);
+  if (offset + bits > end_bit) {
+    return 0;
+  }
+  // The bits in front of the last 32 would be shifted out: step over them.
+  reader.bit_offset = static_cast<int32_t>(offset + bits - 32);
+  return read_u(32, label, reader);
+}
+
+}  // namespace
+
+void read_slice_header_first_part(BitReader& reader, SliceHeader& header) {
+  header.first_mb_in_slice = read_ue("SH: first_mb_in_slice", reader);
+  header.slice_type = read_ue("SH: slice_type", reader);
+  header.pic_parameter_set_id = read_ue("SH: pic_parameter_set_id", reader);
+}
+
+void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
+                            const PicParamSet& pps, int32_t& first_field_marker) {
+  header.frame_num = read_field_bits(sps.log2_max_frame_num_minus4, "SH: frame_num", reader);
+
+  if (sps.frame_mbs_only_flag == 1) {
+    header.field_pic_flag = 0;
+  } else {
+    header.field_pic_flag = read_u1("SH: field_pic_flag", reader);
+    if (header.field_pic_flag == 1) {
+      header.bottom_field_flag = read_u1("SH: bottom_field_flag", reader);
+      // The first field slice of the pass tells which field of a pair comes
+      // first; the picture assembler pairs the fields by it.
+      if (first_field_marker == kFirstFieldUnknown) {
+        first_field_marker = header.bottom_field_flag == 0 ? kFirstFieldTop : kFirstFieldBottom;
+      }
+    } else {
+      header.bottom_field_flag = 0;
+    }
+  }
+
+  if (header.idr_flag == 1) {
+    header.idr_pic_id = read_ue("SH: idr_pic_id", reader);
+  }
+
+  if (sps.pic_order_cnt_type == 0) {
+    header.pic_order_cnt_lsb =
+        read_field_bits(sps.log2_max_pic_order_cnt_lsb_minus4, "SH: pic_order_cnt_lsb", reader);
+    if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
+      header.delta_pic_order_cnt_bottom = read_se("SH: delta_pic_order_cnt_bottom", reader);
+    } else {
+      header.delta_pic_order_cnt_bottom = 0;
+    }
+  }
+
+  if (sps.pic_order_cnt_type == 1) {
+    if (sps.delta_pic_order_always_zero_flag == 0) {
+      header.delta_pic_order_cnt[0] = read_se("SH: delta_pic_order_cnt[0]", reader);
+      if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
+        header.delta_pic_order_cnt[1] = read_se("SH: delta_pic_order_cnt[1]", reader);
+      }
+    } else {
+      header.delta_pic_order_cnt[0] = 0;
+      header.delta_pic_order_cnt[1] = 0;
+    }
+  }
+}
+
+void check_picture_order(const SliceHeader& header, const SeqParamSet& sps, ErrorReporter& reporter) {
+  switch (sps.pic_order_cnt_type) {
+    case 0:
+      break;
+    case 1:
+    case 2:
+      if (header.idr_flag == 1 && header.frame_num != 0) {
+        reporter.notify_error("frame_num not equal to zero in IDR picture");
+      }
+      break;
+    default:
+      reporter.notify_error("Unknown POC order count type!\n");
+      break;
+  }
+}
+
+}  // namespace tarnwell

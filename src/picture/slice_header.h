@@ -1,0 +1,53 @@
+#pragma once
+// The first part of a slice header: from first_mb_in_slice up to the picture
+// order count fields, which is all that deciding where a coded picture begins
+// needs. The rest of the slice header and the slice data are never read.
+#include <cstdint>
+
+#include "app/error_reporter.h"
+#include "paramsets/pps.h"
+#include "paramsets/sps.h"
+#include "stream/bit_reader.h"
+
+namespace tarnwell {
+
+// The header of the slice being processed. A field that a slice does not
+// carry keeps the value the last slice that carried it left, across passes
+// too: the boundary test compares with the previous slice, so a carried-over
+// value never marks a new picture by itself.
+struct SliceHeader {
+  int32_t first_mb_in_slice = 0;
+  int32_t slice_type = 0;
+  int32_t pic_parameter_set_id = 0;
+  int32_t frame_num = 0;
+  int32_t field_pic_flag = 0;
+  int32_t bottom_field_flag = 0;
+  int32_t idr_flag = 0;     // set from nal_unit_type before the header is read
+  int32_t nal_ref_idc = 0;  // set from the NAL header before the header is read
+  int32_t idr_pic_id = 0;
+  int32_t pic_order_cnt_lsb = 0;
+  int32_t delta_pic_order_cnt_bottom = 0;
+  int32_t delta_pic_order_cnt[2] = {0, 0};
+};
+
+// Values of first_field_marker.
+inline constexpr int32_t kFirstFieldUnknown = -1;
+inline constexpr int32_t kFirstFieldBottom = 0;
+inline constexpr int32_t kFirstFieldTop = 1;
+
+// first_mb_in_slice, slice_type, pic_parameter_set_id. Needs no parameter set.
+void read_slice_header_first_part(BitReader& reader, SliceHeader& header);
+
+// The remaining fields, with the SPS and PPS that activation made active for
+// this slice. The first field slice of a pass sets `first_field_marker` when
+// it is still kFirstFieldUnknown: kFirstFieldTop for a top field,
+// kFirstFieldBottom for a bottom field.
+void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
+                            const PicParamSet& pps, int32_t& first_field_marker);
+
+// Run once for every slice that begins a picture: reports an IDR picture with
+// a frame_num other than 0 under picture order count types 1 and 2, and a
+// picture order count type the system does not know.
+void check_picture_order(const SliceHeader& header, const SeqParamSet& sps, ErrorReporter& reporter);
+
+}  // namespace tarnwell
