@@ -1,0 +1,52 @@
+#pragma once
+// The dialog of tarnwell-cli: control texts are kept for reading back, the
+// progress bars become one progress line on standard error when it is a
+// terminal, the reporter's questions become "Warning: " lines answered by the
+// --warnings policy, and the outcome boxes are kept for the verdict.
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app/cli_options.h"
+#include "app/dialog_port.h"
+
+namespace tarnwell {
+
+class ConsoleDialog : public DialogPort {
+ public:
+  ConsoleDialog(WarningPolicy policy, bool strict, bool show_progress, std::FILE* err = stderr)
+      : policy_(policy), strict_(strict), show_progress_(show_progress), err_(err) {}
+
+  void set_progress(int control, uint32_t position) override;
+  void set_text(int control, const std::string& text) override;
+  void set_unsigned(int control, uint32_t value) override;
+  std::string get_text(int control, std::size_t max_chars) override;
+  void enable(int, bool) override {}
+  bool is_checked(int control) override { return control == kCheckStrictOverflow && strict_; }
+  BoxAnswer message_box(const std::string& text, const char* caption, BoxKind kind) override;
+
+  void set_pass(uint32_t pass);
+  // Clears the progress line, if one is shown.
+  void finish_progress();
+  // Text of the last "Error" box, empty if none was shown.
+  const std::string& error_text() const { return error_text_; }
+
+ private:
+  void draw_progress();
+
+  std::mutex mutex_;
+  WarningPolicy policy_;
+  bool strict_;
+  bool show_progress_;
+  std::FILE* err_;
+  std::map<int, std::string> texts_;
+  uint32_t file_percent_ = 0;
+  uint32_t fullness_percent_ = 0;
+  uint32_t pass_ = 0;
+  bool progress_shown_ = false;
+  std::string error_text_;
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,56 @@
+#pragma once
+// One verification of a whole stream file against the buffer model: passes
+// over the stream, one after another, until the model stops the run, the
+// stream ends (the passing verdict) or the user aborts. Runs as the body of
+// the verification worker thread.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/application_context.h"
+#include "verify/buffer_model.h"
+
+namespace tarnwell {
+
+// One applied picture, for a trace of the last pass.
+struct PictureTrace {
+  uint64_t index = 0;          // from 0 within the pass
+  uint32_t size_bits = 0;
+  uint32_t fullness_before = 0;
+  bool has_fullness_after = false;  // false for the picture that ended the pass
+  uint32_t fullness_after = 0;
+};
+
+struct CheckRunResult {
+  Outcome outcome = Outcome::Pass;
+  std::string message;        // the box text of the outcome; empty on a pass and on abort
+  uint32_t passes = 0;        // calls of begin_model_pass
+  uint64_t pictures = 0;      // calls of apply_picture in the last pass
+};
+
+class CheckRun {
+ public:
+  explicit CheckRun(ApplicationContext& context) : context_(context) {}
+
+  // Called at the start of every pass (1 for the first) and for every
+  // applied picture; both optional.
+  std::function<void(uint32_t pass)> on_pass_start;
+  std::function<void(const PictureTrace&)> on_picture;
+
+  // The whole run, from opening the file to setting the controls idle.
+  void run();
+  const CheckRunResult& result() const { return result_; }
+
+ private:
+  enum class PassEnd { Finished, Restart };
+  void set_busy(bool busy);
+
+  ApplicationContext& context_;
+  CheckRunResult result_;
+};
+
+// Size of a file in bytes through a second, descriptor-level opening; the
+// largest 64-bit value when it cannot be measured.
+uint64_t measure_file_size(const std::string& path);
+
+}  // namespace tarnwell
