@@ -12,6 +12,8 @@ struct BitReader {
   const uint8_t* data = nullptr;
   // Bytes that may be looked at from `data` on (the NAL buffer's bytes written
   // for this NAL unit). Bounds the scan for an Exp-Golomb code's first 1 bit.
+  // Never less than byte_length + 1 in effect: the byte after the data may
+  // always be looked at (the NAL buffer holds it), so 0 means just that.
   int32_t readable_bytes = 0;
 };
 
