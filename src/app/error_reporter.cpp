@@ -22,7 +22,17 @@ void ErrorReporter::notify_error(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text_, kMessageRoom + 1, format, args);
   va_end(args);
+  if (recorder_ != nullptr) recorder_->on_report(text_);
+  ask_about_text();
+}
 
+void ErrorReporter::replay_report(const char* text) {
+  if (!enabled_) return;
+  std::snprintf(text_, kMessageRoom + 1, "%s", text);
+  ask_about_text();
+}
+
+void ErrorReporter::ask_about_text() {
   uint32_t hash = message_hash(text_);
   for (int i = 0; i < suppressed_count_; ++i) {
     if (suppressed_[static_cast<std::size_t>(i)] == hash) return;
@@ -40,6 +50,13 @@ void ErrorReporter::notify_error(const char* format, ...) {
 void ErrorReporter::report_out_of_memory(const char* label) { notify_error("Could not allocate memory: %s", label); }
 
 void ErrorReporter::write_stderr_line(const char* line) {
+  if (recorder_ != nullptr) recorder_->on_stderr_line(line);
+  put_stderr_line(line);
+}
+
+void ErrorReporter::replay_stderr_line(const char* line) { put_stderr_line(line); }
+
+void ErrorReporter::put_stderr_line(const char* line) {
   if (!stderr_enabled_) return;
   std::FILE* out = stderr_stream_ != nullptr ? stderr_stream_ : stderr;
   std::fputs(line, out);

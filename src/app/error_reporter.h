@@ -8,7 +8,10 @@
 
 #include "app/dialog_port.h"
 
-#if defined(__GNUC__)
+// gnu_printf keeps mingw's checks to the C99 formats; clang knows only printf.
+#if defined(__clang__)
+#define TARNWELL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define TARNWELL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define TARNWELL_PRINTF(fmt, args)
@@ -24,6 +27,21 @@ inline constexpr char kReporterQuestion[] =
 // djb2 over the bytes of text up to its NUL.
 uint32_t message_hash(const char* text);
 
+// Watches what reaches the reporter, so that a verification run can show the
+// same reports again, at the same points, when it goes over pictures it has
+// already read (verify/picture_cache.h).
+class ReportRecorder {
+ public:
+  // A report as formatted (and cut to kMessageRoom), before the reporter
+  // decides whether to show it.
+  virtual void on_report(const char* text) = 0;
+  // A standard-error line, before the reporter decides whether to write it.
+  virtual void on_stderr_line(const char* line) = 0;
+
+ protected:
+  ~ReportRecorder() = default;
+};
+
 class ErrorReporter {
  public:
   static constexpr int kTextBytes = 1024;
@@ -36,6 +54,18 @@ class ErrorReporter {
   void notify_error(const char* format, ...) TARNWELL_PRINTF(2, 3);
   // "Could not allocate memory: %s" with the label of the failed allocation.
   void report_out_of_memory(const char* label);
+
+  // A recorder sees every report made while the reporter is enabled, shown
+  // or suppressed, and every standard-error line, written or silenced.
+  // Reports made after Cancel are not formatted and not passed on: Cancel is
+  // for good, so no replay could show them. Null: none.
+  void set_recorder(ReportRecorder* recorder) { recorder_ = recorder; }
+  ReportRecorder* recorder() const { return recorder_; }
+  // A recorded report or line handled as if it were made now: the same
+  // suppression, box and Cancel as notify_error, the same switch as
+  // write_stderr_line. Not passed to the recorder.
+  void replay_report(const char* text);
+  void replay_stderr_line(const char* line);
 
   // Lines that the parsers write to standard error (the picture-timing
   // warning). A front end may silence them.
@@ -51,7 +81,13 @@ class ErrorReporter {
   int suppressed_count() const { return suppressed_count_; }
 
  private:
+  // The decision on the report in text_: dropped when suppressed, else shown
+  // with the question; No suppresses it, Cancel silences every later report.
+  void ask_about_text();
+  void put_stderr_line(const char* line);
+
   DialogPort& dialog_;
+  ReportRecorder* recorder_ = nullptr;
   bool enabled_ = true;
   bool stderr_enabled_ = true;
   std::FILE* stderr_stream_ = nullptr;

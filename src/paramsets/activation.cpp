@@ -31,10 +31,21 @@ void ParameterSets::use_parameter_sets(uint32_t pps_id) {
     reporter_.notify_error("num_ref_frames_in_pic_order_cnt_cycle too large");
   }
 
+  // A slot this reading did not store holds what an earlier reading left.
+  if ((pps_id < kPpsSlots && !pps_stored_[pps_id]) || (sps_id < kSpsSlots && !sps_stored_[sps_id])) {
+    used_left_over_slot_ = true;
+  }
+
   active_sps_ = sps;
   active_sps_id_ = sps_id;
   active_pps_ = pps;
   active_pps_id_ = pps_id;
+}
+
+void ParameterSets::begin_reading() {
+  sps_stored_.reset();
+  pps_stored_.reset();
+  used_left_over_slot_ = false;
 }
 
 }  // namespace tarnwell

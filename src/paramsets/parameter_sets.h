@@ -4,6 +4,7 @@
 // the last SPS parsed, and the switch for the HRD report lines. The picture
 // assembler hands it every SPS, PPS and SEI NAL unit and activates the sets
 // for each slice.
+#include <bitset>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -43,6 +44,19 @@ class ParameterSets {
   // Start of a pass: no SPS is active until the first slice activates one.
   // The active PPS stays.
   void clear_active_sps() { active_sps_ = nullptr; }
+
+  // --- Left-over state ----------------------------------------------------
+  // The tables are never emptied, so a reading of the stream can activate a
+  // slot that an earlier reading (an earlier pass, an earlier run) stored,
+  // and then depends on more than the file. A verification run goes over
+  // the pictures of a reading again only while that never happened
+  // (verify/check_run.cpp). begin_reading marks the start of a reading:
+  // no slot stored in it yet, no left-over slot used.
+  void begin_reading();
+  // An activation of this reading used a PPS slot, or the SPS slot its PPS
+  // names, that this reading had not stored. Ids beyond a table activate a
+  // fixed empty record and count as stored.
+  bool used_left_over_slot() const { return used_left_over_slot_; }
 
   // --- SPS operations -----------------------------------------------------
   // A fresh record with every field 0, or null after the out-of-memory report.
@@ -117,6 +131,16 @@ class ParameterSets {
 
   uint32_t hrd_report_enabled_ = 0;
   std::FILE* hrd_report_file_ = nullptr;
+
+  // Slots stored since begin_reading. Only activation consults them. The
+  // SPS and PPS handlers compare with the active sets too but need no check:
+  // no SPS is active at the start of a reading, so an active SPS is one this
+  // reading's activation checked; and what the PPS handler may do to a
+  // left-over active PPS (drop it) is never seen, since every slice
+  // activates its PPS before anything reads the active one.
+  std::bitset<kSpsSlots> sps_stored_;
+  std::bitset<kPpsSlots> pps_stored_;
+  bool used_left_over_slot_ = false;
 };
 
 // Picture timing needs the active SPS; recovery point needs nothing. The

@@ -210,6 +210,7 @@ bool ParameterSets::store_pps(uint32_t id, PicParamSet& pps) {
   if (id >= kPpsSlots) return false;
   // Moving releases the buffer the slot held and leaves the record without one.
   pps_table_[id] = std::move(pps);
+  pps_stored_.set(id);
   return true;
 }
 

@@ -61,6 +61,7 @@ void ParameterSets::process_sps_nal(const NalUnit& nal) {
 bool ParameterSets::store_sps(uint32_t id, const SeqParamSet& sps) {
   if (id >= kSpsSlots) return false;
   sps_table_[id] = sps;
+  sps_stored_.set(id);
   return true;
 }
 

@@ -56,6 +56,50 @@ int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, 
   return differs;
 }
 
+namespace {
+
+// Whether slice_differs's answer could change with the values the carried
+// fields held before this reading, with `header_left_over` and
+// `previous_left_over` the fields that still hold such a value in `header`
+// and `previous`. A comparison of a left-over value with a value of this
+// reading (or a -1 of the reset) could go either way; a field left over on
+// both sides holds the same value on both (it was not assigned since), so it
+// compares equal whatever that value is. The answer turns on a left-over
+// value when no comparison of known values already gives "differs" and one
+// that could go either way is made. The conditions mirror slice_differs.
+bool differs_turns_on_left_over(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
+                                uint32_t header_left_over, uint32_t previous_left_over) {
+  const uint32_t open = header_left_over ^ previous_left_over;
+  bool known_differs = header.frame_num != previous.frame_num ||
+                       header.pic_parameter_set_id != previous.pic_parameter_set_id ||
+                       header.field_pic_flag != previous.field_pic_flag ||
+                       (header.nal_ref_idc != previous.nal_ref_idc &&
+                        (header.nal_ref_idc == 0 || previous.nal_ref_idc == 0)) ||
+                       header.idr_flag != previous.idr_flag;
+  bool undecided = false;
+  auto compare = [&](bool made, uint32_t field, int32_t value, int32_t previous_value) {
+    if (!made) return;
+    if ((open & field) != 0) {
+      undecided = true;
+    } else if (value != previous_value) {
+      known_differs = true;
+    }
+  };
+  compare(header.field_pic_flag == 1 && previous.field_pic_flag != 0, kCarriedBottomFieldFlag,
+          header.bottom_field_flag, previous.bottom_field_flag);
+  compare(pic_order_cnt_type == 0, kCarriedPicOrderCntLsb, header.pic_order_cnt_lsb, previous.pic_order_cnt_lsb);
+  compare(pic_order_cnt_type == 0, kCarriedDeltaPicOrderCntBottom, header.delta_pic_order_cnt_bottom,
+          previous.delta_pic_order_cnt_bottom);
+  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt0, header.delta_pic_order_cnt[0],
+          previous.delta_pic_order_cnt[0]);
+  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt1, header.delta_pic_order_cnt[1],
+          previous.delta_pic_order_cnt[1]);
+  compare(previous.idr_flag == 1 && header.idr_flag == 1, kCarriedIdrPicId, header.idr_pic_id, previous.idr_pic_id);
+  return undecided && !known_differs;
+}
+
+}  // namespace
+
 uint32_t counted_length(const NalUnit& nal) {
   const uint32_t kept = nal.length > 0 ? static_cast<uint32_t>(nal.length) : 0;
   if (nal.dropped_bytes >= 0xFFFFFFFFu - kept) {
@@ -73,6 +117,11 @@ void PictureAssembler::reset_parsing_state() {
   sps_seen = 0;
   pps_seen = 0;
   previous_ = PreviousSlice{};
+  // A new reading: nothing of it has used left-over state yet.
+  parameter_sets_.begin_reading();
+  header_left_over_ = kCarriedFields;
+  previous_left_over_ = 0;
+  used_left_over_ = false;
 }
 
 int32_t PictureAssembler::next_picture() {
@@ -168,10 +217,17 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   const PicParamSet* active_pps = parameter_sets_.active_pps();
   const SeqParamSet& sps = active_sps != nullptr ? *active_sps : no_sps_;
   const PicParamSet& pps = active_pps != nullptr ? *active_pps : no_pps_;
-  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker);
+  uint32_t assigned = 0;
+  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker, &assigned);
+  header_left_over_ &= ~assigned;
 
+  if (differs_turns_on_left_over(header_, previous_, sps.pic_order_cnt_type, header_left_over_,
+                                 previous_left_over_)) {
+    used_left_over_ = true;
+  }
   const int32_t differs = slice_differs(header_, previous_, sps.pic_order_cnt_type);
   record_slice(header_, previous_);
+  previous_left_over_ = header_left_over_;
 
   const uint32_t bytes = counted_length(nal);
   bool begins_picture = false;

@@ -92,6 +92,18 @@ class PictureAssembler {
   int32_t sps_seen = 0;            // an SPS NAL unit was met in this pass
   int32_t pps_seen = 0;            // a PPS NAL unit was met in this pass
 
+  // A reading is what one pass takes from the stream, from
+  // reset_parsing_state on. True when this reading used state that an
+  // earlier reading left behind, so that reading the stream again from its
+  // first byte might not give the same pictures, sizes and reports: an
+  // activation of a table slot this reading did not store
+  // (ParameterSets::used_left_over_slot), or a boundary test whose answer
+  // turned on a slice-header value that no slice of this reading had
+  // assigned (the carried fields, kCarried... in slice_header.h). The
+  // verification run goes over a reading's pictures again only while this
+  // is false (verify/check_run.cpp).
+  bool used_left_over_state() const { return used_left_over_ || parameter_sets_.used_left_over_slot(); }
+
   const SliceHeader& slice_header() const { return header_; }
   const PreviousSlice& previous_slice() const { return previous_; }
   const NalUnit& nal_unit() const { return nal_; }
@@ -110,6 +122,12 @@ class PictureAssembler {
   BitReader slice_reader_;      // over the current slice's RBSP
   SliceHeader header_;          // survives the reset of a pass
   PreviousSlice previous_;
+  // The carried fields (kCarried... bits) that still hold a value from
+  // before this reading: in header_, and in previous_ as record_slice copied
+  // it. The -1 values of the reset are this reading's own.
+  uint32_t header_left_over_ = kCarriedFields;
+  uint32_t previous_left_over_ = 0;
+  bool used_left_over_ = false;
   // What the slice header reader sees if no set were active: activation
   // always leaves one, this only keeps a null from being read through.
   const SeqParamSet no_sps_{};

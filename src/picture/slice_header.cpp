@@ -38,12 +38,14 @@ void read_slice_header_first_part(BitReader& reader, SliceHeader& header) {
 }
 
 void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
-                            const PicParamSet& pps, int32_t& first_field_marker) {
+                            const PicParamSet& pps, int32_t& first_field_marker, uint32_t* assigned) {
+  uint32_t carried = 0;
   header.frame_num = read_field_bits(sps.log2_max_frame_num_minus4, "SH: frame_num", reader);
 
   if (sps.frame_mbs_only_flag == 1) {
     header.field_pic_flag = 0;
   } else {
+    carried |= kCarriedBottomFieldFlag;
     header.field_pic_flag = read_u1("SH: field_pic_flag", reader);
     if (header.field_pic_flag == 1) {
       header.bottom_field_flag = read_u1("SH: bottom_field_flag", reader);
@@ -59,9 +61,11 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
 
   if (header.idr_flag == 1) {
     header.idr_pic_id = read_ue("SH: idr_pic_id", reader);
+    carried |= kCarriedIdrPicId;
   }
 
   if (sps.pic_order_cnt_type == 0) {
+    carried |= kCarriedPicOrderCntLsb | kCarriedDeltaPicOrderCntBottom;
     header.pic_order_cnt_lsb =
         read_field_bits(sps.log2_max_pic_order_cnt_lsb_minus4, "SH: pic_order_cnt_lsb", reader);
     if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
@@ -74,14 +78,18 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
   if (sps.pic_order_cnt_type == 1) {
     if (sps.delta_pic_order_always_zero_flag == 0) {
       header.delta_pic_order_cnt[0] = read_se("SH: delta_pic_order_cnt[0]", reader);
+      carried |= kCarriedDeltaPicOrderCnt0;
       if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
         header.delta_pic_order_cnt[1] = read_se("SH: delta_pic_order_cnt[1]", reader);
+        carried |= kCarriedDeltaPicOrderCnt1;
       }
     } else {
       header.delta_pic_order_cnt[0] = 0;
       header.delta_pic_order_cnt[1] = 0;
+      carried |= kCarriedDeltaPicOrderCnt0 | kCarriedDeltaPicOrderCnt1;
     }
   }
+  if (assigned != nullptr) *assigned = carried;
 }
 
 void check_picture_order(const SliceHeader& header, const SeqParamSet& sps, ErrorReporter& reporter) {

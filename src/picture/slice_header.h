@@ -38,12 +38,23 @@ inline constexpr int32_t kFirstFieldTop = 1;
 // first_mb_in_slice, slice_type, pic_parameter_set_id. Needs no parameter set.
 void read_slice_header_first_part(BitReader& reader, SliceHeader& header);
 
+// The fields that a slice does not always assign, as bits: a slice that
+// does not carry one leaves the value of an earlier slice in the header.
+inline constexpr uint32_t kCarriedBottomFieldFlag = 1u << 0;
+inline constexpr uint32_t kCarriedIdrPicId = 1u << 1;
+inline constexpr uint32_t kCarriedPicOrderCntLsb = 1u << 2;
+inline constexpr uint32_t kCarriedDeltaPicOrderCntBottom = 1u << 3;
+inline constexpr uint32_t kCarriedDeltaPicOrderCnt0 = 1u << 4;
+inline constexpr uint32_t kCarriedDeltaPicOrderCnt1 = 1u << 5;
+inline constexpr uint32_t kCarriedFields = (1u << 6) - 1;
+
 // The remaining fields, with the SPS and PPS that activation made active for
 // this slice. The first field slice of a pass sets `first_field_marker` when
 // it is still kFirstFieldUnknown: kFirstFieldTop for a top field,
-// kFirstFieldBottom for a bottom field.
+// kFirstFieldBottom for a bottom field. `assigned`, when given, receives the
+// kCarried... bits of the fields this slice assigned.
 void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
-                            const PicParamSet& pps, int32_t& first_field_marker);
+                            const PicParamSet& pps, int32_t& first_field_marker, uint32_t* assigned = nullptr);
 
 // Run once for every slice that begins a picture: reports an IDR picture with
 // a frame_num other than 0 under picture order count types 1 and 2, and a

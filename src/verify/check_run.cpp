@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "stream/stream_file.h"
+
 namespace tarnwell {
 
 namespace {
@@ -61,6 +63,57 @@ void CheckRun::set_busy(bool busy) {
   dialog.enable(kButtonAbort, busy);
 }
 
+// Going over the pictures again instead of reading the stream again.
+//
+// A pass after a search step needs the same pictures as the pass before it:
+// their sizes, the frame-rate fraction in force at each, and the reports the
+// reading made along the way. The first pass reads the stream and keeps all
+// of that (PictureCache); a later pass takes the pictures from the cache,
+// shows the kept reports again through the reporter at the same points (so
+// suppression by No and Cancel works as before), restores the fraction
+// before each picture, and reads the stream on, from where the reading
+// stopped, only when it needs more pictures than were read. The parsing
+// state stays where the reading stopped, counters included: a pass that goes
+// over kept pictures neither rewinds nor resets anything.
+//
+// The rule that makes this exact: a reading of the stream (everything from
+// reset_parsing_state on) depends on the file and on the state earlier
+// readings left behind: the parameter-set tables, the active PPS and the
+// slice-header values carried from slice to slice. Reading the stream again
+// gives the same pictures and reports as long as the reading never used such
+// left-over state. The parsing state tracks that
+// (ParsingState::used_left_over_state): an activation of a table slot the
+// reading had not stored, a boundary test whose answer turned on a carried
+// slice-header value that no slice of the reading had assigned. The
+// frame-rate fraction needs no tracking of its own: a picture is complete
+// only after an activation, and activating a slot stored in this reading
+// means an SPS of this reading published its fraction. When the reading did
+// use left-over state, or the cache passed its limit, every later pass reads
+// the stream again from its first byte, as a run without the cache does.
+//
+// What a run leaves behind in the parsing state can differ: a run that ends
+// in a pass over kept pictures leaves the reading where the furthest pass
+// stopped, not where the last one did.
+namespace {
+
+// Attaches a recorder to the reporter for the life of the object.
+class RecorderAttachment {
+ public:
+  RecorderAttachment(ErrorReporter& reporter, ReportRecorder* recorder)
+      : reporter_(reporter), previous_(reporter.recorder()) {
+    if (recorder != nullptr) reporter_.set_recorder(recorder);
+  }
+  ~RecorderAttachment() { reporter_.set_recorder(previous_); }
+  RecorderAttachment(const RecorderAttachment&) = delete;
+  RecorderAttachment& operator=(const RecorderAttachment&) = delete;
+
+ private:
+  ErrorReporter& reporter_;
+  ReportRecorder* previous_;
+};
+
+}  // namespace
+
 void CheckRun::run() {
   result_ = CheckRunResult();
   DialogPort& dialog = context_.dialog;
@@ -74,7 +127,7 @@ void CheckRun::run() {
   }
 
   const std::string path = context_.shared.stream_path;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = open_stream_file(path.c_str());
   if (file == nullptr) {
     result_.outcome = Outcome::CannotOpen;
     result_.message = "Cannot open input file";
@@ -85,13 +138,25 @@ void CheckRun::run() {
   const uint64_t file_size = measure_file_size(path);
 
   ParsingState& parsing = context_.parsing;
-  BufferModel model(context_.settings, context_.shared.frame_rate, dialog);
+  ErrorReporter& reporter = context_.reporter;
+  FrameRateFraction& stream_rate = context_.shared.frame_rate;
+  BufferModel model(context_.settings, stream_rate, dialog);
+  PictureCache cache(replay_cache_bytes);
+  if (!replay) cache.give_up();
+  RecorderAttachment attachment(reporter, replay ? &cache : nullptr);
+
+  bool read_again = true;  // the next pass reads the stream from its first byte
   bool restart = true;
   while (restart) {
     restart = false;
-    parsing.reset_parsing_state();
-    parsing.begin_stream(file);
-    parsing.paramsets().set_hrd_report_enabled(0);
+    const bool from_cache = !read_again;
+    if (read_again) {
+      if (result_.reads > 0) std::rewind(file);
+      parsing.reset_parsing_state();
+      parsing.begin_stream(file);
+      parsing.paramsets().set_hrd_report_enabled(0);
+      ++result_.reads;
+    }
 
     ++result_.passes;
     result_.pictures = 0;
@@ -99,12 +164,15 @@ void CheckRun::run() {
     if (!model.begin_model_pass()) break;
 
     uint64_t consumed = 0;
-    parsing.no_picture_begun = 1;
-    parsing.picture_bytes = 0;
-    parsing.pending_bytes = 0;
-    parsing.first_field_marker = -1;
+    if (read_again) {
+      parsing.no_picture_begun = 1;
+      parsing.picture_bytes = 0;
+      parsing.pending_bytes = 0;
+      parsing.first_field_marker = -1;
+    }
+    std::size_t event_cursor = 0;
 
-    for (;;) {
+    for (uint64_t index = 0;; ++index) {
       if (context_.shared.abort_requested.load() != 0) {
         dialog.set_progress(kProgressFile, 0);
         dialog.set_progress(kProgressFullness, 0);
@@ -113,13 +181,25 @@ void CheckRun::run() {
         set_busy(false);
         return;
       }
-      if (parsing.next_picture() == 0) break;  // end of stream: the open picture is never applied
+      uint32_t bytes = 0;
+      if (from_cache && index < cache.pictures()) {
+        cache.replay_events(index, event_cursor, reporter);
+        stream_rate = cache.fraction(index);
+        bytes = cache.picture_bytes(index);
+      } else {
+        // The reading goes on where it stopped (or starts, in a pass that
+        // reads the stream again). The fraction in force is the one it left:
+        // the last picture gone over restored it. A reading that finds the
+        // end ends the run, so no pass ever goes over the end again.
+        if (parsing.next_picture() == 0) break;  // end of stream: the open picture is never applied
+        bytes = parsing.picture_bytes;
+        parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
+        parsing.pending_bytes = 0;
+        cache.add_picture(bytes, stream_rate);
+      }
 
-      const uint32_t bytes = parsing.picture_bytes;
       const uint32_t bits = picture_bits(bytes);
       consumed += bytes;
-      parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
-      parsing.pending_bytes = 0;
       dialog.set_progress(kProgressFile, percent_of(consumed, file_size));
 
       ModelStep step = model.apply_picture(bits);
@@ -134,11 +214,15 @@ void CheckRun::run() {
       }
       ++result_.pictures;
       if (step == ModelStep::Continue) continue;
-      if (step == ModelStep::Restart) {
-        std::rewind(file);
-        restart = true;
-      }
+      if (step == ModelStep::Restart) restart = true;
       break;
+    }
+
+    if (!cache.usable() || parsing.used_left_over_state()) {
+      cache.give_up();
+      read_again = true;
+    } else {
+      read_again = false;
     }
   }
   result_.outcome = model.outcome();

@@ -9,6 +9,7 @@
 
 #include "app/application_context.h"
 #include "verify/buffer_model.h"
+#include "verify/picture_cache.h"
 
 namespace tarnwell {
 
@@ -25,6 +26,7 @@ struct CheckRunResult {
   Outcome outcome = Outcome::Pass;
   std::string message;        // the box text of the outcome; empty on a pass and on abort
   uint32_t passes = 0;        // calls of begin_model_pass
+  uint32_t reads = 0;         // times the stream was read from its first byte
   uint64_t pictures = 0;      // calls of apply_picture in the last pass
 };
 
@@ -37,12 +39,20 @@ class CheckRun {
   std::function<void(uint32_t pass)> on_pass_start;
   std::function<void(const PictureTrace&)> on_picture;
 
+  // A pass after a search step goes over the pictures already read, kept in
+  // memory, instead of reading the stream again, as long as that gives
+  // exactly what reading it again would (see check_run.cpp). False: every
+  // pass reads the stream from its first byte.
+  bool replay = true;
+  // Above this many bytes of kept pictures the run reads the stream again
+  // for every later pass.
+  uint64_t replay_cache_bytes = kDefaultPictureCacheBytes;
+
   // The whole run, from opening the file to setting the controls idle.
   void run();
   const CheckRunResult& result() const { return result_; }
 
  private:
-  enum class PassEnd { Finished, Restart };
   void set_busy(bool busy);
 
   ApplicationContext& context_;

@@ -8,6 +8,7 @@
 #include "app/hrd_report.h"
 #include "app/stream_probe.h"
 #include "platform/interrupt.h"
+#include "stream/stream_file.h"
 #include "verify/check_run.h"
 
 #ifdef _WIN32
@@ -125,15 +126,15 @@ int run_check(const CliOptions& options) {
 
   const CheckRunResult& result = run.result();
   const CheckSettings& s = context.settings;
-  if (result.outcome == Outcome::Pass && result.pictures == 0) {
+  if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
     std::fputs("Warning: no picture was checked\n", stderr);
   }
   if (options.json) {
     std::printf(
         "{\"outcome\":\"%s\",\"message\":%s,\"buffer_size\":%u,\"initial_fill\":%u,\"bit_rate\":%u,"
-        "\"frame_rate\":%.3f,\"passes\":%u,\"pictures\":%llu}\n",
+        "\"frame_rate\":%.3f,\"passes\":%u,\"reads\":%u,\"pictures\":%llu}\n",
         outcome_name(result.outcome), json_string(result.message).c_str(), s.buffer_size, s.initial_fill, s.bit_rate,
-        s.frame_rate, result.passes, static_cast<unsigned long long>(result.pictures));
+        s.frame_rate, result.passes, result.reads, static_cast<unsigned long long>(result.pictures));
   } else {
     if (result.outcome == Outcome::Pass) {
       std::puts("PASS");
@@ -171,7 +172,7 @@ int run_info(const CliOptions& options) {
   std::printf("Profile: %s\nLevel: %s\n", dialog.get_text(kEditProfile, 100).c_str(),
               dialog.get_text(kEditLevel, 100).c_str());
   std::fflush(stdout);
-  std::FILE* stream = std::fopen(options.file.c_str(), "rb");
+  std::FILE* stream = open_stream_file(options.file.c_str());
   if (stream == nullptr) {
     std::fprintf(stderr, "tarnwell-cli: Cannot open input file: %s\n", options.file.c_str());
     if (out != stdout) std::fclose(out);

@@ -1,0 +1,136 @@
+// Searches from 0 over a large stream, once going over the pictures already
+// read (the default) and once reading the stream again for every pass, beside
+// a one-pass check of the same stream:
+//
+//   check          --buffer-size 20000000 --initial-fill 18000000 --bit-rate 20000000
+//   bit_rate_*     --buffer-size 20000000 --initial-fill 18000000 --bit-rate 0
+//   buffer_size_*  --bit-rate 20000000 --buffer-size 0
+//
+// all with the frame rate taken from the stream. Every run is a whole
+// CheckRun in a fresh application context over a silent dialog. The last
+// lines give each search's median over the check's, with its passes and
+// reads (times the stream was read from its first byte); the target is a
+// ratio of at most 3 for the searches that go over kept pictures.
+//
+//   replay_bench [stream file] [benchmark flags]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/application_context.h"
+#include "app/dialog_port.h"
+#include "verify/check_run.h"
+
+namespace tarnwell {
+namespace {
+
+class SilentDialog : public DialogPort {
+ public:
+  void set_progress(int, uint32_t) override {}
+  void set_text(int, const std::string&) override {}
+  void set_unsigned(int, uint32_t) override {}
+  std::string get_text(int, std::size_t) override { return {}; }
+  void enable(int, bool) override {}
+  bool is_checked(int) override { return false; }
+  BoxAnswer message_box(const std::string&, const char*, BoxKind) override { return BoxAnswer::Yes; }
+};
+
+struct Case {
+  const char* name;
+  CheckSettings settings;
+  bool replay;
+};
+
+const Case kCases[] = {
+    {"check", {20000000, 18000000, 20000000, 0.0}, true},
+    {"bit_rate_search_replay", {20000000, 18000000, 0, 0.0}, true},
+    {"bit_rate_search_reread", {20000000, 18000000, 0, 0.0}, false},
+    {"buffer_size_search_replay", {0, 0, 20000000, 0.0}, true},
+    {"buffer_size_search_reread", {0, 0, 20000000, 0.0}, false},
+};
+
+struct Seen {
+  CheckRunResult result;
+  CheckSettings settings;
+};
+
+void check_run(benchmark::State& state, const std::string& path, const Case& c, Seen* seen) {
+  for (auto _ : state) {
+    SilentDialog dialog;
+    ApplicationContext context(dialog);
+    context.reporter.disable();
+    context.reporter.set_stderr_enabled(false);
+    context.settings = c.settings;
+    context.shared.stream_path = path;
+    CheckRun run(context);
+    run.replay = c.replay;
+    run.run();
+    seen->result = run.result();
+    seen->settings = context.settings;
+  }
+  if (seen->result.outcome == Outcome::CannotOpen) {
+    state.SkipWithError("cannot open the stream; run bench/make-stream");
+    return;
+  }
+  state.counters["passes"] = seen->result.passes;
+  state.counters["reads"] = seen->result.reads;
+}
+
+// The console output, plus the medians it saw.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
+      medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> medians;
+};
+
+}  // namespace
+}  // namespace tarnwell
+
+int main(int argc, char** argv) {
+  using namespace tarnwell;
+  benchmark::Initialize(&argc, argv);
+  std::string path = TARNWELL_BENCH_STREAM;
+  if (argc >= 2) path = argv[1];
+
+  // Warm the page cache before anything is timed.
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    std::vector<char> block(kReadWindowBytes);
+    while (std::fread(block.data(), 1, block.size(), file) > 0) {
+    }
+    std::fclose(file);
+  }
+  std::map<std::string, Seen> seen;
+  for (const Case& c : kCases) {
+    Seen* slot = &seen[c.name];
+    auto body = [&path, &c, slot](benchmark::State& state) { check_run(state, path, c, slot); };
+    benchmark::RegisterBenchmark(c.name, body)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1)
+        ->Repetitions(3);
+  }
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  const double check_ms = reporter.medians["check"];
+  for (const Case& c : kCases) {
+    auto median = reporter.medians.find(c.name);
+    if (median == reporter.medians.end()) continue;
+    const Seen& s = seen[c.name];
+    std::printf("%-26s %9.1f ms  %5.2f x check  outcome %s, passes %u, reads %u, found bit rate %u, buffer %u/%u\n",
+                c.name, median->second, check_ms > 0 ? median->second / check_ms : 0.0,
+                outcome_name(s.result.outcome), s.result.passes, s.result.reads, s.settings.bit_rate,
+                s.settings.buffer_size, s.settings.initial_fill);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
