@@ -63,8 +63,13 @@ class ApplicationContext {
   bool parsing_busy() const { return parsing_busy_.load(); }
 
   // A probe that found the state busy asks to run again when the holder lets
-  // go; the front end decides how (the dialog posts itself a message).
-  void request_probe_after_release() { probe_pending_.store(true); }
+  // go; the front end decides how (the dialog posts itself a message). The
+  // holder may have let go between the probe's refused try and this request:
+  // then no release is left to see it, and the request is answered here.
+  void request_probe_after_release() {
+    probe_pending_.store(true);
+    if (!parsing_busy_.load() && probe_pending_.exchange(false) && on_released_) on_released_();
+  }
   void set_on_parsing_released(std::function<void()> callback) { on_released_ = std::move(callback); }
 
   CheckSettings settings;

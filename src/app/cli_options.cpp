@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/error_reporter.h"
 #include "app/settings_input.h"
 
 namespace tarnwell {
@@ -46,9 +47,7 @@ const char* command_name(CliCommand command) {
 }
 
 // One line into the options' error, cut to the buffer if an argument is huge.
-#if defined(__GNUC__)
-__attribute__((format(gnu_printf, 2, 3)))
-#endif
+void set_error(CliOptions& options, const char* format, ...) TARNWELL_PRINTF(2, 3);
 void set_error(CliOptions& options, const char* format, ...) {
   char line[512];
   va_list arguments;

@@ -1,5 +1,7 @@
 #include "app/hrd_report.h"
 
+#include "stream/stream_file.h"
+
 namespace tarnwell {
 
 namespace {
@@ -41,7 +43,7 @@ HrdReportResult hrd_report_thread(ApplicationContext& context, const std::string
     show_error(context, kBusyMessage);
     return HrdReportResult::Busy;
   }
-  std::FILE* stream = std::fopen(context.shared.stream_path.c_str(), "rb");
+  std::FILE* stream = open_stream_file(context.shared.stream_path.c_str());
   if (stream == nullptr) {
     show_error(context, "Cannot open input file");
     return HrdReportResult::CannotOpenStream;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "stream/stream_file.h"
+
 namespace tarnwell {
 
 namespace {
@@ -55,7 +57,7 @@ ProbeResult probe_profile_level(ApplicationContext& context) {
     context.request_probe_after_release();
     return ProbeResult::Busy;
   }
-  std::FILE* file = std::fopen(context.shared.stream_path.c_str(), "rb");
+  std::FILE* file = open_stream_file(context.shared.stream_path.c_str());
   if (file == nullptr) {
     context.dialog.message_box("Cannot open input file", caption_of(BoxKind::Error), BoxKind::Error);
     return ProbeResult::CannotOpen;
