@@ -21,14 +21,20 @@ std::string format(const char* format, int a, int b = 0) {
   return text;
 }
 
-TEST_F(ActivationTest, ValidSetsActivateSilently) {
+TEST_F(ActivationTest, ValidSetsActivateSilentlySwitchingPpsKeepsTheSpsAndResetClearsOnlyTheSps) {
   process_sps(baseline_sps(2));
   process_pps(simple_pps({.pic_parameter_set_id = 7, .seq_parameter_set_id = 2}));
+  process_pps(simple_pps({.pic_parameter_set_id = 1, .seq_parameter_set_id = 2}));
   sets.use_parameter_sets(7);
   sets.use_parameter_sets(7);
-  EXPECT_EQ(sets.active_sps(), &sps_slot(2));
   EXPECT_EQ(sets.active_pps(), &pps_slot(7));
+  sets.use_parameter_sets(1);
+  EXPECT_EQ(sets.active_sps(), &sps_slot(2));
+  EXPECT_EQ(sets.active_pps(), &pps_slot(1));
   EXPECT_TRUE(messages().empty());
+  sets.clear_active_sps();
+  EXPECT_EQ(sets.active_sps(), nullptr);
+  EXPECT_EQ(sets.active_pps(), &pps_slot(1));
 }
 
 TEST_F(ActivationTest, MissingPpsReportsBothSetsAndActivatesTheEmptySlots) {
@@ -70,11 +76,8 @@ TEST_F(ActivationTest, CycleOf256FramesIsTooLargeAnd255IsNot) {
     process_sps(w);
     process_pps(simple_pps());
     sets.use_parameter_sets(0);
-    if (cycle == 256) {
-      EXPECT_EQ(messages(), std::vector<std::string>{"num_ref_frames_in_pic_order_cnt_cycle too large"});
-    } else {
-      EXPECT_TRUE(messages().empty());
-    }
+    EXPECT_EQ(messages(), cycle == 256 ? std::vector<std::string>{"num_ref_frames_in_pic_order_cnt_cycle too large"}
+                                       : std::vector<std::string>{});
   }
 }
 
@@ -86,25 +89,6 @@ TEST_F(ActivationTest, MissingPpsComesBeforeTheSpsPictureOrderMessages) {
   // The empty slot names SPS 0, which is stored: no second message here.
   EXPECT_EQ(messages(), (std::vector<std::string>{format(kInvalidPps, 3), "invalid sps->pic_order_cnt_type = 4\n",
                                                   "pic_order_cnt_type != 1"}));
-}
-
-TEST_F(ActivationTest, SwitchingPpsKeepsTheSps) {
-  process_sps(baseline_sps(0));
-  process_pps(simple_pps({.pic_parameter_set_id = 0}));
-  process_pps(simple_pps({.pic_parameter_set_id = 1}));
-  sets.use_parameter_sets(0);
-  sets.use_parameter_sets(1);
-  EXPECT_EQ(sets.active_pps(), &pps_slot(1));
-  EXPECT_EQ(sets.active_sps(), &sps_slot(0));
-}
-
-TEST_F(ActivationTest, ResetClearsOnlyTheActiveSps) {
-  process_sps(baseline_sps(0));
-  process_pps(simple_pps());
-  sets.use_parameter_sets(0);
-  sets.clear_active_sps();
-  EXPECT_EQ(sets.active_sps(), nullptr);
-  EXPECT_EQ(sets.active_pps(), &pps_slot(0));
 }
 
 TEST_F(ActivationTest, PpsIdBeyondTheTableActivatesAnEmptyRecord) {

@@ -69,57 +69,44 @@ class SeiTest : public ParamSetsTest {
   TempFile stderr_file;
 };
 
-TEST_F(SeiTest, PictureTimingWithoutActiveSpsWritesTheWarningLineOnly) {
-  process_sei({0x01, 0x01, 0x90, 0x80});
-  EXPECT_EQ(stderr_file.text(), kNoActiveSps);
+// Without an active SPS a picture timing message writes the warning line,
+// which shows whether the walk over the messages reached it.
+TEST_F(SeiTest, WalkOverTheMessagesReachesPictureTimingOnlyWhenItShould) {
+  using Bytes = std::vector<uint8_t>;
+  std::vector<uint8_t> ff_type_and_size = {0xFF, 0x01, 0xFF, 0x00};  // payloadType 256, payloadSize 255
+  ff_type_and_size.insert(ff_type_and_size.end(), 255, 0x01);
+  ff_type_and_size.insert(ff_type_and_size.end(), {0x01, 0x01, 0x00, 0x80});
+  const struct {
+    const char* name;
+    Bytes rbsp;
+    bool warns;
+  } cases[] = {
+      {"picture timing", {0x01, 0x01, 0x90, 0x80}, true},
+      {"other types walked over unread", {0x00, 0x02, 0x01, 0x01, 0x05, 0x01, 0xFF, 0x80}, false},
+      {"recovery point, then timing", {0x06, 0x01, 0x84, 0x01, 0x01, 0x00, 0x80}, true},
+      {"0xFF bytes of type and size add 255 each", ff_type_and_size, true},
+      {"payload ending at the last byte", {0x01, 0x01, 0x00}, false},
+      {"payload ending at the last byte, two bytes", {0x01, 0x02, 0x00, 0x00}, false},
+      {"stop byte after a payload", {0x00, 0x01, 0xAA, 0x80, 0x01, 0x01, 0xBB, 0x80}, false},
+      {"no stop byte after a payload", {0x00, 0x01, 0xAA, 0x01, 0x01, 0xBB, 0x80}, true},
+      {"empty", {}, false},
+      {"ends inside the type", {0xFF}, false},
+      {"ends inside the type, two bytes", {0xFF, 0xFF}, false},
+      {"ends inside the size", {0x01, 0xFF, 0xFF}, false},
+      {"size beyond the data", {0x01, 0x10, 0x00, 0x00}, false},
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    process_sei(c.rbsp);
+    if (c.warns) expected += kNoActiveSps;
+    EXPECT_EQ(stderr_file.text(), expected);
+  }
   EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(SeiTest, TheWarningLineCanBeSilenced) {
+  // The warning line can be silenced.
   reporter.set_stderr_enabled(false);
   process_sei({0x01, 0x01, 0x90, 0x80});
-  EXPECT_EQ(stderr_file.text(), "");
-}
-
-TEST_F(SeiTest, OtherPayloadTypesAreWalkedOverUnread) {
-  process_sei({0x00, 0x02, 0x01, 0x01, 0x05, 0x01, 0xFF, 0x80});
-  process_sei({0x06, 0x01, 0x84, 0x01, 0x01, 0x00, 0x80});  // recovery point, then timing
-  EXPECT_EQ(stderr_file.text(), kNoActiveSps);
-  EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(SeiTest, TypeAndSizeBytesOf0xFFAdd255Each) {
-  // payloadType 256, payloadSize 255, then a picture timing message.
-  std::vector<uint8_t> rbsp = {0xFF, 0x01, 0xFF, 0x00};
-  rbsp.insert(rbsp.end(), 255, 0x01);
-  rbsp.insert(rbsp.end(), {0x01, 0x01, 0x00, 0x80});
-  process_sei(rbsp);
-  EXPECT_EQ(stderr_file.text(), kNoActiveSps);
-}
-
-TEST_F(SeiTest, PayloadEndingAtTheLastByteIsNotRead) {
-  process_sei({0x01, 0x01, 0x00});
-  process_sei({0x01, 0x02, 0x00, 0x00});
-  EXPECT_EQ(stderr_file.text(), "");
-  process_sei({0x01, 0x01, 0x00, 0x80});
-  EXPECT_EQ(stderr_file.text(), kNoActiveSps);
-}
-
-TEST_F(SeiTest, StopByteAfterAPayloadEndsTheWalk) {
-  process_sei({0x00, 0x01, 0xAA, 0x80, 0x01, 0x01, 0xBB, 0x80});
-  EXPECT_EQ(stderr_file.text(), "");
-  process_sei({0x00, 0x01, 0xAA, 0x01, 0x01, 0xBB, 0x80});
-  EXPECT_EQ(stderr_file.text(), kNoActiveSps);
-}
-
-TEST_F(SeiTest, WalkEndsQuietlyInsideTypeOrSize) {
-  process_sei({});
-  process_sei({0xFF});
-  process_sei({0xFF, 0xFF});
-  process_sei({0x01, 0xFF, 0xFF});
-  process_sei({0x01, 0x10, 0x00, 0x00});
-  EXPECT_EQ(stderr_file.text(), "");
-  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(stderr_file.text(), expected);
 }
 
 TEST_F(SeiTest, ReservedPicStructIsReported) {
@@ -127,41 +114,34 @@ TEST_F(SeiTest, ReservedPicStructIsReported) {
   for (uint32_t pic_struct = 0; pic_struct < 16; ++pic_struct) {
     dialog.clear_calls();
     send_pic_timing(0, pic_struct);
-    if (pic_struct > 8) {
-      EXPECT_EQ(messages(), std::vector<std::string>{kReservedPicStruct}) << pic_struct;
-    } else {
-      EXPECT_TRUE(messages().empty()) << pic_struct;
-    }
+    EXPECT_EQ(messages().size(), pic_struct > 8 ? 1u : 0u) << pic_struct;
   }
+  EXPECT_EQ(messages(), std::vector<std::string>{kReservedPicStruct});
   EXPECT_EQ(stderr_file.text(), "");
 }
 
-TEST_F(SeiTest, DelaysTakeTheirLengthsFromTheNalBlockFirst) {
-  activate({.nal_hrd = true, .vcl_hrd = true});
-  send_pic_timing(10 + 5, 9);
-  EXPECT_EQ(messages(), std::vector<std::string>{kReservedPicStruct});
-
-  dialog.clear_calls();
-  send_pic_timing(3 + 3, 9);  // the VCL lengths: read as pic_struct 0
-  EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(SeiTest, DelaysFromTheVclBlockWhenItIsTheOnlyOne) {
-  activate({.vcl_hrd = true});
-  send_pic_timing(3 + 3, 12);
-  EXPECT_EQ(messages(), std::vector<std::string>{kReservedPicStruct});
-}
-
-TEST_F(SeiTest, WithoutPicStructOnlyTheDelaysAreRead) {
-  activate({.nal_hrd = true, .pic_struct_present_flag = 0});
-  send_pic_timing(10 + 5, 9);
-  EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(SeiTest, ActiveSpsWithoutVuiReadsNothing) {
-  activate({.vui = false});
-  send_pic_timing(0, 9);
-  EXPECT_TRUE(messages().empty());
+// pic_struct 9 is reserved: it is reported only when the delays took
+// exactly the bits the active SPS gives them.
+TEST_F(SeiTest, DelayLengthsComeFromTheNalBlockFirstThenTheVclBlock) {
+  const struct {
+    const char* name;
+    Timing timing;
+    int delay_bits;
+    bool reported;
+  } cases[] = {
+      {"NAL lengths", {.nal_hrd = true, .vcl_hrd = true}, 10 + 5, true},
+      {"VCL lengths with both blocks: read as pic_struct 0", {.nal_hrd = true, .vcl_hrd = true}, 3 + 3, false},
+      {"VCL block only", {.vcl_hrd = true}, 3 + 3, true},
+      {"no pic_struct: only the delays", {.nal_hrd = true, .pic_struct_present_flag = 0}, 10 + 5, false},
+      {"no VUI: nothing read", {.vui = false}, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    activate(c.timing);
+    dialog.clear_calls();
+    send_pic_timing(c.delay_bits, 9);
+    EXPECT_EQ(messages(), c.reported ? std::vector<std::string>{kReservedPicStruct} : std::vector<std::string>{});
+  }
   EXPECT_EQ(stderr_file.text(), "");
 }
 

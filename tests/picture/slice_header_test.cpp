@@ -58,134 +58,84 @@ TEST(SliceHeaderFirstPart, ReadsTheThreeLeadingCodes) {
   EXPECT_EQ(h.pic_parameter_set_id, 255);
 }
 
-TEST(SliceHeaderRest, FrameMbsOnlyReadsIdrPicIdRightAfterFrameNum) {
-  BitWriter w;
-  w.u(4, 5).ue(9).ue(3);  // frame_num, idr_pic_id, one more code
-  SliceBytes s(w);
-  SliceHeader h;
-  h.idr_flag = 1;
-  h.field_pic_flag = 1;
-  h.bottom_field_flag = 1;
-  int32_t marker = -1;
-  read_slice_header_rest(s.reader, h, sps_with(0, 1, 2), pps_with(0), marker);
-  EXPECT_EQ(h.frame_num, 5);
-  EXPECT_EQ(h.field_pic_flag, 0);
-  EXPECT_EQ(h.bottom_field_flag, 1);  // not carried by the slice: unchanged
-  EXPECT_EQ(h.idr_pic_id, 9);
-  EXPECT_EQ(marker, -1);
-  EXPECT_EQ(s.reader.bit_offset, 4 + 7);
-}
+// The header fields the rest of the slice header assigns or leaves alone.
+struct Fields {
+  int32_t frame_num, field_pic_flag, bottom_field_flag, idr_pic_id, pic_order_cnt_lsb, delta_pic_order_cnt_bottom,
+      delta0, delta1;
+};
 
-TEST(SliceHeaderRest, SixteenBitFrameNumThenPicOrderCntLsb) {
-  BitWriter w;
-  w.u(16, 0xBEEF).u(6, 0x2A);
-  SliceBytes s(w);
-  SliceHeader h;
-  int32_t marker = -1;
-  read_slice_header_rest(s.reader, h, sps_with(12, 1, 0), pps_with(0), marker);
-  EXPECT_EQ(h.frame_num, 0xBEEF);
-  EXPECT_EQ(h.pic_order_cnt_lsb, 0x2A);
-  EXPECT_EQ(h.delta_pic_order_cnt_bottom, 0);
-}
-
-TEST(SliceHeaderRest, NonIdrSliceKeepsTheIdrPicIdItCarriesOver) {
-  BitWriter w;
-  w.u(4, 1).u(6, 4);
-  SliceBytes s(w);
-  SliceHeader h;
-  h.idr_flag = 0;
-  h.idr_pic_id = 77;
-  int32_t marker = -1;
-  read_slice_header_rest(s.reader, h, sps_with(0, 1, 0), pps_with(0), marker);
-  EXPECT_EQ(h.idr_pic_id, 77);
-  EXPECT_EQ(h.pic_order_cnt_lsb, 4);
-}
-
-TEST(SliceHeaderRest, PocType0FrameReadsDeltaBottomFieldStoresZero) {
-  const SeqParamSet sps = sps_with(0, 0, 0);
-  {
-    BitWriter w;
-    w.u(4, 2).u1(0).u(6, 8).se(-3);
+TEST(SliceHeaderRest, EachLayoutReadsExactlyItsFieldsAndLeavesTheCarriedOnes) {
+  struct Case {
+    const char* name;
+    SeqParamSet sps;
+    uint32_t pic_order_present_flag;
+    int32_t idr_flag;
+    BitWriter bits;
+    Fields before;
+    Fields after;
+    int32_t bit_offset;  // after the read; -1: not looked at
+    int32_t marker;      // first_field_marker after the read, from -1
+  };
+  SeqParamSet always_zero = sps_with(0, 0, 1);
+  always_zero.delta_pic_order_always_zero_flag = 1;
+  const Case cases[] = {
+      // frame_mbs_only: idr_pic_id right after frame_num; bottom_field_flag is not carried by the slice.
+      {"IDR, frame_mbs_only", sps_with(0, 1, 2), 0, 1, BitWriter().u(4, 5).ue(9).ue(3), {0, 1, 1, 0, 0, 0, 0, 0},
+       {5, 0, 1, 9, 0, 0, 0, 0}, 4 + 7, -1},
+      {"16-bit frame_num, then pic_order_cnt_lsb", sps_with(12, 1, 0), 0, 0, BitWriter().u(16, 0xBEEF).u(6, 0x2A),
+       {}, {0xBEEF, 0, 0, 0, 0x2A, 0, 0, 0}, 22, -1},
+      {"non-IDR keeps idr_pic_id", sps_with(0, 1, 0), 0, 0, BitWriter().u(4, 1).u(6, 4), {0, 0, 0, 77, 0, 0, 0, 0},
+       {1, 0, 0, 77, 4, 0, 0, 0}, 10, -1},
+      // A frame slice leaves the marker alone and clears an earlier field's bottom_field_flag.
+      {"type 0, frame: delta bottom", sps_with(0, 0, 0), 1, 0, BitWriter().u(4, 2).u1(0).u(6, 8).se(-3),
+       {0, 0, 1, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 8, -3, 0, 0}, -1, -1},
+      {"type 0, field: delta bottom stored as 0", sps_with(0, 0, 0), 1, 0,
+       BitWriter().u(4, 2).u1(1).u1(1).u(6, 9).se(-3), {0, 0, 0, 0, 0, 7, 0, 0}, {2, 1, 1, 0, 9, 0, 0, 0}, 12, 0},
+      {"type 1, frame: both deltas", sps_with(0, 0, 1), 1, 0, BitWriter().u(4, 0).u1(0).se(5).se(-6), {},
+       {0, 0, 0, 0, 0, 0, 5, -6}, -1, -1},
+      {"type 1, field: no second delta", sps_with(0, 0, 1), 1, 0, BitWriter().u(4, 0).u1(1).u1(0).se(5).se(-6),
+       {0, 0, 0, 0, 0, 0, 0, 11}, {0, 1, 0, 0, 0, 0, 5, 11}, -1, 1},
+      {"type 1, always zero", always_zero, 1, 0, BitWriter().u(4, 0).u1(0).se(5), {0, 0, 0, 0, 0, 0, 3, 4},
+       {0, 0, 0, 0, 0, 0, 0, 0}, 5, -1},
+      {"type 2: no picture order field", sps_with(0, 1, 2), 1, 0, BitWriter().u(4, 3).se(9),
+       {0, 0, 0, 0, 12, 13, 14, 0}, {3, 0, 0, 0, 12, 13, 14, 0}, 4, -1},
+      // A 44-bit frame_num keeps its low 32 bits and its width.
+      {"frame_num wider than 32 bits", sps_with(40, 1, 0), 0, 0, BitWriter().u(12, 0xFFF).u(32, 0x12345678).u(6, 0x15),
+       {}, {0x12345678, 0, 0, 0, 0x15, 0, 0, 0}, 50, -1},
+      // A width far beyond the slice: the read fails, reads as 0, and the position stays.
+      {"fields past the end of the data", sps_with(0xFFFFFFF0u, 1, 2), 0, 0, BitWriter().u(3, 5),
+       {9, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}, 0, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitWriter w = c.bits;
     SliceBytes s(w);
     SliceHeader h;
-    h.bottom_field_flag = 1;  // from an earlier field slice
+    h.idr_flag = c.idr_flag;
+    h.frame_num = c.before.frame_num;
+    h.field_pic_flag = c.before.field_pic_flag;
+    h.bottom_field_flag = c.before.bottom_field_flag;
+    h.idr_pic_id = c.before.idr_pic_id;
+    h.pic_order_cnt_lsb = c.before.pic_order_cnt_lsb;
+    h.delta_pic_order_cnt_bottom = c.before.delta_pic_order_cnt_bottom;
+    h.delta_pic_order_cnt[0] = c.before.delta0;
+    h.delta_pic_order_cnt[1] = c.before.delta1;
     int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, sps, pps_with(1), marker);
-    EXPECT_EQ(h.field_pic_flag, 0);
-    EXPECT_EQ(h.bottom_field_flag, 0);
-    EXPECT_EQ(h.pic_order_cnt_lsb, 8);
-    EXPECT_EQ(h.delta_pic_order_cnt_bottom, -3);
-    EXPECT_EQ(marker, -1);  // a frame slice leaves the marker alone
+    read_slice_header_rest(s.reader, h, c.sps, pps_with(c.pic_order_present_flag), marker);
+    const Fields& e = c.after;
+    EXPECT_EQ(h.frame_num, e.frame_num);
+    EXPECT_EQ(h.field_pic_flag, e.field_pic_flag);
+    EXPECT_EQ(h.bottom_field_flag, e.bottom_field_flag);
+    EXPECT_EQ(h.idr_pic_id, e.idr_pic_id);
+    EXPECT_EQ(h.pic_order_cnt_lsb, e.pic_order_cnt_lsb);
+    EXPECT_EQ(h.delta_pic_order_cnt_bottom, e.delta_pic_order_cnt_bottom);
+    EXPECT_EQ(h.delta_pic_order_cnt[0], e.delta0);
+    EXPECT_EQ(h.delta_pic_order_cnt[1], e.delta1);
+    if (c.bit_offset >= 0) {
+      EXPECT_EQ(s.reader.bit_offset, c.bit_offset);
+    }
+    EXPECT_EQ(marker, c.marker);
   }
-  {
-    BitWriter w;
-    w.u(4, 2).u1(1).u1(1).u(6, 9).se(-3);
-    SliceBytes s(w);
-    SliceHeader h;
-    h.delta_pic_order_cnt_bottom = 7;
-    int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, sps, pps_with(1), marker);
-    EXPECT_EQ(h.field_pic_flag, 1);
-    EXPECT_EQ(h.bottom_field_flag, 1);
-    EXPECT_EQ(h.pic_order_cnt_lsb, 9);
-    EXPECT_EQ(h.delta_pic_order_cnt_bottom, 0);
-    EXPECT_EQ(s.reader.bit_offset, 4 + 2 + 6);
-  }
-}
-
-TEST(SliceHeaderRest, PocType1ReadsDeltasOnlyWhereTheSyntaxHasThem) {
-  SeqParamSet sps = sps_with(0, 0, 1);
-  {
-    BitWriter w;
-    w.u(4, 0).u1(0).se(5).se(-6);  // frame: both deltas
-    SliceBytes s(w);
-    SliceHeader h;
-    int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, sps, pps_with(1), marker);
-    EXPECT_EQ(h.delta_pic_order_cnt[0], 5);
-    EXPECT_EQ(h.delta_pic_order_cnt[1], -6);
-  }
-  {
-    BitWriter w;
-    w.u(4, 0).u1(1).u1(0).se(5).se(-6);  // field: the second delta is not there
-    SliceBytes s(w);
-    SliceHeader h;
-    h.delta_pic_order_cnt[1] = 11;
-    int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, sps, pps_with(1), marker);
-    EXPECT_EQ(h.delta_pic_order_cnt[0], 5);
-    EXPECT_EQ(h.delta_pic_order_cnt[1], 11);
-  }
-  {
-    sps.delta_pic_order_always_zero_flag = 1;
-    BitWriter w;
-    w.u(4, 0).u1(0).se(5);
-    SliceBytes s(w);
-    SliceHeader h;
-    h.delta_pic_order_cnt[0] = 3;
-    h.delta_pic_order_cnt[1] = 4;
-    int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, sps, pps_with(1), marker);
-    EXPECT_EQ(h.delta_pic_order_cnt[0], 0);
-    EXPECT_EQ(h.delta_pic_order_cnt[1], 0);
-    EXPECT_EQ(s.reader.bit_offset, 5);
-  }
-}
-
-TEST(SliceHeaderRest, PocType2ReadsNoPictureOrderField) {
-  BitWriter w;
-  w.u(4, 3).se(9);
-  SliceBytes s(w);
-  SliceHeader h;
-  h.pic_order_cnt_lsb = 12;
-  h.delta_pic_order_cnt_bottom = 13;
-  h.delta_pic_order_cnt[0] = 14;
-  int32_t marker = -1;
-  read_slice_header_rest(s.reader, h, sps_with(0, 1, 2), pps_with(1), marker);
-  EXPECT_EQ(s.reader.bit_offset, 4);
-  EXPECT_EQ(h.pic_order_cnt_lsb, 12);
-  EXPECT_EQ(h.delta_pic_order_cnt_bottom, 13);
-  EXPECT_EQ(h.delta_pic_order_cnt[0], 14);
 }
 
 TEST(SliceHeaderRest, FirstFieldSliceOfThePassSetsTheMarker) {
@@ -210,30 +160,6 @@ TEST(SliceHeaderRest, FirstFieldSliceOfThePassSetsTheMarker) {
   EXPECT_EQ(marker, 1);
 }
 
-TEST(SliceHeaderRest, FrameNumWiderThan32BitsKeepsItsLow32BitsAndItsWidth) {
-  BitWriter w;
-  w.u(12, 0xFFF).u(32, 0x12345678).u(6, 0x15);  // 44-bit frame_num, then pic_order_cnt_lsb
-  SliceBytes s(w);
-  SliceHeader h;
-  int32_t marker = -1;
-  read_slice_header_rest(s.reader, h, sps_with(40, 1, 0), pps_with(0), marker);
-  EXPECT_EQ(h.frame_num, 0x12345678);
-  EXPECT_EQ(h.pic_order_cnt_lsb, 0x15);
-}
-
-TEST(SliceHeaderRest, FieldsPastTheEndOfTheDataReadAsZero) {
-  BitWriter w;
-  w.u(3, 5);
-  SliceBytes s(w);
-  SliceHeader h;
-  h.frame_num = 9;
-  int32_t marker = -1;
-  // A width far beyond the slice: the read fails and the position stays.
-  read_slice_header_rest(s.reader, h, sps_with(0xFFFFFFF0u, 1, 2), pps_with(0), marker);
-  EXPECT_EQ(h.frame_num, 0);
-  EXPECT_EQ(s.reader.bit_offset, 0);
-}
-
 class PictureOrderCheck : public ::testing::Test {
  protected:
   std::vector<std::string> check(uint32_t poc_type, int32_t idr_flag, int32_t frame_num) {
@@ -247,20 +173,18 @@ class PictureOrderCheck : public ::testing::Test {
   }
 };
 
-TEST_F(PictureOrderCheck, IdrWithNonZeroFrameNumUnderTypes1And2) {
-  const std::vector<std::string> expected = {"frame_num not equal to zero in IDR picture"};
-  EXPECT_EQ(check(1, 1, 3), expected);
-  EXPECT_EQ(check(2, 1, 3), expected);
+TEST_F(PictureOrderCheck, IdrFrameNumUnderTypes1And2AndUnknownTypesAreReported) {
+  const std::vector<std::string> idr = {"frame_num not equal to zero in IDR picture"};
+  EXPECT_EQ(check(1, 1, 3), idr);
+  EXPECT_EQ(check(2, 1, 3), idr);
   EXPECT_TRUE(check(2, 1, 0).empty());
   EXPECT_TRUE(check(2, 0, 3).empty());
   EXPECT_TRUE(check(0, 1, 3).empty());
-}
-
-TEST_F(PictureOrderCheck, UnknownTypeIsReportedWhateverTheSlice) {
-  const std::vector<std::string> expected = {"Unknown POC order count type!\n"};
-  EXPECT_EQ(check(3, 0, 0), expected);
-  EXPECT_EQ(check(5, 1, 3), expected);
-  EXPECT_EQ(check(0xFFFFFFFFu, 0, 0), expected);
+  // An unknown type whatever the slice.
+  const std::vector<std::string> unknown = {"Unknown POC order count type!\n"};
+  EXPECT_EQ(check(3, 0, 0), unknown);
+  EXPECT_EQ(check(5, 1, 3), unknown);
+  EXPECT_EQ(check(0xFFFFFFFFu, 0, 0), unknown);
 }
 
 }  // namespace

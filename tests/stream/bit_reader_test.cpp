@@ -14,107 +14,72 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::BitWriter;
 
-// A reader over the first byte_length bytes of data; the rest of data is
-// what the buffer holds behind them.
-BitReader over(const Bytes& data, int32_t byte_length, int32_t bit_offset = 0) {
-  BitReader reader = make_bit_reader(data.data(), byte_length, static_cast<int32_t>(data.size()));
-  reader.bit_offset = bit_offset;
-  return reader;
-}
+// One read: 'u' read_u(bits), 'e' read_ue, 's' read_se, 'm' more_rbsp_data;
+// from bit `at` when it is not negative; then the value and the offset after it.
+struct Read {
+  char kind;
+  int bits;
+  int32_t value;
+  int32_t offset;
+  int32_t at = -1;
+};
 
-TEST(BitReader, FixedLengthFieldsReadMostSignificantBitFirst) {
-  Bytes data{0xA5, 0x00};
-  BitReader reader = over(data, 1);
-  EXPECT_EQ(read_u(3, "u(3)", reader), 5);
-  EXPECT_EQ(read_u(5, "u(5)", reader), 5);
-  EXPECT_EQ(reader.bit_offset, 8);
-}
+struct ReadCase {
+  const char* name;
+  Bytes data;
+  int32_t byte_length;
+  int32_t readable;  // -1: all of data
+  int32_t bit_offset;
+  std::vector<Read> reads;
+};
 
-TEST(BitReader, ThirtyTwoBitFieldGivesTheWholePattern) {
-  Bytes data{0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  BitReader reader = over(data, 4);
-  EXPECT_EQ(read_u(32, "u(32)", reader), -1);
-  EXPECT_EQ(reader.bit_offset, 32);
-}
-
-TEST(BitReader, ZeroBitFieldReadsNothing) {
-  Bytes data{0xFF, 0x00};
-  BitReader reader = over(data, 1, 3);
-  EXPECT_EQ(read_u(0, "u(0)", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 3);
-}
-
-TEST(BitReader, ReadMayTakeTheByteAfterTheDataButNotItsLastBit) {
-  Bytes data{0xFF, 0xFF, 0xFF};
-  BitReader reader = over(data, 1, 8);
-  EXPECT_EQ(read_u(8, "u(8)", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 8);
-  EXPECT_EQ(read_u(7, "u(7)", reader), 0x7F);
-  EXPECT_EQ(reader.bit_offset, 15);
-  EXPECT_EQ(read_u1("u(1)", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 15);
-}
-
-TEST(BitReader, ByteAfterTheDataStaysReadableWithoutAReadableCount) {
-  Bytes data{0x80, 0xFE};
-  BitReader reader = make_bit_reader(data.data(), 1, 0);
-  reader.bit_offset = 8;
-  EXPECT_EQ(read_u(7, "u(7)", reader), 0x7F);
-}
-
-TEST(BitReader, FieldsLongerThan32BitsOrNegativeFail) {
-  Bytes data(16, 0xFF);
-  BitReader reader = over(data, 8, 2);
-  EXPECT_EQ(read_u(33, "u(33)", reader), 0);
-  EXPECT_EQ(read_u(-1, "u(-1)", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 2);
-}
-
-TEST(BitReader, UnsignedExpGolombCodes) {
-  Bytes data{0x80, 0x40, 0x28, 0x00};
-  BitReader reader = over(data, 3);
-  EXPECT_EQ(read_ue("ue 0", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 1);
-  reader.bit_offset = 8;
-  EXPECT_EQ(read_ue("ue 1", reader), 1);
-  EXPECT_EQ(reader.bit_offset, 11);
-  reader.bit_offset = 16;
-  EXPECT_EQ(read_ue("ue 4", reader), 4);
-  EXPECT_EQ(reader.bit_offset, 21);
-}
-
-TEST(BitReader, SignedExpGolombCodes) {
-  Bytes minus_one{0x60, 0x00};
-  BitReader reader = over(minus_one, 1);
-  EXPECT_EQ(read_se("se -1", reader), -1);
-  Bytes one{0x40, 0x00};
-  reader = over(one, 1);
-  EXPECT_EQ(read_se("se 1", reader), 1);
-  Bytes two{0x20, 0x00, 0x00};
-  reader = over(two, 2);
-  EXPECT_EQ(read_se("se 2", reader), 2);
-  EXPECT_EQ(reader.bit_offset, 5);
-}
-
-TEST(BitReader, ExpGolombCodeMayEndOnTheLastBitOfTheByteAfterTheData) {
-  // From bit 1: seven zeros, the 1 at bit 8, seven info bits up to bit 15.
-  Bytes data{0x00, 0x81, 0x00};
-  BitReader reader = over(data, 1, 1);
-  EXPECT_EQ(read_ue("ue", reader), 127 + 1);
-  EXPECT_EQ(reader.bit_offset, 16);
-  // A fixed-length read of the same bits fails.
-  reader.bit_offset = 9;
-  EXPECT_EQ(read_u(7, "u(7)", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 9);
-}
-
-TEST(BitReader, ExpGolombInfoBitsBeyondTheByteAfterTheDataFail) {
-  Bytes data{0x00, 0x01, 0xFF, 0xFF};
-  BitReader reader = over(data, 1, 0);
-  EXPECT_EQ(read_ue("ue", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 0);
-  EXPECT_EQ(read_se("se", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 0);
+TEST(BitReader, EveryReadAtTheEdgesOfTheDataAndTheBuffer) {
+  const ReadCase cases[] = {
+      {"fixed length, most significant bit first", {0xA5, 0x00}, 1, -1, 0, {{'u', 3, 5, 3}, {'u', 5, 5, 8}}},
+      {"32-bit field", {0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 4, -1, 0, {{'u', 32, -1, 32}}},
+      {"zero-bit field", {0xFF, 0x00}, 1, -1, 3, {{'u', 0, 0, 3}}},
+      {"longer than 32 bits or negative", Bytes(16, 0xFF), 8, -1, 2, {{'u', 33, 0, 2}, {'u', -1, 0, 2}}},
+      // The byte after the data may be read, but not its last bit.
+      {"byte after the data", {0xFF, 0xFF, 0xFF}, 1, -1, 8, {{'u', 8, 0, 8}, {'u', 7, 0x7F, 15}, {'u', 1, 0, 15}}},
+      {"byte after the data without a readable count", {0x80, 0xFE}, 1, 0, 8, {{'u', 7, 0x7F, 15}}},
+      {"ue codes", {0x80, 0x40, 0x28, 0x00}, 3, -1, 0, {{'e', 0, 0, 1}, {'e', 0, 1, 11, 8}, {'e', 0, 4, 21, 16}}},
+      {"se -1", {0x60, 0x00}, 1, -1, 0, {{'s', 0, -1, 3}}},
+      {"se 1", {0x40, 0x00}, 1, -1, 0, {{'s', 0, 1, 3}}},
+      {"se 2", {0x20, 0x00, 0x00}, 2, -1, 0, {{'s', 0, 2, 5}}},
+      // From bit 1: seven zeros, the 1 at bit 8, seven info bits up to bit
+      // 15; a fixed-length read of the same bits fails.
+      {"Exp-Golomb ending on the last bit after the data", {0x00, 0x81, 0x00}, 1, -1, 1,
+       {{'e', 0, 128, 16}, {'u', 7, 0, 9, 9}}},
+      {"Exp-Golomb info bits beyond the byte after the data", {0x00, 0x01, 0xFF, 0xFF}, 1, -1, 0,
+       {{'e', 0, 0, 0}, {'s', 0, 0, 0}}},
+      {"32 leading zeros", {0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x80}, 9, -1, 0,
+       {{'e', 0, 0, 0}, {'s', 0, 0, 0}}},
+      // Only zeros within the readable bytes; a 1 bit lies beyond them.
+      {"scan stops at the readable bytes", {0x00, 0x00, 0x00, 0x01}, 1, 3, 0, {{'e', 0, 0, 0}}},
+      // With no leading zero a code needs nothing beyond its 1 bit, even past
+      // the data; a code starting beyond the readable bytes is not looked at.
+      {"code at the last readable bit", {0x00, 0x01}, 0, 2, 15, {{'e', 0, 0, 16}, {'e', 0, 0, 16}}},
+      // Last byte 0101 1100: the stop bit is bit 13.
+      {"more data before the stop bit", {0xFF, 0x5C, 0x00}, 2, -1, 0,
+       {{'m', 0, 1, 0}, {'m', 0, 1, 7, 7}, {'m', 0, 1, 8, 8}, {'m', 0, 1, 12, 12}, {'m', 0, 0, 13, 13}}},
+      {"stop bit only", {0x80, 0x00}, 1, -1, 0, {{'m', 0, 0, 0}}},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitReader reader = make_bit_reader(c.data.data(), c.byte_length,
+                                       c.readable < 0 ? static_cast<int32_t>(c.data.size()) : c.readable);
+    reader.bit_offset = c.bit_offset;
+    for (std::size_t i = 0; i < c.reads.size(); ++i) {
+      const Read& r = c.reads[i];
+      if (r.at >= 0) reader.bit_offset = r.at;
+      const int32_t got = r.kind == 'u'   ? read_u(r.bits, "u", reader)
+                          : r.kind == 'e' ? read_ue("ue", reader)
+                          : r.kind == 's' ? read_se("se", reader)
+                                          : more_rbsp_data(reader);
+      EXPECT_EQ(got, r.value) << "read " << i;
+      EXPECT_EQ(reader.bit_offset, r.offset) << "read " << i;
+    }
+  }
 }
 
 TEST(BitReader, ExpGolombWith31LeadingZerosIsTheLargestCode) {
@@ -122,54 +87,10 @@ TEST(BitReader, ExpGolombWith31LeadingZerosIsTheLargestCode) {
   writer.ue(0xFFFFFFFEu).ue(0x80000000u).trailing_bits();
   Bytes data = writer.data();
   data.push_back(0);
-  BitReader reader = over(data, static_cast<int32_t>(data.size()) - 1);
+  BitReader reader = make_bit_reader(data.data(), static_cast<int32_t>(data.size()) - 1, static_cast<int32_t>(data.size()));
   EXPECT_EQ(static_cast<uint32_t>(read_ue("ue", reader)), 0xFFFFFFFEu);
   EXPECT_EQ(reader.bit_offset, 63);
   EXPECT_EQ(read_se("se", reader), -0x40000000);
-}
-
-TEST(BitReader, ExpGolombWith32LeadingZerosFails) {
-  Bytes data{0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x80};
-  BitReader reader = over(data, 9);
-  EXPECT_EQ(read_ue("ue", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 0);
-  EXPECT_EQ(read_se("se", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 0);
-}
-
-TEST(BitReader, ScanForTheFirstOneBitStopsAtTheReadableBytes) {
-  // Only zeros within the readable bytes; a 1 bit lies beyond them.
-  Bytes data{0x00, 0x00, 0x00, 0x01};
-  BitReader reader = make_bit_reader(data.data(), 1, 3);
-  EXPECT_EQ(read_ue("ue", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 0);
-  // With lz 0 a code needs nothing beyond its 1 bit, even past the data; but
-  // a code that would start beyond the readable bytes is not looked at.
-  Bytes last{0x00, 0x01};
-  reader = make_bit_reader(last.data(), 0, 2);
-  reader.bit_offset = 15;
-  EXPECT_EQ(read_ue("ue", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 16);
-  EXPECT_EQ(read_ue("ue", reader), 0);
-  EXPECT_EQ(reader.bit_offset, 16);
-}
-
-TEST(BitReader, MoreRbspDataOnlyBeforeTheStopBit) {
-  Bytes data{0xFF, 0x5C, 0x00};  // last byte 0101 1100: stop bit at bit 13
-  BitReader reader = over(data, 2);
-  EXPECT_EQ(more_rbsp_data(reader), 1);
-  reader.bit_offset = 7;
-  EXPECT_EQ(more_rbsp_data(reader), 1);
-  reader.bit_offset = 8;  // a 0 bit in the last byte
-  EXPECT_EQ(more_rbsp_data(reader), 1);
-  reader.bit_offset = 12;  // a 1 bit with a 1 bit after it
-  EXPECT_EQ(more_rbsp_data(reader), 1);
-  reader.bit_offset = 13;  // the stop bit
-  EXPECT_EQ(more_rbsp_data(reader), 0);
-  EXPECT_EQ(reader.bit_offset, 13);
-  Bytes stop{0x80, 0x00};
-  reader = over(stop, 1);
-  EXPECT_EQ(more_rbsp_data(reader), 0);
 }
 
 TEST(BitReader, ElementsWrittenByTheBitWriterReadBack) {

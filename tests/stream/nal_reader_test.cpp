@@ -42,22 +42,11 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-TEST(NalReader, StreamBeginningWithStartCodeYieldsItsFirstNalUnitAtOnce) {
-  Pass pass({0x00, 0x00, 0x01, 0x65, 0x88, 0x80});
-  ASSERT_EQ(pass.next(), 1);
-  EXPECT_EQ(pass.nal.start_code_length, 3);
-  EXPECT_EQ(pass.delivered(), Bytes({0x00, 0x00, 0x01, 0x65, 0x88, 0x80}));
-  EXPECT_EQ(pass.nal.nal_unit_type, 5);
-  EXPECT_EQ(pass.nal.nal_ref_idc, 3);
-  EXPECT_EQ(pass.nal.forbidden_zero_bit, 0);
-  EXPECT_EQ(pass.next(), 0);
-  EXPECT_EQ(pass.next(), 0);
-  EXPECT_TRUE(pass.dialog.boxes().empty());
-}
-
 TEST(NalReader, HeaderFieldsComeFromTheByteAfterTheStartCode) {
   Pass pass({0x00, 0x00, 0x01, 0xE5, 0x11, 0x00, 0x00, 0x01, 0x06, 0x22, 0x00, 0x00, 0x01, 0x4C, 0x33});
   ASSERT_EQ(pass.next(), 1);
+  EXPECT_EQ(pass.nal.start_code_length, 3);
+  EXPECT_EQ(pass.delivered(), Bytes({0x00, 0x00, 0x01, 0xE5, 0x11}));
   EXPECT_EQ(pass.nal.forbidden_zero_bit, 1);
   EXPECT_EQ(pass.nal.nal_ref_idc, 3);
   EXPECT_EQ(pass.nal.nal_unit_type, 5);
@@ -68,6 +57,9 @@ TEST(NalReader, HeaderFieldsComeFromTheByteAfterTheStartCode) {
   ASSERT_EQ(pass.next(), 1);
   EXPECT_EQ(pass.nal.nal_ref_idc, 2);
   EXPECT_EQ(pass.nal.nal_unit_type, 12);
+  EXPECT_EQ(pass.next(), 0);
+  EXPECT_EQ(pass.next(), 0);
+  EXPECT_TRUE(pass.dialog.boxes().empty());
 }
 
 TEST(NalReader, StartCodeRightAfterAStartCodeGivesAThreeByteNalUnitOfTypeZero) {
@@ -105,22 +97,21 @@ TEST(NalReader, ZeroBytesBeforeAThreeByteStartCodeAreCutToo) {
   EXPECT_EQ(zero_header.nal.length, 3);
 }
 
-TEST(NalReader, LastNalUnitOfTheFileKeepsItsTrailingZeroBytes) {
-  Pass pass({0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x00});
-  ASSERT_EQ(pass.next(), 1);
-  EXPECT_EQ(pass.nal.length, 8);
-  EXPECT_EQ(pass.reader.stream_ended(), 1);
-  EXPECT_EQ(pass.next(), 0);
-}
+TEST(NalReader, FileEndsAfterTrailingZerosOrRightAfterAStartCode) {
+  // The last NAL unit of the file keeps its trailing zero bytes.
+  Pass zeros({0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x00});
+  ASSERT_EQ(zeros.next(), 1);
+  EXPECT_EQ(zeros.nal.length, 8);
+  EXPECT_EQ(zeros.reader.stream_ended(), 1);
+  EXPECT_EQ(zeros.next(), 0);
 
-TEST(NalReader, FileEndingRightAfterAStartCodeDeliversNoNalUnitForIt) {
+  // A start code at the very end delivers no NAL unit, and leaves the last one as it was.
   Pass pass({0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01});
   ASSERT_EQ(pass.next(), 1);
   EXPECT_EQ(pass.nal.length, 5);
-  NalUnit before = pass.nal;
   EXPECT_EQ(pass.next(), 0);
-  EXPECT_EQ(pass.nal.length, before.length);
-  EXPECT_EQ(pass.nal.nal_unit_type, before.nal_unit_type);
+  EXPECT_EQ(pass.nal.length, 5);
+  EXPECT_EQ(pass.nal.nal_unit_type, 9);
   EXPECT_EQ(pass.next(), 0);
 
   Pass only_start_code({0x00, 0x00, 0x00, 0x01});
@@ -170,9 +161,13 @@ void expect_search_limit(uint32_t nal_buffer) {
   EXPECT_EQ(too_far.next(), 0);
 }
 
-TEST(NalReader, SearchForTheFirstStartCodeGivesUpAtTheLimit) { expect_search_limit(64); }
-
-TEST(NalReader, SearchLimitOfTheFullSizeBufferIs7999999Bytes) { expect_search_limit(kNalBufferBytes); }
+// The full-size buffer's limit is 7999999 bytes.
+TEST(NalReader, SearchForTheFirstStartCodeGivesUpAtTheLimit) {
+  for (uint32_t nal_buffer : {64u, kNalBufferBytes}) {
+    SCOPED_TRACE(nal_buffer);
+    expect_search_limit(nal_buffer);
+  }
+}
 
 TEST(NalReader, FailedSearchIsReportedAgainForEveryFurtherFailure) {
   Pass pass(concat({Bytes(100, 0x01), two_nal_units()}), 1 << 20, 40);
@@ -242,7 +237,6 @@ TEST(NalReader, PreparationRemovesEmulationPreventionBytesAfterTheHeader) {
   ASSERT_EQ(pass.next(), 1);
   EXPECT_EQ(pass.nal.length, 3 + 7);
   pass.reader.prepare(pass.nal);
-  EXPECT_EQ(pass.nal.length, 6);
   EXPECT_EQ(static_cast<uint32_t>(pass.nal.length), stream.nal_sizes()[0]);
   EXPECT_EQ(pass.delivered(), Bytes({0x65, 0x88, 0x00, 0x00, 0x01, 0x80}));
   EXPECT_EQ(pass.nal.dropped_bytes, 0u);
@@ -255,33 +249,31 @@ TEST(NalReader, PreparationRemovesEmulationPreventionBytesAfterTheHeader) {
   EXPECT_EQ(pass.delivered(), Bytes({0x0C, 0xFF, 0xFF, 0x80}));
 }
 
-TEST(EmulationPrevention, RemovesAnEscapeAfterTwoZeros) {
-  Bytes nal{0x65, 0x00, 0x00, 0x03, 0x01};
-  ASSERT_EQ(remove_emulation_prevention(nal.data(), 5, 1), 4);
-  EXPECT_EQ(Bytes(nal.begin(), nal.begin() + 4), Bytes({0x65, 0x00, 0x00, 0x01}));
-}
-
-TEST(EmulationPrevention, DropsAnEscapeThatIsTheLastByte) {
-  Bytes nal{0x65, 0x00, 0x00, 0x03};
-  EXPECT_EQ(remove_emulation_prevention(nal.data(), 4, 1), 3);
-}
-
-TEST(EmulationPrevention, KeepsAThreeAfterThreeZeros) {
-  Bytes nal{0x65, 0x00, 0x00, 0x00, 0x03};
-  EXPECT_EQ(remove_emulation_prevention(nal.data(), 5, 1), 5);
-  EXPECT_EQ(nal, Bytes({0x65, 0x00, 0x00, 0x00, 0x03}));
-}
-
-TEST(EmulationPrevention, CountsZerosAgainAfterARemoval) {
-  Bytes nal{0x65, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00, 0x03, 0x02};
-  ASSERT_EQ(remove_emulation_prevention(nal.data(), 12, 1), 9);
-  EXPECT_EQ(Bytes(nal.begin(), nal.begin() + 9), Bytes({0x65, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x02}));
-}
-
-TEST(EmulationPrevention, NeverLooksAtBytesBeforeBegin) {
-  Bytes nal{0x00, 0x00, 0x03, 0x00, 0x03};
-  EXPECT_EQ(remove_emulation_prevention(nal.data(), 5, 2), 5);
-  EXPECT_EQ(remove_emulation_prevention(nal.data(), 1, 2), 1);
+TEST(EmulationPrevention, RemovesEscapesAfterTwoZerosOnlyFromBeginOn) {
+  struct Case {
+    const char* name;
+    Bytes nal;
+    int32_t begin;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"escape after two zeros", {0x65, 0x00, 0x00, 0x03, 0x01}, 1, {0x65, 0x00, 0x00, 0x01}},
+      {"escape as the last byte", {0x65, 0x00, 0x00, 0x03}, 1, {0x65, 0x00, 0x00}},
+      {"three after three zeros", {0x65, 0x00, 0x00, 0x00, 0x03}, 1, {0x65, 0x00, 0x00, 0x00, 0x03}},
+      {"zeros counted again after a removal",
+       {0x65, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00, 0x03, 0x02},
+       1,
+       {0x65, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x02}},
+      {"bytes before begin never looked at", {0x00, 0x00, 0x03, 0x00, 0x03}, 2, {0x00, 0x00, 0x03, 0x00, 0x03}},
+  };
+  for (Case c : cases) {
+    SCOPED_TRACE(c.name);
+    const int32_t length = remove_emulation_prevention(c.nal.data(), static_cast<int32_t>(c.nal.size()), c.begin);
+    ASSERT_EQ(length, static_cast<int32_t>(c.expected.size()));
+    EXPECT_EQ(Bytes(c.nal.begin(), c.nal.begin() + length), c.expected);
+  }
+  Bytes short_nal{0x00, 0x00, 0x03};
+  EXPECT_EQ(remove_emulation_prevention(short_nal.data(), 1, 2), 1);
 }
 
 TEST(RbspDataLength, EndsAtTheLastNonZeroByte) {

@@ -44,91 +44,75 @@ struct ModelRun {
 
 std::vector<uint32_t> repeat(uint32_t bits, int count) { return std::vector<uint32_t>(static_cast<size_t>(count), bits); }
 
-TEST(BufferModelRefusal, BothZeroAsksForABitrate) {
-  ModelRun r;
-  r.settings = {0, 0, 0, 25.0};
-  r.run(repeat(1000, 3));
-  EXPECT_EQ(r.outcome, Outcome::Refused);
-  ASSERT_EQ(r.dialog.boxes().size(), 1u);
-  EXPECT_EQ(r.dialog.boxes()[0].text, "You must specify a bitrate!");
-  EXPECT_EQ(r.dialog.boxes()[0].caption, "Error");
-  EXPECT_EQ(r.dialog.calls().size(), 1u);  // nothing but the box
-}
-
-TEST(BufferModelRefusal, InitialFillEqualToBufferIsAcceptedOneMoreRefused) {
-  ModelRun ok;
-  ok.settings = {1000, 1000, 25000, 25.0};
-  ok.run(repeat(1000, 3));
-  EXPECT_EQ(ok.outcome, Outcome::Pass);
-
-  ModelRun refused;
-  refused.settings = {1000, 1001, 25000, 25.0};
-  refused.run(repeat(1000, 3));
-  EXPECT_EQ(refused.outcome, Outcome::Refused);
-  EXPECT_EQ(refused.message, "Initial fill cannot exceed buffer size");
-}
-
-TEST(BufferModelRefusal, NegativeEntriesCompareAsLargeUnsignedValues) {
-  ModelRun r;  // initial fill typed as -1 exceeds any buffer size
-  r.settings = {10000000, 4294967295u, 1000000, 25.0};
-  r.run(repeat(1000, 3));
-  EXPECT_EQ(r.message, "Initial fill cannot exceed buffer size");
-}
-
-TEST(BufferModelVerdict, PictureEqualToFullnessIsNoUnderflow) {
-  ModelRun r;
-  r.settings = {8000, 8000, 25, 25.0};  // one bit arrives a picture
-  r.run({5000, 3001});
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-}
-
-TEST(BufferModelVerdict, UnderflowGivesSizeAndShortfallAndEmptiesTheBar) {
-  ModelRun r;
-  r.settings = {8000, 8000, 25, 25.0};
-  r.run({5000, 3002});
-  EXPECT_EQ(r.outcome, Outcome::Underflow);
-  EXPECT_EQ(r.message, "UNDERFLOW frame size=3002 bits, underflow=1 bits");
-  EXPECT_EQ(r.dialog.progress_of(kProgressFullness), 0u);
-}
-
-TEST(BufferModelVerdict, UndersizedPictureEndsTheRun) {
-  ModelRun r;
-  r.settings = {8000, 8000, 100000, 25.0};
-  r.run({8001});
-  EXPECT_EQ(r.outcome, Outcome::Undersized);
-  EXPECT_EQ(r.message, "UNDERSIZED BUFFER frame size=8001 bits can't fit in buffer.\nIncrease your buffer size.");
-}
-
-TEST(BufferModelVerdict, FullnessLandingOnBufferSizeIsNoOverflow) {
-  ModelRun r;
-  r.dialog.set_checked(kCheckStrictOverflow, true);
-  r.settings = {10000, 6000, 100000, 25.0};  // 4000 bits a picture
-  r.run({4000, 4000, 4000});                 // 6000 -> 2000 -> 6000 -> ... never above 10000
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-
-  ModelRun exact;
-  exact.dialog.set_checked(kCheckStrictOverflow, true);
-  exact.settings = {10000, 10000, 100000, 25.0};
-  exact.run({4000, 4000});  // 10000 - 4000 + 4000 = 10000 exactly
-  EXPECT_EQ(exact.outcome, Outcome::Pass);
-}
-
-TEST(BufferModelVerdict, StrictOverflowReportsExcessAndFillsTheBar) {
-  ModelRun r;
-  r.dialog.set_checked(kCheckStrictOverflow, true);
-  r.settings = {10000, 10000, 100000, 25.0};
-  r.run({3000});
-  EXPECT_EQ(r.outcome, Outcome::Overflow);
-  EXPECT_EQ(r.message, "OVERFLOW frame size=3000 bits, overflow=1000 bits\n");
-  EXPECT_EQ(r.dialog.progress_of(kProgressFullness), 100u);
-}
-
-TEST(BufferModelVerdict, OverflowWithoutStrictCheckClipsSilently) {
-  ModelRun r;
-  r.settings = {10000, 10000, 100000, 25.0};
-  r.run({3000, 10000});  // clipped to 10000, so the whole buffer is there for the second
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-  EXPECT_TRUE(r.dialog.boxes().empty());
+// Whole runs that end in a verdict: the boundary of every rule, the messages
+// and the fullness bar they leave (-1: not looked at).
+TEST(BufferModelVerdict, EveryRuleAtItsBoundary) {
+  struct Case {
+    const char* name;
+    CheckSettings settings;
+    bool strict;
+    std::vector<uint32_t> pictures;
+    Outcome outcome;
+    const char* message;  // nullptr: not looked at
+    int bar = -1;
+    FrameRateFraction rate = {};
+  };
+  const char* const kFillTooLarge = "Initial fill cannot exceed buffer size";
+  const Case cases[] = {
+      {"both zero", {0, 0, 0, 25.0}, false, repeat(1000, 3), Outcome::Refused, "You must specify a bitrate!"},
+      {"fill equal to size", {1000, 1000, 25000, 25.0}, false, repeat(1000, 3), Outcome::Pass, ""},
+      {"fill one above size", {1000, 1001, 25000, 25.0}, false, repeat(1000, 3), Outcome::Refused, kFillTooLarge},
+      // A fill typed as -1 compares as a large unsigned value.
+      {"fill typed -1", {10000000, 4294967295u, 1000000, 25.0}, false, repeat(1000, 3), Outcome::Refused,
+       kFillTooLarge},
+      // One bit arrives a picture.
+      {"picture equal to fullness", {8000, 8000, 25, 25.0}, false, {5000, 3001}, Outcome::Pass, ""},
+      {"underflow", {8000, 8000, 25, 25.0}, false, {5000, 3002}, Outcome::Underflow,
+       "UNDERFLOW frame size=3002 bits, underflow=1 bits", 0},
+      {"undersized", {8000, 8000, 100000, 25.0}, false, {8001}, Outcome::Undersized,
+       "UNDERSIZED BUFFER frame size=8001 bits can't fit in buffer.\nIncrease your buffer size."},
+      // 4000 bits a picture: 6000 -> 2000 -> 6000 ..., and 10000 - 4000 + 4000 = 10000 exactly.
+      {"strict, below size", {10000, 6000, 100000, 25.0}, true, {4000, 4000, 4000}, Outcome::Pass, ""},
+      {"strict, landing on size", {10000, 10000, 100000, 25.0}, true, {4000, 4000}, Outcome::Pass, ""},
+      {"strict overflow", {10000, 10000, 100000, 25.0}, true, {3000}, Outcome::Overflow,
+       "OVERFLOW frame size=3000 bits, overflow=1000 bits\n", 100},
+      // Clipped to 10000, so the whole buffer is there for the second.
+      {"overflow clipped", {10000, 10000, 100000, 25.0}, false, {3000, 10000}, Outcome::Pass, ""},
+      // 4,000,000,000 bits/s at 1 picture/s: the arrival exceeds 2^31 - 1 and must not wrap.
+      {"huge arrival clipped", {4294967295u, 0, 4000000000u, 1.0}, false, {0, 0, 4294967295u}, Outcome::Pass, ""},
+      {"huge arrival strict", {100000, 0, 4000000000u, 1.0}, true, {0}, Outcome::Overflow,
+       "OVERFLOW frame size=0 bits, overflow=2147483647 bits\n"},
+      {"buffer search, large first picture", {0, 0, 1000000, 25.0}, false, {90000, 10}, Outcome::Pass, ""},
+      // A million bits arrive at once.
+      {"strict overflow ends a buffer search", {0, 0, 1000000, 1.0}, true, {500, 500}, Outcome::Overflow, nullptr},
+      // Nothing arrives fast enough; the last value tried stays.
+      {"bit-rate search exhausted", {4294967295u, 0, 0, 1.0}, false, {1, 4294967295u}, Outcome::SearchExhausted,
+       "Cannot find a workable bit rate below 4294967295 bits/s"},
+      // No bits arrive, and 0.9 of any size is too little.
+      {"buffer search exhausted", {0, 0, 1, 1000.0}, false, {4294967295u}, Outcome::SearchExhausted,
+       "Cannot find a workable buffer size below 4294967295 bits"},
+      {"unknown rate, time scale 0", {10000000, 9000000, 1000000, 0.5}, false, repeat(1000, 3),
+       Outcome::UnknownFrameRate, "Dont' know the frame rate!", -1, {0, 2}},
+      {"unknown rate, tick 0", {10000000, 9000000, 1000000, 0.5}, false, repeat(1000, 3), Outcome::UnknownFrameRate,
+       "Dont' know the frame rate!", -1, {50, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModelRun r;
+    r.settings = c.settings;
+    r.rate = c.rate;
+    r.dialog.set_checked(kCheckStrictOverflow, c.strict);
+    r.run(c.pictures);
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.message, c.message != nullptr ? std::string(c.message) : r.message);
+    if (c.bar >= 0) {
+      EXPECT_EQ(r.dialog.progress_of(kProgressFullness), static_cast<uint32_t>(c.bar));
+    }
+    EXPECT_EQ(r.dialog.boxes().empty(), c.outcome == Outcome::Pass);
+    if (c.outcome == Outcome::Refused) {
+      EXPECT_EQ(r.dialog.calls().size(), 1u);  // nothing but the box
+    }
+  }
 }
 
 TEST(BufferModelVerdict, StrictCheckBoxIsReadAtEachOverflow) {
@@ -184,17 +168,6 @@ TEST(BufferModelFrameRate, TakenFromTheStreamAndShownOnce) {
   EXPECT_EQ(shown, 1);
 }
 
-TEST(BufferModelFrameRate, UnknownRateStopsAfterTheFirstRemoval) {
-  for (FrameRateFraction rate : {FrameRateFraction{0, 2}, FrameRateFraction{50, 0}}) {
-    ModelRun r;
-    r.settings = {10000000, 9000000, 1000000, 0.5};
-    r.rate = rate;
-    r.run(repeat(1000, 3));
-    EXPECT_EQ(r.outcome, Outcome::UnknownFrameRate);
-    EXPECT_EQ(r.message, "Dont' know the frame rate!");
-  }
-}
-
 TEST(BufferModelFrameRate, WideTimingValuesGiveTheirTrueRate) {
   // time_scale 2^31 + 2 and num_units_in_tick 2^30 + 1 would be negative or
   // wrapped in signed 32-bit arithmetic; as unsigned values they give 1.0.
@@ -207,21 +180,6 @@ TEST(BufferModelFrameRate, WideTimingValuesGiveTheirTrueRate) {
   EXPECT_EQ(r.dialog.text_of(kEditFrameRate), "1.000");
 }
 
-TEST(BufferModelArithmetic, HugeArrivalFillsTheBufferInsteadOfWrapping) {
-  // 4,000,000,000 bits/s at 1 picture/s: the arrival exceeds 2^31 - 1.
-  ModelRun clipped;
-  clipped.settings = {4294967295u, 0, 4000000000u, 1.0};
-  clipped.run({0, 0, 4294967295u});
-  EXPECT_EQ(clipped.outcome, Outcome::Pass);
-
-  ModelRun strict;
-  strict.dialog.set_checked(kCheckStrictOverflow, true);
-  strict.settings = {100000, 0, 4000000000u, 1.0};
-  strict.run({0});
-  EXPECT_EQ(strict.outcome, Outcome::Overflow);
-  EXPECT_EQ(strict.message, "OVERFLOW frame size=0 bits, overflow=2147483647 bits\n");
-}
-
 TEST(BufferModelArithmetic, BufferTypedAsMinusOneSaturatesTheFullness) {
   CheckSettings settings{4294967295u, 4294967000u, 1000000, 1.0};
   FrameRateFraction rate;
@@ -232,46 +190,9 @@ TEST(BufferModelArithmetic, BufferTypedAsMinusOneSaturatesTheFullness) {
   EXPECT_EQ(model.fullness(), 4294967295u);
 }
 
-TEST(BufferModelSearch, BitRateStepsFromZeroInHundredThousands) {
-  ModelRun r;
-  r.settings = {10000000, 25000, 0, 10.0};
-  r.run(repeat(25000, 4));  // needs 25,000 bits a picture: 250,000 bits/s
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-  EXPECT_EQ(r.settings.bit_rate, 300000u);
-  EXPECT_EQ(r.dialog.text_of(kEditBitRate), "300000");
-  std::vector<uint32_t> shown;
-  for (const auto& call : r.dialog.calls()) {
-    if (call.kind == test::DialogCall::Unsigned && call.control == kEditBitRate) shown.push_back(call.value);
-  }
-  EXPECT_EQ(shown, (std::vector<uint32_t>{0, 100000, 200000, 300000}));
-  EXPECT_EQ(r.passes, 4);
-}
-
-TEST(BufferModelSearch, BufferSizesTriedFollowTheStepTable) {
-  ModelRun r;
-  r.settings = {0, 12345, 1000000, 1000.0};  // 1,000 bits arrive a picture
-  r.run({1000, 40000});
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-  std::vector<uint32_t> sizes, fills;
-  for (const auto& call : r.dialog.calls()) {
-    if (call.kind != test::DialogCall::Unsigned) continue;
-    if (call.control == kEditBufferSize) sizes.push_back(call.value);
-    if (call.control == kEditInitialFill) fills.push_back(call.value);
-  }
-  ASSERT_EQ(sizes.size(), 30u);
-  EXPECT_EQ(sizes[0], 0u);
-  EXPECT_EQ(fills[0], 0u);
-  EXPECT_EQ(sizes[1], 1000u);
-  EXPECT_EQ(fills[1], 900u);
-  EXPECT_EQ(sizes[25], 25000u);
-  EXPECT_EQ(sizes[26], 30000u);
-  EXPECT_EQ(fills[26], 27000u);
-  // The first size whose 0.9 fill holds the 40,000-bit picture.
-  EXPECT_EQ(r.settings.buffer_size, 45000u);
-  EXPECT_EQ(r.settings.initial_fill, 40500u);
-}
-
-TEST(BufferModelSearch, StepTablesChangeAtTheirBounds) {
+// The values a search shows pass by pass are checked over a real stream
+// with the whole check (check_run_test); here the step tables' bounds.
+TEST(BufferModelSearch, StepTablesChangeAtTheirBoundsAndExhaustedSearchesKeepTheLastValue) {
   EXPECT_EQ(bit_rate_step(999999), 100000u);
   EXPECT_EQ(bit_rate_step(1000000), 500000u);
   EXPECT_EQ(bit_rate_step(19999999), 1000000u);
@@ -284,42 +205,15 @@ TEST(BufferModelSearch, StepTablesChangeAtTheirBounds) {
   EXPECT_EQ(buffer_size_step(10000000), 1000000u);
   EXPECT_EQ(buffer_size_step(20000000), 3000000u);
   EXPECT_EQ(buffer_size_step(60000000), 10000000u);
-}
 
-TEST(BufferModelSearch, BufferSearchNeverReportsUndersized) {
-  ModelRun r;
-  r.settings = {0, 0, 1000000, 25.0};
-  r.run({90000, 10});
-  EXPECT_EQ(r.outcome, Outcome::Pass);
-  EXPECT_GE(r.settings.initial_fill, 90000u);
-}
-
-TEST(BufferModelSearch, StrictOverflowStillEndsABufferSearch) {
-  ModelRun r;
-  r.dialog.set_checked(kCheckStrictOverflow, true);
-  r.settings = {0, 0, 1000000, 1.0};  // a million bits arrive at once
-  r.run({500, 500});
-  EXPECT_EQ(r.outcome, Outcome::Overflow);
-}
-
-TEST(BufferModelSearch, BitRateSearchPastTheLargestValueEndsWithAnError) {
-  ModelRun r;
-  r.settings = {4294967295u, 0, 0, 1.0};
-  r.run({1, 4294967295u});  // nothing arrives fast enough
-  EXPECT_EQ(r.outcome, Outcome::SearchExhausted);
-  EXPECT_EQ(r.message, "Cannot find a workable bit rate below 4294967295 bits/s");
-  EXPECT_EQ(r.settings.bit_rate, 4292000000u);  // the last value tried stays
-  EXPECT_EQ(r.dialog.text_of(kEditBitRate), "4292000000");
-}
-
-TEST(BufferModelSearch, BufferSearchPastTheLargestValueEndsWithAnError) {
-  ModelRun r;
-  r.settings = {0, 0, 1, 1000.0};  // no bits arrive, and 0.9 of any size is too little
-  r.run({4294967295u});
-  EXPECT_EQ(r.outcome, Outcome::SearchExhausted);
-  EXPECT_EQ(r.message, "Cannot find a workable buffer size below 4294967295 bits");
-  EXPECT_EQ(r.settings.buffer_size, 4292000000u);
-  EXPECT_EQ(r.dialog.text_of(kEditBufferSize), "4292000000");
+  ModelRun rate_search;
+  rate_search.settings = {4294967295u, 0, 0, 1.0};
+  rate_search.run({1, 4294967295u});
+  EXPECT_EQ(rate_search.dialog.text_of(kEditBitRate), "4292000000");
+  ModelRun size_search;
+  size_search.settings = {0, 0, 1, 1000.0};
+  size_search.run({4294967295u});
+  EXPECT_EQ(size_search.dialog.text_of(kEditBufferSize), "4292000000");
 }
 
 // Whole checks of a real x264 stream, with outcomes computed independently.
@@ -353,12 +247,13 @@ TEST(BufferModelRealStream, ReproducesTheIndependentChecks) {
        1000000, 900000, 2000000, "25.000"},
   };
   for (const CheckRow& row : rows) {
+    SCOPED_TRACE(row.message);
     ModelRun r;
     r.settings = row.settings;
     r.rate = {50, 2};
     r.dialog.set_checked(kCheckStrictOverflow, row.strict);
     r.run(pictures);
-    EXPECT_EQ(r.outcome, row.outcome) << row.message;
+    EXPECT_EQ(r.outcome, row.outcome);
     EXPECT_EQ(r.message, row.message);
     EXPECT_EQ(r.settings.buffer_size, row.found_buffer_size);
     EXPECT_EQ(r.settings.initial_fill, row.found_initial_fill);
