@@ -1,0 +1,131 @@
+#include "app/main_dialog_logic.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/hrd_report.h"
+#include "app/settings_input.h"
+#include "app/stream_probe.h"
+#include "verify/check_run.h"
+
+namespace tarnwell {
+
+namespace {
+
+// A path is a C string for the file functions: it ends at its first NUL,
+// and the stream path holds at most kStreamPathChars characters.
+std::string as_stream_path(std::string text) {
+  std::size_t end = text.find('\0');
+  if (end == std::string::npos) end = text.size();
+  if (end > kStreamPathChars) end = kStreamPathChars;
+  text.resize(end);
+  return text;
+}
+
+}  // namespace
+
+MainDialogLogic::MainDialogLogic(ApplicationContext& context, std::string executable_path,
+                                 ShellOpener open_with_shell, ChangeAgain change_again, ThreadStarter start_worker)
+    : context_(context),
+      executable_path_(std::move(executable_path)),
+      open_with_shell_(std::move(open_with_shell)),
+      change_again_(std::move(change_again)),
+      start_worker_(std::move(start_worker)) {
+  context_.set_on_parsing_released(change_again_);
+}
+
+ThreadHandle MainDialogLogic::start_worker_thread(std::function<void()> body) {
+  return start_thread(std::move(body), kWorkerStackBytes);
+}
+
+void MainDialogLogic::initialise() {
+  DialogPort& dialog = context_.dialog;
+  dialog.set_unsigned(kEditBufferSize, kDefaultBufferSize);
+  dialog.set_unsigned(kEditInitialFill, kDefaultInitialFill);
+  dialog.set_unsigned(kEditBitRate, kDefaultBitRate);
+  dialog.set_text(kEditFrameRate, kDefaultFrameRate);
+  dialog.enable(kButtonAbort, false);
+}
+
+void MainDialogLogic::store_stream_path(const std::string& path) {
+  ApplicationContext::ParsingLease lease = context_.try_take_parsing();
+  if (lease) context_.shared.stream_path = as_stream_path(path);
+}
+
+void MainDialogLogic::on_stream_path_changed() {
+  DialogPort& dialog = context_.dialog;
+  const std::string text = as_stream_path(dialog.get_text(kEditStreamPath, kStreamPathChars));
+
+  ApplicationContext::ParsingLease lease = context_.try_take_parsing();
+  if (!lease) {
+    // A run or a report is reading the stream named by the path; the path
+    // and the probe wait until it lets go, which calls change_again.
+    context_.request_probe_after_release();
+    return;
+  }
+  std::FILE* trial = std::fopen(text.c_str(), "rb");
+  if (trial == nullptr) {
+    context_.shared.stream_path.clear();
+    dialog.set_text(kEditProfile, "");
+    dialog.set_text(kEditLevel, "");
+    return;
+  }
+  context_.shared.stream_path = text;
+  lease.release();
+  // Should a worker started just now take the state first, the probe asks
+  // to run again when that worker lets go.
+  probe_profile_level(context_);
+  std::fclose(trial);
+}
+
+bool MainDialogLogic::worker_alive() const { return !has_ended(worker_); }
+
+void MainDialogLogic::on_check() {
+  if (worker_alive()) return;
+  {
+    ApplicationContext::ParsingLease lease = context_.try_take_parsing();
+    if (!lease) {
+      context_.dialog.message_box(kBusyMessage, caption_of(BoxKind::Error), BoxKind::Error);
+      return;
+    }
+    read_check_settings(context_.dialog, context_.settings, context_.shared);
+  }
+  ApplicationContext& context = context_;
+  worker_ = start_worker_([&context] { CheckRun(context).run(); });
+}
+
+void MainDialogLogic::on_browse_closed(std::string_view chosen) {
+  if (chosen.empty()) return;
+  const std::string path(chosen);
+  store_stream_path(path);
+  // Raises the change notification, which probes the file or clears the
+  // Profile and Level fields.
+  context_.dialog.set_text(kEditStreamPath, path);
+}
+
+void MainDialogLogic::on_abort() { context_.shared.abort_requested.store(1); }
+
+void MainDialogLogic::on_hrd_info() {
+  ApplicationContext& context = context_;
+  const std::string executable_path = executable_path_;
+  ShellOpener open = open_with_shell_;
+  // Neither kept nor waited for: the handle is released at once.
+  start_worker_([&context, executable_path, open] { hrd_report_thread(context, executable_path, open); });
+}
+
+void MainDialogLogic::on_files_dropped(uint32_t count, const std::optional<std::string>& first_path) {
+  DialogPort& dialog = context_.dialog;
+  if (count > 1) {
+    dialog.message_box(kMultipleFilesDropped, caption_of(BoxKind::Warning), BoxKind::Warning);
+  }
+  if (!first_path) {
+    dialog.message_box(kDropInfoFailed, caption_of(BoxKind::Error), BoxKind::Error);
+    return;
+  }
+  // The edit first (its change notification probes the file or clears
+  // Profile and Level), then the stream path, whether or not the file opens.
+  dialog.set_text(kEditStreamPath, *first_path);
+  store_stream_path(*first_path);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,24 @@
+// tarnwell.exe: registers the progress-bar class and shows the main dialog.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include "app/application_context.h"
+#include "app/win32/main_dialog.h"
+#include "app/win32/win32_dialog_port.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  INITCOMMONCONTROLSEX classes = {};
+  classes.dwSize = sizeof classes;
+  classes.dwICC = ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&classes);
+
+  tarnwell::Win32DialogPort port;
+  auto context = std::make_unique<tarnwell::ApplicationContext>(port);
+  tarnwell::MainDialog dialog(*context, port, instance);
+  const INT_PTR result = dialog.run();
+  // A verification or report thread may still be using the context: the
+  // process ends here, with them, before anything they use is destroyed.
+  ExitProcess(static_cast<UINT>(result));
+}

@@ -1,0 +1,327 @@
+#include "app/main_dialog_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/application_context.h"
+#include "platform/executable_path.h"
+#include "support/recording_dialog.h"
+
+namespace tarnwell {
+namespace {
+
+using test::RecordingDialog;
+
+std::string stream(const char* file) { return std::string(TARNWELL_STREAMS_DIR) + "/" + file; }
+
+// A name longer than `length` characters for the same stream: the folder
+// repeated as "/." steps.
+std::string long_name_of(const char* file, std::size_t length) {
+  std::string path = TARNWELL_STREAMS_DIR;
+  while (path.size() < length) path += "/.";
+  return path + "/" + file;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Like the real edit, writing edit 1001 raises its change notification.
+class EditingDialog : public RecordingDialog {
+ public:
+  std::function<void()> on_path_edited;
+  void set_text(int control, const std::string& text) override {
+    RecordingDialog::set_text(control, text);
+    if (control == kEditStreamPath && on_path_edited) on_path_edited();
+  }
+  // The user types into an edit.
+  void type(int control, const std::string& text) { set_text(control, text); }
+};
+
+class MainDialogLogicTest : public ::testing::Test {
+ protected:
+  MainDialogLogicTest() {
+    dialog.on_path_edited = [this] { logic.on_stream_path_changed(); };
+    logic.initialise();
+  }
+
+  // Workers run at once, on the calling thread, and count as ended.
+  ThreadHandle run_inline(std::function<void()> body) {
+    ++workers_started;
+    body();
+    return ThreadHandle();
+  }
+
+  bool box_shown(const std::string& text) const {
+    for (const auto& box : dialog.boxes()) {
+      if (box.text == text) return true;
+    }
+    return false;
+  }
+
+  EditingDialog dialog;
+  ApplicationContext context{dialog};
+  std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                 ("tarnwell-dialog-logic-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+  std::vector<std::string> opened;
+  std::atomic<int> change_again_requests{0};
+  int workers_started = 0;
+  MainDialogLogic::ThreadStarter starter = [this](std::function<void()> body) { return run_inline(std::move(body)); };
+  MainDialogLogic logic{context, (folder / "tarnwell.exe").string(),
+                        [this](const std::string& path) { opened.push_back(path); },
+                        [this] { ++change_again_requests; },
+                        [this](std::function<void()> body) { return starter(std::move(body)); }};
+};
+
+// --- start -------------------------------------------------------------------
+
+TEST_F(MainDialogLogicTest, InitialiseShowsTheDefaultsAndDisablesAbort) {
+  EXPECT_EQ(dialog.text_of(kEditBufferSize), "10000000");
+  EXPECT_EQ(dialog.text_of(kEditInitialFill), "9000000");
+  EXPECT_EQ(dialog.text_of(kEditBitRate), "0");
+  EXPECT_EQ(dialog.text_of(kEditFrameRate), "0");
+  EXPECT_FALSE(dialog.enabled_of(kButtonAbort));
+  EXPECT_TRUE(dialog.enabled_of(kButtonCheck));
+  // The settings are not filled until Check.
+  EXPECT_EQ(context.settings.buffer_size, 0u);
+}
+
+// --- the file name -------------------------------------------------------------
+
+TEST_F(MainDialogLogicTest, NameOfAStreamShowsItsProfileAndLevelAndBecomesTheStreamPath) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "3");
+  EXPECT_EQ(context.shared.stream_path, stream("x264_cbr_1000k_25fps.264"));
+  EXPECT_TRUE(dialog.boxes().empty());
+}
+
+TEST_F(MainDialogLogicTest, NameThatDoesNotOpenEmptiesTheStreamPathAndClearsProfileAndLevel) {
+  dialog.type(kEditStreamPath, stream("test_scalinglist_jm.264"));
+  ASSERT_EQ(dialog.text_of(kEditProfile), "High");
+  dialog.type(kEditStreamPath, stream("test_scalinglist_jm.264x"));
+  EXPECT_EQ(dialog.text_of(kEditProfile), "");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "");
+  EXPECT_EQ(context.shared.stream_path, "");
+  EXPECT_TRUE(dialog.boxes().empty()) << "nothing is reported either way";
+}
+
+// The change handler reads the whole name, as Check does; it used to read
+// only 254 characters and probe another file.
+TEST_F(MainDialogLogicTest, NameLongerThan254CharactersIsProbedWhole) {
+  const std::string name = long_name_of("test_scalinglist_jm.264", 300);
+  dialog.type(kEditStreamPath, name);
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "4");
+  EXPECT_EQ(context.shared.stream_path, name);
+}
+
+TEST_F(MainDialogLogicTest, NameChangedWhileAnotherUserReadsTheStreamIsProbedWhenItLetsGo) {
+  dialog.type(kEditStreamPath, stream("SVA_BA2_D.264"));
+  ASSERT_EQ(dialog.text_of(kEditProfile), "Baseline");
+  {
+    ApplicationContext::ParsingLease report = context.try_take_parsing();
+    ASSERT_TRUE(report);
+    dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+    // Neither the path nor the fields change under the reader's feet.
+    EXPECT_EQ(dialog.text_of(kEditProfile), "Baseline");
+    EXPECT_EQ(context.shared.stream_path, stream("SVA_BA2_D.264"));
+    EXPECT_EQ(change_again_requests.load(), 0);
+  }
+  // Letting go asks the dialog to run the change handling again.
+  EXPECT_EQ(change_again_requests.load(), 1);
+  logic.on_stream_path_changed();
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "3");
+  EXPECT_EQ(context.shared.stream_path, stream("x264_cbr_1000k_25fps.264"));
+}
+
+// --- Check -----------------------------------------------------------------------
+
+TEST_F(MainDialogLogicTest, CheckReadsTheEditsAndRunsTheCheck) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  dialog.type(kEditBufferSize, "1000000");
+  dialog.type(kEditInitialFill, "900000");
+  dialog.type(kEditBitRate, "1000000");
+  context.shared.abort_requested = 1;
+  logic.on_check();
+  EXPECT_EQ(workers_started, 1);
+  EXPECT_EQ(context.settings.buffer_size, 1000000u);
+  EXPECT_EQ(context.settings.bit_rate, 1000000u);
+  EXPECT_EQ(context.shared.abort_requested.load(), 0u);
+  // The run passed: no message, the stream's frame rate shown, buttons idle.
+  EXPECT_TRUE(dialog.boxes().empty());
+  EXPECT_EQ(dialog.text_of(kEditFrameRate), "25.000");
+  EXPECT_GT(dialog.progress_of(kProgressFile), 90u);
+  EXPECT_TRUE(dialog.enabled_of(kButtonCheck));
+  EXPECT_FALSE(dialog.enabled_of(kButtonAbort));
+}
+
+TEST_F(MainDialogLogicTest, CheckIsIgnoredWhileTheLastRunLivesAndStartsOneAfterItEnded) {
+  // Workers wait for the test's word before they run.
+  std::promise<void> go;
+  std::shared_future<void> gate = go.get_future().share();
+  std::atomic<int> finished{0};
+  starter = [&](std::function<void()> body) {
+    ++workers_started;
+    return start_thread(
+        [gate, body = std::move(body), &finished] {
+          gate.wait();
+          body();
+          ++finished;
+        },
+        kWorkerStackBytes);
+  };
+  auto wait_for_workers = [&] {
+    while (finished.load() < workers_started || logic.worker_alive()) std::this_thread::yield();
+  };
+  dialog.type(kEditStreamPath, stream("SVA_BA2_D.264"));
+  dialog.type(kEditBitRate, "1000000");
+  logic.on_check();
+  logic.on_check();
+  EXPECT_EQ(workers_started, 1) << "the second press finds the first run alive";
+  EXPECT_TRUE(logic.worker_alive());
+
+  go.set_value();
+  wait_for_workers();
+  logic.on_check();
+  EXPECT_EQ(workers_started, 2) << "a run that has ended does not hold Check back";
+  wait_for_workers();
+}
+
+TEST_F(MainDialogLogicTest, CheckWhileAReportReadsTheStreamShowsTheBusyMessageAndChangesNothing) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  dialog.type(kEditBufferSize, "1234");
+  ApplicationContext::ParsingLease report = context.try_take_parsing();
+  ASSERT_TRUE(report);
+  logic.on_check();
+  EXPECT_EQ(workers_started, 0);
+  ASSERT_EQ(dialog.boxes().size(), 1u);
+  EXPECT_EQ(dialog.boxes()[0].text, "Another check or report is still reading the stream.");
+  EXPECT_EQ(dialog.boxes()[0].caption, "Error");
+  EXPECT_EQ(context.settings.buffer_size, 0u) << "the settings are not read";
+}
+
+TEST_F(MainDialogLogicTest, AbortAsksTheRunToStop) {
+  logic.on_abort();
+  EXPECT_EQ(context.shared.abort_requested.load(), 1u);
+}
+
+// --- Browse ------------------------------------------------------------------------
+
+// A cancelled Browse leaves the stream path as it was, so HRD Info still
+// reads the stream the edit shows (it used to empty the path and fail).
+TEST_F(MainDialogLogicTest, CancelledBrowseLeavesTheStreamPathAndTheEdit) {
+  std::filesystem::create_directories(folder);
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  dialog.clear_calls();
+  logic.on_browse_closed("");
+  EXPECT_TRUE(dialog.calls().empty());
+  EXPECT_EQ(context.shared.stream_path, stream("x264_cbr_1000k_25fps.264"));
+
+  logic.on_hrd_info();
+  EXPECT_FALSE(box_shown("Cannot open input file"));
+  EXPECT_EQ(opened.size(), 1u);
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(MainDialogLogicTest, ChosenFileIsWrittenIntoTheEditAndProbed) {
+  logic.on_browse_closed(stream("test_scalinglist_jm.264"));
+  EXPECT_EQ(dialog.text_of(kEditStreamPath), stream("test_scalinglist_jm.264"));
+  EXPECT_EQ(context.shared.stream_path, stream("test_scalinglist_jm.264"));
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "4");
+}
+
+// --- HRD Info ------------------------------------------------------------------------
+
+TEST_F(MainDialogLogicTest, HrdInfoWritesTheReportBesideTheExecutableAndOpensIt) {
+  std::filesystem::create_directories(folder);
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  logic.on_hrd_info();
+  EXPECT_EQ(workers_started, 1);
+  const std::filesystem::path report = folder / "hrd.txt";
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(opened[0]), report);
+  const std::string text = read_file(report);
+  EXPECT_EQ(text.rfind("---HRD INFO---", 0), 0u) << text;
+  EXPECT_NE(text.find("[1000000 bits/s]"), std::string::npos) << text;
+  EXPECT_FALSE(logic.worker_alive()) << "the report's thread is not kept";
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(MainDialogLogicTest, HrdInfoWhileTheStreamIsTakenShowsTheBusyMessageAndWritesNothing) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  ApplicationContext::ParsingLease run = context.try_take_parsing();
+  ASSERT_TRUE(run);
+  logic.on_hrd_info();
+  EXPECT_TRUE(box_shown("Another check or report is still reading the stream."));
+  EXPECT_TRUE(opened.empty());
+  EXPECT_FALSE(std::filesystem::exists(folder / "hrd.txt"));
+}
+
+// --- dropped files --------------------------------------------------------------------
+
+TEST_F(MainDialogLogicTest, DroppedFileIsWrittenIntoTheEditProbedAndBecomesTheStreamPath) {
+  logic.on_files_dropped(1, stream("x264_cbr_1000k_25fps.264"));
+  EXPECT_TRUE(dialog.boxes().empty());
+  EXPECT_EQ(dialog.text_of(kEditStreamPath), stream("x264_cbr_1000k_25fps.264"));
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(context.shared.stream_path, stream("x264_cbr_1000k_25fps.264"));
+}
+
+TEST_F(MainDialogLogicTest, TwoDroppedFilesShowTheWarningThenTakeTheFirst) {
+  dialog.clear_calls();
+  logic.on_files_dropped(2, stream("test_scalinglist_jm.264"));
+  const std::vector<test::DialogCall> calls = dialog.calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls[0].kind, test::DialogCall::Box);
+  EXPECT_EQ(calls[0].text, "Multiple files dropped - only one file will be processed");
+  EXPECT_EQ(calls[0].caption, "Warning");
+  EXPECT_EQ(calls[0].box, BoxKind::Warning);
+  EXPECT_EQ(dialog.text_of(kEditStreamPath), stream("test_scalinglist_jm.264"));
+  EXPECT_EQ(dialog.text_of(kEditLevel), "4");
+}
+
+TEST_F(MainDialogLogicTest, DropWhosePathCannotBeReadShowsTheErrorAndChangesNothing) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  dialog.clear_calls();
+  logic.on_files_dropped(1, std::nullopt);
+  ASSERT_EQ(dialog.calls().size(), 1u);
+  EXPECT_EQ(dialog.boxes()[0].text, "Unable to get dropped file information");
+  EXPECT_EQ(dialog.boxes()[0].kind, BoxKind::Error);
+  EXPECT_EQ(context.shared.stream_path, stream("x264_cbr_1000k_25fps.264"));
+}
+
+TEST_F(MainDialogLogicTest, DroppedFileThatDoesNotOpenClearsProfileAndLevelYetBecomesTheStreamPath) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  logic.on_files_dropped(1, stream("missing.264"));
+  EXPECT_EQ(dialog.text_of(kEditProfile), "");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "");
+  EXPECT_EQ(context.shared.stream_path, stream("missing.264"));
+}
+
+// A dropped path is taken whole; it used to be cut at 259 characters and the
+// cut path, naming no file, was used.
+TEST_F(MainDialogLogicTest, DroppedPathLongerThan259CharactersIsTakenWhole) {
+  const std::string name = long_name_of("test_scalinglist_jm.264", 400);
+  logic.on_files_dropped(1, name);
+  EXPECT_EQ(dialog.text_of(kEditStreamPath), name);
+  EXPECT_EQ(context.shared.stream_path, name);
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+}
+
+}  // namespace
+}  // namespace tarnwell
