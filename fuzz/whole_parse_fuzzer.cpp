@@ -1,0 +1,98 @@
+// The whole parse: the input is a stream file. One verification run over it
+// through an application context whose read window and NAL buffer are small,
+// so that their ends are met by small inputs; the model is fed every picture
+// (the settings never stop a run early).
+//
+// Input: byte 0 chooses the window, 4096 >> (byte % 9) bytes (16 .. 4096; a
+// real stream's leading zero byte gives 4096); the rest is the stream file.
+// When bits 6 and 7 of byte 0 are both set, the HRD report and the profile
+// and level probe take their pass over the file after the run (a quarter of
+// the inputs: each of those passes costs about as much as the run's).
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/application_context.h"
+#include "app/hrd_report.h"
+#include "app/stream_probe.h"
+#include "fuzz_support.h"
+#include "verify/check_run.h"
+
+namespace {
+
+using namespace tarnwell;
+using tarnwell::fuzz::check;
+
+std::string stream_path() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir != nullptr && *dir != 0 ? dir : "/tmp";
+  return path + "/tarnwell-fuzz-whole-" + std::to_string(::getpid()) + ".264";
+}
+
+bool write_file(const std::string& path, const uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const uint32_t window = 4096u >> (data[0] % 9);
+  const uint8_t* stream = data + 1;
+  const std::size_t stream_size = size - 1;
+
+  const std::string path = stream_path();
+  if (!write_file(path, stream, stream_size)) {
+    std::perror("writing the fuzz input file");
+    std::abort();
+  }
+
+  // Report lines and standard-error lines go to memory, not to the terminal.
+  char sink[4096];
+  std::FILE* memory = fmemopen(sink, sizeof sink, "w");
+  check(memory != nullptr, "fmemopen");
+
+  fuzz::QuietDialog dialog;
+  ApplicationContext context(dialog, window);
+  context.reporter.set_stderr_stream(memory);
+  context.shared.stream_path = path;
+  // Nothing in a stream of this size can stop these settings: the buffer
+  // holds 2^32 - 1 bits and refills by more than any picture here can take.
+  context.settings = CheckSettings{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 25.0};
+
+  uint64_t applied_bytes = 0;
+  CheckRun run(context);
+  run.on_picture = [&](const PictureTrace& trace) {
+    check(trace.size_bits % 8 == 0, "picture size not a whole number of bytes");
+    applied_bytes += trace.size_bits / 8;
+  };
+  run.run();
+  const CheckRunResult& result = run.result();
+  check(result.outcome == Outcome::Pass, "a run that nothing can stop did not pass");
+  check(result.passes == 1, "a run without a search took more than one pass");
+  // Sizes count NAL headers and payloads without start codes and emulation
+  // prevention bytes: never more than the file holds.
+  check(applied_bytes <= stream_size, "applied picture sizes exceed the file size");
+  check(!context.parsing_busy(), "the run kept the parsing state");
+
+  if ((data[0] & 0xC0) == 0xC0) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    check(file != nullptr, "reopening the fuzz input file");
+    ApplicationContext::ParsingLease lease = context.try_take_parsing();
+    check(static_cast<bool>(lease), "parsing state busy after the run");
+    write_hrd_report(context, file, memory);
+    std::fclose(file);
+    lease.release();
+    check(probe_profile_level(context) == ProbeResult::Shown, "probe did not show");
+  }
+
+  std::fclose(memory);
+  std::remove(path.c_str());
+  return 0;
+}
