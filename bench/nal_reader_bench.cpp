@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_port.h"
-#include "app/error_reporter.h"
+#include "base/dialog_port.h"
+#include "base/error_reporter.h"
 #include "stream/nal_reader.h"
 
 namespace tarnwell {

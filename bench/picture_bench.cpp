@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_port.h"
-#include "app/error_reporter.h"
+#include "base/dialog_port.h"
+#include "base/error_reporter.h"
 #include "picture/parsing_state.h"
 #include "stream/nal_reader.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "app/application_context.h"
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
+#include "context/application_context.h"
 #include "verify/check_run.h"
 
 namespace tarnwell {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
 
 namespace tarnwell::fuzz {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "fuzz_support.h"
 #include "stream/nal_reader.h"
 

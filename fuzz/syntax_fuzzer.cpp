@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "fuzz_support.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"

@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/application_context.h"
-#include "app/hrd_report.h"
-#include "app/stream_probe.h"
+#include "context/application_context.h"
 #include "fuzz_support.h"
+#include "inspect/hrd_report.h"
+#include "inspect/stream_probe.h"
 #include "verify/check_run.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/error_reporter.h"
 #include "app/settings_input.h"
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 

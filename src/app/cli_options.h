@@ -3,7 +3,7 @@
 // line on standard error and exits with code 2, or prints the usage text.
 #include <string>
 
-#include "verify/check_settings.h"
+#include "base/check_settings.h"
 
 namespace tarnwell {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "app/hrd_report.h"
 #include "app/settings_input.h"
-#include "app/stream_probe.h"
+#include "inspect/hrd_report.h"
+#include "inspect/stream_probe.h"
 #include "verify/check_run.h"
 
 namespace tarnwell {

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 #include "platform/thread.h"
 
 namespace tarnwell {

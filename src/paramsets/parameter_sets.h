@@ -11,12 +11,12 @@
 #include <span>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/check_settings.h"
+#include "base/error_reporter.h"
 #include "paramsets/pps.h"
 #include "paramsets/sps.h"
 #include "stream/bit_reader.h"
 #include "stream/nal_unit.h"
-#include "verify/check_settings.h"
 
 namespace tarnwell {
 

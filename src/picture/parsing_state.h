@@ -16,11 +16,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/error_reporter.h"
+#include "base/check_settings.h"
+#include "base/error_reporter.h"
 #include "paramsets/parameter_sets.h"
 #include "picture/picture_assembler.h"
 #include "stream/nal_reader.h"
-#include "verify/check_settings.h"
 
 namespace tarnwell {
 

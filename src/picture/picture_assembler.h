@@ -10,7 +10,7 @@
 // slice follows them.
 #include <cstdint>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "paramsets/parameter_sets.h"
 #include "picture/slice_header.h"
 #include "stream/bit_reader.h"

@@ -4,7 +4,7 @@
 // needs. The rest of the slice header and the slice data are never read.
 #include <cstdint>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "paramsets/pps.h"
 #include "paramsets/sps.h"
 #include "stream/bit_reader.h"

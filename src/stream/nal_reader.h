@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "stream/nal_unit.h"
 
 namespace tarnwell {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_port.h"
-#include "verify/check_settings.h"
+#include "base/check_settings.h"
+#include "base/dialog_port.h"
 
 namespace tarnwell {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 #include "verify/buffer_model.h"
 #include "verify/picture_cache.h"
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "app/error_reporter.h"
-#include "verify/check_settings.h"
+#include "base/check_settings.h"
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 

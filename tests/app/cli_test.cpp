@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "app/stream_probe.h"
+#include "inspect/stream_probe.h"
 #include "verify/buffer_model.h"
 
 #ifdef _WIN32

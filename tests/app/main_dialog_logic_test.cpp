@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 #include "platform/executable_path.h"
 #include "support/recording_dialog.h"
 

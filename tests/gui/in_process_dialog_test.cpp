@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/application_context.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_port.h"
+#include "context/application_context.h"
 #include "gui_support.h"
 #include "test_streams.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "paramsets/parameter_sets.h"
 #include "stream/nal_unit.h"
 #include "support/bit_writer.h"

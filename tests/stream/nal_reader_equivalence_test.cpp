@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "reference_reader.h"
 #include "stream/nal_reader.h"
 #include "support/recording_dialog.h"

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "reference_reader.h"
 #include "stream/nal_reader.h"
 #include "support/recording_dialog.h"

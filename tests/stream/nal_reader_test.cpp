@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 #include "support/recording_dialog.h"
 #include "support/stream_builder.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
 
 namespace tarnwell::test {
 

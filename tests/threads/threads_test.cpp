@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/application_context.h"
-#include "app/hrd_report.h"
-#include "app/stream_probe.h"
+#include "context/application_context.h"
+#include "inspect/hrd_report.h"
+#include "inspect/stream_probe.h"
 #include "platform/thread.h"
 #include "support/recording_dialog.h"
 #include "verify/check_run.h"

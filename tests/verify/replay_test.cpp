@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 #include "support/bit_writer.h"
 #include "support/h264_writers.h"
 #include "support/recording_dialog.h"

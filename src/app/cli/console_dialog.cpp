@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 

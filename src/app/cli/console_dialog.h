@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/cli_options.h"
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
 
 namespace tarnwell {
 

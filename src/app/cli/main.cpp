@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/application_context.h"
 #include "app/cli/console_dialog.h"
 #include "app/cli_options.h"
-#include "app/hrd_report.h"
-#include "app/stream_probe.h"
+#include "context/application_context.h"
+#include "inspect/hrd_report.h"
+#include "inspect/stream_probe.h"
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"

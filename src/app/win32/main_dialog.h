@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "app/application_context.h"
 #include "app/main_dialog_logic.h"
 #include "app/win32/win32_dialog_port.h"
+#include "context/application_context.h"
 
 namespace tarnwell {
 

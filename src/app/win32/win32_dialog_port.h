@@ -5,7 +5,7 @@
 // message boxes are owned by the dialog whichever thread shows them.
 #include <windows.h>
 
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
 
 namespace tarnwell {
 

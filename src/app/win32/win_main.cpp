@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "app/application_context.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_port.h"
+#include "context/application_context.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   INITCOMMONCONTROLSEX classes = {};

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 
 namespace tarnwell {
 

@@ -1,4 +1,4 @@
-#include "app/hrd_report.h"
+#include "inspect/hrd_report.h"
 
 #include "stream/stream_file.h"
 

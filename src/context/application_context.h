@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/dialog_port.h"
-#include "app/error_reporter.h"
+#include "base/check_settings.h"
+#include "base/dialog_port.h"
+#include "base/error_reporter.h"
 #include "picture/parsing_state.h"
-#include "verify/check_settings.h"
 
 namespace tarnwell {
 

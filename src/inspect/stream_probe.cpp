@@ -1,4 +1,4 @@
-#include "app/stream_probe.h"
+#include "inspect/stream_probe.h"
 
 #include <cstdio>
 

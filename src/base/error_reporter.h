@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/dialog_port.h"
+#include "base/dialog_port.h"
 
 // gnu_printf keeps mingw's checks to the C99 formats; clang knows only printf.
 #if defined(__clang__)

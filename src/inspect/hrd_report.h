@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 
 namespace tarnwell {
 

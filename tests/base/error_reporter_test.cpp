@@ -1,4 +1,4 @@
-#include "app/error_reporter.h"
+#include "base/error_reporter.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/application_context.h"
+#include "context/application_context.h"
 
 namespace tarnwell {
 
