@@ -14,7 +14,7 @@ uint32_t message_hash(const char* text) {
 }
 
 void ErrorReporter::notify_error(const char* format, ...) {
-  if (!enabled_) return;
+  if (!enabled_ || muted_) return;
 
   // The report is cut to the room left beside the question, so the box text
   // never runs past the buffer; the hash is taken of the text as cut.
@@ -50,6 +50,7 @@ void ErrorReporter::ask_about_text() {
 void ErrorReporter::report_out_of_memory(const char* label) { notify_error("Could not allocate memory: %s", label); }
 
 void ErrorReporter::write_stderr_line(const char* line) {
+  if (muted_) return;
   if (recorder_ != nullptr) recorder_->on_stderr_line(line);
   put_stderr_line(line);
 }

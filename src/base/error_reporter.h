@@ -75,6 +75,11 @@ class ErrorReporter {
   // Where standard-error lines go; tests point it at a memory file.
   void set_stderr_stream(std::FILE* stream) { stderr_stream_ = stream; }
 
+  // While muted, reports and standard-error lines are dropped unseen: not
+  // shown, not recorded, no change to suppression. For readings the user
+  // does not see (putting the parsing state back where a reading left it).
+  void set_muted(bool muted) { muted_ = muted; }
+
   // Cancel: every later report is dropped for the life of the reporter.
   bool enabled() const { return enabled_; }
   void disable() { enabled_ = false; }
@@ -89,6 +94,7 @@ class ErrorReporter {
   DialogPort& dialog_;
   ReportRecorder* recorder_ = nullptr;
   bool enabled_ = true;
+  bool muted_ = false;
   bool stderr_enabled_ = true;
   std::FILE* stderr_stream_ = nullptr;
   char text_[kTextBytes] = {};

@@ -47,6 +47,7 @@ class ParsingState : private ParsingParts, public PictureAssembler {
   // Fills the first read window from the file's current position; call it
   // after reset_parsing_state. The caller opens, rewinds and closes the file.
   uint32_t begin_stream(std::FILE* file) { return reader.begin_stream(file); }
+  uint32_t begin_stream(ByteSource& source) { return reader.begin_stream(source); }
 
   ParameterSets& paramsets() { return parameter_sets; }
   const ParameterSets& paramsets() const { return parameter_sets; }

@@ -87,20 +87,35 @@ void NalReader::reset() { seek_first_start_code_ = 1; }
 
 uint32_t NalReader::begin_stream(std::FILE* file) {
   file_ = file;
+  source_ = nullptr;
+  return begin_reading();
+}
+
+uint32_t NalReader::begin_stream(ByteSource& source) {
+  file_ = nullptr;
+  source_ = &source;
+  return begin_reading();
+}
+
+uint32_t NalReader::begin_reading() {
   window_pos_ = 0;
   window_fill_ = 0;
-  if (allocated() && file_ != nullptr) {
-    window_fill_ = static_cast<uint32_t>(std::fread(window_.get(), 1, window_bytes_, file_));
-  }
+  if (allocated() && (file_ != nullptr || source_ != nullptr)) window_fill_ = read_block();
   seek_first_start_code_ = 1;
   return window_fill_;
+}
+
+uint32_t NalReader::read_block() {
+  std::size_t got = source_ != nullptr ? source_->read(window_.get(), window_bytes_)
+                                       : std::fread(window_.get(), 1, window_bytes_, file_);
+  return static_cast<uint32_t>(got);
 }
 
 // The window is used up: read the next block, unless the last one was short
 // (the file ended there). False at the end of the file.
 bool NalReader::fill_window() {
-  if (window_fill_ < window_bytes_ || file_ == nullptr) return false;
-  window_fill_ = static_cast<uint32_t>(std::fread(window_.get(), 1, window_bytes_, file_));
+  if (window_fill_ < window_bytes_ || (file_ == nullptr && source_ == nullptr)) return false;
+  window_fill_ = read_block();
   window_pos_ = 0;
   return window_fill_ > 0;
 }

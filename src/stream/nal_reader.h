@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/error_reporter.h"
+#include "stream/byte_source.h"
 #include "stream/nal_unit.h"
 
 namespace tarnwell {
@@ -45,6 +46,8 @@ class NalReader {
   // rewound by the caller, who also closes it) and starts a pass. Returns the
   // number of bytes read.
   uint32_t begin_stream(std::FILE* file);
+  // The same, reading from `source` (which outlives the pass) instead.
+  uint32_t begin_stream(ByteSource& source);
 
   // 1: a NAL unit was delivered into nal; 0: no NAL unit is left; -1: no start
   // code within the first nal_buffer_bytes - 1 bytes (7,999,999) searched at
@@ -72,6 +75,8 @@ class NalReader {
   bool allocated() const { return window_ != nullptr && nal_ != nullptr; }
 
  private:
+  uint32_t begin_reading();
+  uint32_t read_block();
   bool fill_window();
   int32_t find_first_start_code();
   int32_t read_body(NalUnit& nal);
@@ -87,6 +92,7 @@ class NalReader {
   // the buffer.
   std::unique_ptr<uint8_t[]> nal_;
   std::FILE* file_ = nullptr;
+  ByteSource* source_ = nullptr;  // when set, read instead of file_
   uint32_t window_fill_ = 0;
   uint32_t window_pos_ = 0;
   int32_t seek_first_start_code_ = 1;

@@ -2,6 +2,12 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace tarnwell {
 
 std::FILE* open_stream_file(const char* path) {
@@ -15,6 +21,44 @@ std::FILE* open_stream_file(const char* path) {
   }
 #endif
   return file;
+}
+
+bool is_seekable_stream(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 info {};
+  return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+#else
+  struct stat info {};
+  return ::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+std::FILE* open_spool_file() {
+#ifdef _WIN32
+  // Deleted when its last handle closes, which the system does at exit.
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t path[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) return nullptr;
+  if (GetTempFileNameW(folder, L"tw", 0, path) == 0) return nullptr;
+  HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DeleteFileW(path);
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (file == nullptr) _close(fd);
+  return file;
+#else
+  // Unlinked as soon as it is made: nothing is left behind, even on Ctrl-C.
+  return std::tmpfile();
+#endif
 }
 
 }  // namespace tarnwell

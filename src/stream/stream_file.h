@@ -9,4 +9,13 @@ namespace tarnwell {
 // every read afterwards, which would read as an empty stream and pass.
 std::FILE* open_stream_file(const char* path);
 
+// True when `file` is a regular file, which can be read again from its first
+// byte; a pipe, a terminal or a device cannot be sought back.
+bool is_seekable_stream(std::FILE* file);
+
+// A temporary file for binary reading and writing that the system deletes
+// when it is closed or the process ends, however it ends. Null when none can
+// be made.
+std::FILE* open_spool_file();
+
 }  // namespace tarnwell

@@ -1,9 +1,13 @@
 #include "verify/check_run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -11,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "stream/byte_source.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -28,6 +33,12 @@ uint32_t percent_of(uint64_t part, uint64_t whole) {
 // A picture's size in bits. Pictures of 512 MiB and more do not fit 32 bits;
 // they saturate, so the model sees a picture no buffer holds rather than a
 // small wrapped one.
+uint32_t saturating_sum(uint32_t a, uint32_t b) {
+  uint64_t sum = uint64_t{a} + b;
+  return sum > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                    : static_cast<uint32_t>(sum);
+}
+
 uint32_t picture_bits(uint32_t bytes) {
   uint64_t bits = uint64_t{bytes} * 8;
   return bits > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
@@ -53,6 +64,17 @@ uint64_t measure_file_size(const std::string& path) {
   ::close(fd);
 #endif
   return end < 0 ? kUnknown : static_cast<uint64_t>(end);
+}
+
+uint64_t stream_file_size(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 info {};
+  if (_fstat64(_fileno(file), &info) != 0 || info.st_size < 0) return std::numeric_limits<uint64_t>::max();
+#else
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) != 0 || info.st_size < 0) return std::numeric_limits<uint64_t>::max();
+#endif
+  return static_cast<uint64_t>(info.st_size);
 }
 
 void CheckRun::set_busy(bool busy) {
@@ -91,9 +113,9 @@ void CheckRun::set_busy(bool busy) {
 // use left-over state, or the cache passed its limit, every later pass reads
 // the stream again from its first byte, as a run without the cache does.
 //
-// What a run leaves behind in the parsing state can differ: a run that ends
-// in a pass over kept pictures leaves the reading where the furthest pass
-// stopped, not where the last one did.
+// What a run leaves behind in the parsing state must not differ either: a
+// run that ends in a pass over kept pictures reads the stream again, up to
+// where the passes that matter stopped (see the end of run()).
 namespace {
 
 // Attaches a recorder to the reporter for the life of the object.
@@ -114,6 +136,35 @@ class RecorderAttachment {
 
 }  // namespace
 
+namespace {
+
+// Closes the stream at the end of the run unless the caller owns it.
+struct StreamCloser {
+  std::FILE* file = nullptr;
+  bool owned = false;
+  ~StreamCloser() {
+    if (owned && file != nullptr) std::fclose(file);
+  }
+};
+
+struct SpoolCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Mutes the reporter for the life of the object.
+class ReporterMute {
+ public:
+  explicit ReporterMute(ErrorReporter& reporter) : reporter_(reporter) { reporter_.set_muted(true); }
+  ~ReporterMute() { reporter_.set_muted(false); }
+  ReporterMute(const ReporterMute&) = delete;
+  ReporterMute& operator=(const ReporterMute&) = delete;
+
+ private:
+  ErrorReporter& reporter_;
+};
+
+}  // namespace
+
 void CheckRun::run() {
   result_ = CheckRunResult();
   DialogPort& dialog = context_.dialog;
@@ -127,7 +178,9 @@ void CheckRun::run() {
   }
 
   const std::string path = context_.shared.stream_path;
-  std::FILE* file = open_stream_file(path.c_str());
+  StreamCloser stream{input, input == nullptr};
+  if (input == nullptr) stream.file = open_stream_file(path.c_str());
+  std::FILE* file = stream.file;
   if (file == nullptr) {
     result_.outcome = Outcome::CannotOpen;
     result_.message = "Cannot open input file";
@@ -135,7 +188,33 @@ void CheckRun::run() {
     return;
   }
   set_busy(true);
-  const uint64_t file_size = measure_file_size(path);
+
+  // A stream that cannot be sought (a pipe, standard input) is read once. A
+  // search may need it again from its first byte, so while a search reads it
+  // a temporary copy is kept and later readings take their bytes from there.
+  constexpr uint64_t kUnknownSize = std::numeric_limits<uint64_t>::max();
+  const bool seekable = is_seekable_stream(file);
+  const bool search = context_.settings.buffer_size == 0 || context_.settings.bit_rate == 0;
+  uint64_t file_size = kUnknownSize;
+  if (seekable) file_size = input == nullptr ? measure_file_size(path) : stream_file_size(file);
+  std::unique_ptr<std::FILE, SpoolCloser> spool(!seekable && search ? open_spool_file() : nullptr);
+  std::optional<SpooledInput> spooled;
+  if (!seekable) spooled.emplace(file, spool.get());
+  // Back to the first byte; false when the stream cannot be read again.
+  auto begin_reading = [&](bool first) {
+    ParsingState& parsing = context_.parsing;
+    if (!first) {
+      if (spooled ? !spooled->restart() : std::fseek(file, 0, SEEK_SET) != 0) return false;
+    }
+    parsing.reset_parsing_state();
+    if (spooled) {
+      parsing.begin_stream(*spooled);
+    } else {
+      parsing.begin_stream(file);
+    }
+    parsing.paramsets().set_hrd_report_enabled(0);
+    return true;
+  };
 
   ParsingState& parsing = context_.parsing;
   ErrorReporter& reporter = context_.reporter;
@@ -143,7 +222,17 @@ void CheckRun::run() {
   BufferModel model(context_.settings, stream_rate, dialog);
   PictureCache cache(replay_cache_bytes);
   if (!replay) cache.give_up();
-  RecorderAttachment attachment(reporter, replay ? &cache : nullptr);
+  std::optional<RecorderAttachment> attachment(std::in_place, reporter, replay ? &cache : nullptr);
+
+  // Where each pass's reading stopped: pictures taken from its first byte
+  // (kept or read), or the end of the stream.
+  struct PassStop {
+    uint64_t pictures = 0;
+    bool at_end = false;
+  };
+  std::vector<PassStop> stops;
+  bool last_pass_from_cache = false;
+  bool aborted = false;
 
   bool read_again = true;  // the next pass reads the stream from its first byte
   bool restart = true;
@@ -151,10 +240,13 @@ void CheckRun::run() {
     restart = false;
     const bool from_cache = !read_again;
     if (read_again) {
-      if (result_.reads > 0) std::rewind(file);
-      parsing.reset_parsing_state();
-      parsing.begin_stream(file);
-      parsing.paramsets().set_hrd_report_enabled(0);
+      if (!begin_reading(result_.reads == 0)) {
+        result_.outcome = Outcome::CannotOpen;
+        result_.message = kCannotReadAgainMessage;
+        dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+        set_busy(false);
+        return;
+      }
       ++result_.reads;
     }
 
@@ -171,15 +263,15 @@ void CheckRun::run() {
       parsing.first_field_marker = -1;
     }
     std::size_t event_cursor = 0;
+    last_pass_from_cache = from_cache;
+    PassStop stop;
 
     for (uint64_t index = 0;; ++index) {
       if (context_.shared.abort_requested.load() != 0) {
         dialog.set_progress(kProgressFile, 0);
         dialog.set_progress(kProgressFullness, 0);
-        result_.outcome = Outcome::Aborted;
-        std::fclose(file);
-        set_busy(false);
-        return;
+        aborted = true;
+        break;
       }
       uint32_t bytes = 0;
       if (from_cache && index < cache.pictures()) {
@@ -191,16 +283,21 @@ void CheckRun::run() {
         // reads the stream again). The fraction in force is the one it left:
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
-        if (parsing.next_picture() == 0) break;  // end of stream: the open picture is never applied
+        if (parsing.next_picture() == 0) {  // end of stream: the open picture is never applied
+          stop.at_end = true;
+          break;
+        }
         bytes = parsing.picture_bytes;
-        parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
+        parsing.picture_bytes = saturating_sum(parsing.opening_nal_bytes, parsing.pending_bytes);
         parsing.pending_bytes = 0;
         cache.add_picture(bytes, stream_rate);
       }
+      ++stop.pictures;
 
       const uint32_t bits = picture_bits(bytes);
       consumed += bytes;
       dialog.set_progress(kProgressFile, percent_of(consumed, file_size));
+      if (on_bytes_read && file_size == kUnknownSize) on_bytes_read(consumed);
 
       ModelStep step = model.apply_picture(bits);
       if (on_picture) {
@@ -217,6 +314,8 @@ void CheckRun::run() {
       if (step == ModelStep::Restart) restart = true;
       break;
     }
+    stops.push_back(stop);
+    if (aborted) break;
 
     if (!cache.usable() || parsing.used_left_over_state()) {
       cache.give_up();
@@ -225,9 +324,45 @@ void CheckRun::run() {
       read_again = false;
     }
   }
-  result_.outcome = model.outcome();
-  result_.message = model.message();
-  std::fclose(file);
+  if (aborted) {
+    result_.outcome = Outcome::Aborted;
+  } else {
+    result_.outcome = model.outcome();
+    result_.message = model.message();
+  }
+
+  // A run that ended in a pass over kept pictures left the parsing state
+  // where the furthest reading stopped. Reading the stream again for every
+  // pass would have left it as the later passes' readings did: each reading
+  // starts from the state the one before left and overwrites what it reads,
+  // so only the passes that stopped short of every later pass matter. They
+  // are read again, silently, from the furthest back to the last.
+  if (last_pass_from_cache && cache.usable()) {
+    // From the last pass backwards, each pass that read further than every
+    // pass after it.
+    std::vector<PassStop> chain;
+    for (auto it = stops.rbegin(); it != stops.rend(); ++it) {
+      const bool further =
+          chain.empty() || (!chain.back().at_end && (it->at_end || it->pictures > chain.back().pictures));
+      if (further) chain.push_back(*it);
+    }
+    // The furthest stop of all is where the reading already is.
+    if (!chain.empty()) chain.pop_back();
+    attachment.reset();
+    ReporterMute mute(reporter);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      if (!begin_reading(false)) break;
+      parsing.no_picture_begun = 1;
+      parsing.picture_bytes = 0;
+      parsing.pending_bytes = 0;
+      parsing.first_field_marker = -1;
+      for (uint64_t taken = 0; it->at_end || taken < it->pictures; ++taken) {
+        if (parsing.next_picture() == 0) break;
+        parsing.picture_bytes = saturating_sum(parsing.opening_nal_bytes, parsing.pending_bytes);
+        parsing.pending_bytes = 0;
+      }
+    }
+  }
   set_busy(false);
 }
 

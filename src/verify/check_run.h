@@ -4,6 +4,7 @@
 // stream ends (the passing verdict) or the user aborts. Runs as the body of
 // the verification worker thread.
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -22,6 +23,11 @@ struct PictureTrace {
   uint32_t fullness_after = 0;
 };
 
+// The text of a run that must read the stream from its first byte again
+// and cannot: a stream that cannot be sought and whose temporary copy could
+// not be made or written.
+inline constexpr char kCannotReadAgainMessage[] = "Cannot read the input file again";
+
 struct CheckRunResult {
   Outcome outcome = Outcome::Pass;
   std::string message;        // the box text of the outcome; empty on a pass and on abort
@@ -38,6 +44,13 @@ class CheckRun {
   // applied picture; both optional.
   std::function<void(uint32_t pass)> on_pass_start;
   std::function<void(const PictureTrace&)> on_picture;
+  // For a stream whose size is unknown (a pipe): the bytes of the pictures
+  // applied so far in the pass, after each. Optional.
+  std::function<void(uint64_t bytes)> on_bytes_read;
+
+  // An open stream to read instead of opening the stream path (standard
+  // input); the run neither closes it nor needs to seek it.
+  std::FILE* input = nullptr;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives
@@ -62,5 +75,7 @@ class CheckRun {
 // Size of a file in bytes through a second, descriptor-level opening; the
 // largest 64-bit value when it cannot be measured.
 uint64_t measure_file_size(const std::string& path);
+// Size of an open regular file; the largest 64-bit value when unknown.
+uint64_t stream_file_size(std::FILE* file);
 
 }  // namespace tarnwell

@@ -1,0 +1,52 @@
+#pragma once
+// Where the NAL reader's bytes come from when they are not a plain file:
+// a stream that cannot be sought, read once and kept in a temporary copy so
+// that it can be read again from its first byte.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace tarnwell {
+
+class ByteSource {
+ public:
+  // Up to `count` bytes into `into`, as fread gives them: fewer only at the
+  // end of the stream or after a read error.
+  virtual std::size_t read(uint8_t* into, std::size_t count) = 0;
+
+ protected:
+  ~ByteSource() = default;
+};
+
+// A stream that cannot be sought (a pipe, a terminal, standard input), read
+// through a spool: every byte taken from the stream is also written to a
+// temporary file, so a later reading from the first byte takes the bytes
+// read before from the spool and goes on in the stream where it stopped.
+// Every reading sees the same bytes, the stream is read once.
+//
+// Without a spool (none could be made, or none was wanted) the input can be
+// read once only; so it is after a failed write to the spool.
+class SpooledInput : public ByteSource {
+ public:
+  // Neither file is closed here. `spool` may be null.
+  SpooledInput(std::FILE* stream, std::FILE* spool) : stream_(stream), spool_(spool) {}
+  SpooledInput(const SpooledInput&) = delete;
+  SpooledInput& operator=(const SpooledInput&) = delete;
+
+  std::size_t read(uint8_t* into, std::size_t count) override;
+
+  // The next read starts at the first byte again. False, and nothing
+  // changed, when the bytes read so far are not all in the spool.
+  bool restart();
+  // Bytes taken from the stream so far.
+  uint64_t stream_bytes() const { return spooled_; }
+
+ private:
+  std::FILE* stream_;
+  std::FILE* spool_;
+  bool spool_complete_ = true;  // every byte taken from the stream is in the spool
+  uint64_t spooled_ = 0;        // bytes taken from the stream
+  uint64_t position_ = 0;       // of the current reading
+};
+
+}  // namespace tarnwell
