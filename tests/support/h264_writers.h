@@ -9,6 +9,7 @@
 namespace tarnwell::test {
 
 struct SpsOptions {
+  uint32_t profile_idc = 66;  // 66 or 77: the profiles without the high-profile fields
   uint32_t seq_parameter_set_id = 0;
   uint32_t log2_max_frame_num_minus4 = 0;
   uint32_t pic_order_cnt_type = 2;
@@ -18,7 +19,7 @@ struct SpsOptions {
 
 inline BitWriter sps_rbsp(const SpsOptions& o) {
   BitWriter w;
-  w.u(8, 66).u(4, 0).u(4, 0).u(8, 30).ue(o.seq_parameter_set_id);
+  w.u(8, o.profile_idc).u(4, 0).u(4, 0).u(8, 30).ue(o.seq_parameter_set_id);
   w.ue(o.log2_max_frame_num_minus4).ue(o.pic_order_cnt_type);
   if (o.pic_order_cnt_type == 0) w.ue(0);  // log2_max_pic_order_cnt_lsb_minus4
   if (o.pic_order_cnt_type == 1) {

@@ -60,6 +60,7 @@ struct Observed {
   std::string stderr_text;
   bool reporter_enabled = true;
   int suppressed = 0;
+  int32_t last_profile = 0;  // what a later probe of a stream without SPS would show
 };
 
 std::string spelled(const DialogCall& call) {
@@ -137,6 +138,7 @@ Observed observe(const Scenario& scenario, bool replay) {
   }
   seen.reporter_enabled = context->reporter.enabled();
   seen.suppressed = context->reporter.suppressed_count();
+  seen.last_profile = context->parsing.paramsets().last_profile_idc();
   return seen;
 }
 
@@ -148,7 +150,7 @@ Observed replayed_and_reread_agree(const Scenario& scenario) {
     return std::make_tuple(std::string(outcome_name(o.result.outcome)), o.result.message, o.result.passes,
                            o.result.pictures, o.settings.buffer_size, o.settings.initial_fill, o.settings.bit_rate,
                            o.settings.frame_rate, o.fraction.frame_rate_num, o.fraction.frame_rate_den,
-                           o.reporter_enabled, o.suppressed, o.stderr_text);
+                           o.reporter_enabled, o.suppressed, o.stderr_text, o.last_profile);
   };
   EXPECT_EQ(visible(replayed), visible(reread));
   EXPECT_EQ(replayed.calls, reread.calls);
@@ -279,6 +281,39 @@ TEST(ReplayAgrees, AbortAtAnyPictureLeavesTheSameState) {
     scenario.abort_at_pass = pass;
     EXPECT_EQ(replayed_and_reread_agree(scenario).result.passes, pass);
   }
+}
+
+TEST(ReplayAgrees, ARunEndingShortOfTheFurthestReadingLeavesTheStateOfReReading) {
+  // A Main SPS replaces the Baseline one after picture 2. The first pass of
+  // the search reads past it; a later pass that stops before it (by Abort)
+  // must leave the Baseline SPS stored, as reading the stream again would.
+  StreamBuilder stream;
+  stream.nal(3, 7, sps_rbsp({})).nal(3, 8, pps_rbsp(0, 0));
+  for (uint32_t i = 0; i < 30; ++i) {
+    if (i == 3) {
+      SpsOptions main_profile;
+      main_profile.profile_idc = 77;
+      stream.nal(3, 7, sps_rbsp(main_profile));
+    }
+    SliceOptions slice;
+    slice.idr = i == 0;
+    slice.frame_num = i;
+    slice.body_bytes = 20;
+    stream.nal(3, slice.idr ? 5 : 1, slice_rbsp(slice));
+  }
+  TempStreamFile file(stream);
+  Scenario scenario;
+  scenario.path = file.path();
+  scenario.settings = {2000, 2000, 0, 25.0};
+  const Observed full = replayed_and_reread_agree(scenario);
+  ASSERT_GT(full.result.passes, 1u);
+  bool baseline_seen = false;
+  for (uint64_t at = 1; at < 40; ++at) {
+    SCOPED_TRACE(at);
+    scenario.abort_after_pictures = at;
+    baseline_seen = baseline_seen || replayed_and_reread_agree(scenario).last_profile == 66;
+  }
+  EXPECT_TRUE(baseline_seen);
 }
 
 TEST(ReplayAgrees, FrameRateFractionChangingMidStreamIsRestoredPerPicture) {
