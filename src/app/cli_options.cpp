@@ -9,30 +9,60 @@
 
 #include "app/settings_input.h"
 #include "base/error_reporter.h"
+#include "verify/buffer_model.h"
 
 namespace tarnwell {
 
 namespace {
 
-enum class OptionKind { BufferSize, InitialFill, BitRate, FrameRate, Strict, Warnings, Json, Trace, Hrd };
+enum class OptionKind {
+  BufferSize,
+  InitialFill,
+  BitRate,
+  FrameRate,
+  Strict,
+  Warnings,
+  Json,
+  Trace,
+  Hrd,
+  Plot,
+  Csv,
+  BitRates,
+  Point,
+  Schedule,
+  MaxViolations,
+};
+
+// The commands that accept an option, as a set of bits.
+constexpr unsigned bit(CliCommand command) { return 1u << static_cast<unsigned>(command); }
+constexpr unsigned kCheck = bit(CliCommand::Check);
+constexpr unsigned kInfo = bit(CliCommand::Info);
+constexpr unsigned kCurve = bit(CliCommand::Curve);
+constexpr unsigned kHrdCheck = bit(CliCommand::HrdCheck);
 
 struct OptionSpec {
   const char* name;
   OptionKind kind;
   bool takes_value;
-  CliCommand command;  // the one command that accepts it
+  unsigned commands;  // the commands that accept it
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"--buffer-size", OptionKind::BufferSize, true, CliCommand::Check},
-    {"--initial-fill", OptionKind::InitialFill, true, CliCommand::Check},
-    {"--bit-rate", OptionKind::BitRate, true, CliCommand::Check},
-    {"--frame-rate", OptionKind::FrameRate, true, CliCommand::Check},
-    {"--strict", OptionKind::Strict, false, CliCommand::Check},
-    {"--warnings", OptionKind::Warnings, true, CliCommand::Check},
-    {"--json", OptionKind::Json, false, CliCommand::Check},
-    {"--trace", OptionKind::Trace, true, CliCommand::Check},
-    {"--hrd", OptionKind::Hrd, true, CliCommand::Info},
+    {"--buffer-size", OptionKind::BufferSize, true, kCheck},
+    {"--initial-fill", OptionKind::InitialFill, true, kCheck},
+    {"--bit-rate", OptionKind::BitRate, true, kCheck},
+    {"--frame-rate", OptionKind::FrameRate, true, kCheck | kCurve},
+    {"--strict", OptionKind::Strict, false, kCheck | kCurve},
+    {"--warnings", OptionKind::Warnings, true, kCheck},
+    {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
+    {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
+    {"--hrd", OptionKind::Hrd, true, kInfo},
+    {"--plot", OptionKind::Plot, true, kCheck | kCurve | kHrdCheck},
+    {"--csv", OptionKind::Csv, true, kCurve},
+    {"--bit-rates", OptionKind::BitRates, true, kCurve},
+    {"--point", OptionKind::Point, true, kHrdCheck},
+    {"--schedule", OptionKind::Schedule, true, kHrdCheck},
+    {"--max-violations", OptionKind::MaxViolations, true, kHrdCheck},
 };
 
 const OptionSpec* find_option(std::string_view name) {
@@ -43,7 +73,15 @@ const OptionSpec* find_option(std::string_view name) {
 }
 
 const char* command_name(CliCommand command) {
-  return command == CliCommand::Check ? "check" : "info";
+  switch (command) {
+    case CliCommand::Check: return "check";
+    case CliCommand::Info: return "info";
+    case CliCommand::Curve: return "curve";
+    case CliCommand::HrdCheck: return "hrd-check";
+    case CliCommand::Help: return "--help";
+    case CliCommand::Version: return "--version";
+  }
+  return "check";
 }
 
 // One line into the options' error, cut to the buffer if an argument is huge.
@@ -94,19 +132,31 @@ bool is_path_value(std::string_view text) {
   return !text.empty() && text.substr(0, 2) != "--";
 }
 
+// The refused value, for the end of an error line: ", not 'VALUE'", or
+// nothing when no value was given.
+std::string refused(const char* value) {
+  if (value == nullptr) return "";
+  std::string text(value);
+  if (text.size() > 200) text = text.substr(0, 200) + "...";
+  return ", not '" + text + "'";
+}
+
 // Stores one option's value; false (with the error set) when it is refused.
 bool apply_value(CliOptions& options, const OptionSpec& option, const char* value) {
   const std::string_view text = value != nullptr ? value : "";
   const bool present = value != nullptr;
+  const std::string not_value = refused(value);
   switch (option.kind) {
     case OptionKind::BufferSize:
     case OptionKind::InitialFill:
     case OptionKind::BitRate: {
       std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
       if (!number) {
-        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295", option.name);
+        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295%s", option.name,
+                  not_value.c_str());
         return false;
       }
+      if (option.kind == OptionKind::InitialFill) options.initial_fill_given = true;
       uint32_t& field = option.kind == OptionKind::BufferSize    ? options.settings.buffer_size
                         : option.kind == OptionKind::InitialFill ? options.settings.initial_fill
                                                                  : options.settings.bit_rate;
@@ -116,7 +166,7 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::FrameRate: {
       std::optional<double> rate = present ? parse_rate(text) : std::nullopt;
       if (!rate) {
-        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more", option.name);
+        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more%s", option.name, not_value.c_str());
         return false;
       }
       options.settings.frame_rate = *rate;
@@ -125,19 +175,64 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::Warnings: {
       std::optional<WarningPolicy> policy = present ? parse_policy(text) : std::nullopt;
       if (!policy) {
-        set_error(options, "tarnwell-cli: %s needs each, once or off", option.name);
+        set_error(options, "tarnwell-cli: %s needs each, once or off%s", option.name, not_value.c_str());
         return false;
       }
       options.warnings = *policy;
       return true;
     }
     case OptionKind::Trace:
-    case OptionKind::Hrd: {
+    case OptionKind::Hrd:
+    case OptionKind::Plot:
+    case OptionKind::Csv: {
       if (!present || !is_path_value(text)) {
-        set_error(options, "tarnwell-cli: %s needs a file name", option.name);
+        set_error(options, "tarnwell-cli: %s needs a file name%s", option.name, not_value.c_str());
         return false;
       }
-      (option.kind == OptionKind::Trace ? options.trace_path : options.hrd_path) = text;
+      std::string& field = option.kind == OptionKind::Trace ? options.trace_path
+                           : option.kind == OptionKind::Hrd ? options.hrd_path
+                           : option.kind == OptionKind::Plot ? options.plot_path
+                                                             : options.csv_path;
+      field = text;
+      return true;
+    }
+    case OptionKind::BitRates:
+      if (!present || text.empty() || text.substr(0, 2) == "--") {
+        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,...%s", option.name, not_value.c_str());
+        return false;
+      }
+      options.bit_rates = text;
+      return true;
+    case OptionKind::Point:
+      if (text == "nal" || text == "vcl" || text == "both") {
+        options.point = text == "nal" ? HrdPoint::Nal : text == "vcl" ? HrdPoint::Vcl : HrdPoint::Both;
+        return true;
+      }
+      set_error(options, "tarnwell-cli: %s needs nal, vcl or both%s", option.name, not_value.c_str());
+      return false;
+    case OptionKind::Schedule: {
+      if (text == "all") {
+        options.all_schedules = true;
+        return true;
+      }
+      std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
+      if (!number || *number > 31) {
+        set_error(options, "tarnwell-cli: %s needs a schedule from 0 to 31 or all%s", option.name,
+                  not_value.c_str());
+        return false;
+      }
+      options.all_schedules = false;
+      options.schedule = *number;
+      return true;
+    }
+    case OptionKind::MaxViolations: {
+      std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
+      if (!number) {
+        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295%s", option.name,
+                  not_value.c_str());
+        return false;
+      }
+      options.max_violations = *number;
       return true;
     }
     case OptionKind::Strict:
@@ -159,8 +254,8 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     return options;
   }
   const std::string_view command = argv[1];
-  if (command == "--help" || command == "--version") {
-    options.command = command == "--help" ? CliCommand::Help : CliCommand::Version;
+  if (command == "--help" || command == "-h" || command == "--version") {
+    options.command = command == "--version" ? CliCommand::Version : CliCommand::Help;
     if (argc > 2) set_error(options, "tarnwell-cli: %s takes no arguments", argv[1]);
     return options;
   }
@@ -168,6 +263,10 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     options.command = CliCommand::Check;
   } else if (command == "info") {
     options.command = CliCommand::Info;
+  } else if (command == "curve") {
+    options.command = CliCommand::Curve;
+  } else if (command == "hrd-check") {
+    options.command = CliCommand::HrdCheck;
   } else {
     set_error(options, "tarnwell-cli: unknown command '%s'; try tarnwell-cli --help", argv[1]);
     return options;
@@ -182,20 +281,31 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
       options_ended = true;
       continue;
     }
-    if (looks_like_option && argument == "--help") {
+    if (looks_like_option && (argument == "--help" || argument == "-h")) {
       options = CliOptions();
       options.command = CliCommand::Help;
       return options;
     }
     if (looks_like_option) {
-      const OptionSpec* option = find_option(argument);
-      if (option == nullptr || option->command != options.command) {
-        set_error(options, "tarnwell-cli: unknown option '%s' for %s", argv[i],
-                  command_name(options.command));
+      // "--name=value" carries its value; "--name" takes the next argument.
+      const std::size_t equals = argument.substr(0, 2) == "--" ? argument.find('=') : std::string_view::npos;
+      const std::string_view name = argument.substr(0, equals);
+      const OptionSpec* option = find_option(name);
+      if (option == nullptr || (option->commands & bit(options.command)) == 0) {
+        const std::string shown(name);
+        set_error(options, "tarnwell-cli: unknown option '%s' for %s", shown.c_str(), command_name(options.command));
         return options;
       }
       const char* value = nullptr;
-      if (option->takes_value && i + 1 < argc) value = argv[++i];
+      if (equals != std::string_view::npos) {
+        if (!option->takes_value) {
+          set_error(options, "tarnwell-cli: %s takes no value, not '%s'", option->name, argv[i] + equals + 1);
+          return options;
+        }
+        value = argv[i] + equals + 1;
+      } else if (option->takes_value && i + 1 < argc) {
+        value = argv[++i];
+      }
       if (!apply_value(options, *option, value)) return options;
       continue;
     }
@@ -210,14 +320,26 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
   if (options.file.empty()) {
     set_error(options, "tarnwell-cli: %s needs a FILE", command_name(options.command));
   }
+  // The rule the buffer-size search uses for the fill of its later passes.
+  if (!options.initial_fill_given) options.settings.initial_fill = default_initial_fill(options.settings.buffer_size);
   return options;
 }
 
 const char* cli_usage() {
   return "tarnwell-cli check FILE [--buffer-size BITS] [--initial-fill BITS] [--bit-rate BITS_PER_S]\n"
          "                        [--frame-rate FPS] [--strict] [--warnings each|once|off] [--json] [--trace CSV]\n"
-         "tarnwell-cli info FILE [--hrd PATH]\n"
-         "tarnwell-cli --help | --version\n";
+         "                        [--plot SVG]\n"
+         "tarnwell-cli info FILE [--hrd PATH] [--json]\n"
+         "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS] [--strict]\n"
+         "                        [--json] [--csv PATH] [--plot SVG]\n"
+         "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
+         "                            [--plot SVG] [--max-violations N]\n"
+         "tarnwell-cli --help | -h | --version\n"
+         "\n"
+         "FILE may be - for standard input; an output PATH of - is standard output.\n"
+         "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
+         "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
+         "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";
 }
 
 const char* cli_version() {

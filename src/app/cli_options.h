@@ -7,7 +7,10 @@
 
 namespace tarnwell {
 
-enum class CliCommand { Check, Info, Help, Version };
+enum class CliCommand { Check, Info, Curve, HrdCheck, Help, Version };
+
+// The conformance points hrd-check tests.
+enum class HrdPoint { Both, Nal, Vcl };
 
 // What happens to the parse warnings that the dialog shows in its
 // Yes/No/Cancel box: every one shown, each kind shown once, none shown.
@@ -15,15 +18,24 @@ enum class WarningPolicy { Each, Once, Off };
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
-  std::string file;  // FILE of check and info
-  // The dialog's defaults: buffer 10000000, initial fill 9000000, bit rate 0
-  // (search it), frame rate 0 (take it from the stream).
+  std::string file;  // FILE of every command; "-" is standard input
+  // The dialog's defaults: buffer 10000000, bit rate 0 (search it), frame
+  // rate 0 (take it from the stream). An initial fill not given is 90% of
+  // the buffer size, truncated (9000000 for the default buffer).
   CheckSettings settings{10000000, 9000000, 0, 0.0};
+  bool initial_fill_given = false;
   bool strict = false;  // the strict overflow check
   WarningPolicy warnings = WarningPolicy::Once;
   bool json = false;
   std::string trace_path;  // --trace CSV; empty: no trace
   std::string hrd_path;    // --hrd PATH; empty: "hrd.txt" beside the program
+  std::string plot_path;   // --plot SVG; empty: no plot
+  std::string csv_path;    // curve --csv PATH
+  std::string bit_rates;   // curve --bit-rates FROM:TO:STEP or R1,R2,...; empty: the default rates
+  HrdPoint point = HrdPoint::Both;           // hrd-check --point
+  bool all_schedules = true;                 // hrd-check --schedule all (the default)
+  uint32_t schedule = 0;                     // hrd-check --schedule N
+  uint32_t max_violations = 10;              // hrd-check --max-violations
   // Not empty after a usage error: one line, without a line end, naming
   // what is wrong ("tarnwell-cli: --bit-rate needs ...").
   std::string error;
@@ -32,22 +44,24 @@ struct CliOptions {
 // argv[0] is the program's name, as main receives it.
 //
 // The rules, beyond the synopsis of cli_usage():
-// - The first argument is the command: check, info, --help or --version;
-//   --help and --version take no further arguments. --help after check or
-//   info asks for the usage text as well, unless an error came before it.
+// - The first argument is the command: check, info, curve, hrd-check,
+//   --help (or -h) or --version; --help and --version take no further
+//   arguments. --help or -h after a command asks for the usage text as well,
+//   unless an error came before it.
 // - Options and FILE may come in any order after the command; "--" ends the
-//   options, so a FILE that begins with "-" can follow it. Every option takes
-//   its value from the next argument (no "--opt=value" form). An option given
-//   twice keeps its last value.
+//   options, so a FILE that begins with "-" can follow it; "-" alone is
+//   standard input. An option takes its value from the next argument or
+//   after "=" in the same one ("--bit-rate=5"). An option given twice keeps
+//   its last value. An error names the option and the value refused.
 // - --buffer-size, --initial-fill and --bit-rate take decimal digits only,
 //   the whole argument, 0 to 4294967295: no sign, no blanks, no exponent.
 // - --frame-rate takes a decimal number, the whole argument: digits with at
 //   most one point, then an optional exponent; no sign, so no negative rate;
 //   no hexadecimal, inf or nan. The locale does not matter. It must be
 //   finite; a number too small for a double counts as 0.
-// - --trace and --hrd take a non-empty path that does not begin with "--"
-//   (so a forgotten value does not swallow the next option); write "./--x"
-//   for such a file.
+// - --trace, --hrd, --plot and --csv take a non-empty path that does not
+//   begin with "--" (so a forgotten value does not swallow the next option);
+//   write "./--x" for such a file. "-" is standard output.
 CliOptions parse_cli_options(int argc, const char* const* argv);
 
 // The synopsis, one line per form, each ending in a line feed.

@@ -51,6 +51,22 @@ std::string level_text(int32_t level_idc, int32_t constrained_set3_flag) {
   }
 }
 
+namespace {
+
+void probe_stream(ApplicationContext& context, std::FILE* file) {
+  ParsingState& parsing = context.parsing;
+  parsing.reset_parsing_state();
+  parsing.begin_stream(file);
+  parsing.paramsets().set_hrd_report_enabled(0);
+  parsing.next_picture();
+
+  const ParameterSets& sets = parsing.paramsets();
+  context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
+  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constrained_set3_flag()));
+}
+
+}  // namespace
+
 ProbeResult probe_profile_level(ApplicationContext& context) {
   ApplicationContext::ParsingLease lease = context.try_take_parsing();
   if (!lease) {
@@ -62,16 +78,18 @@ ProbeResult probe_profile_level(ApplicationContext& context) {
     context.dialog.message_box("Cannot open input file", caption_of(BoxKind::Error), BoxKind::Error);
     return ProbeResult::CannotOpen;
   }
-  ParsingState& parsing = context.parsing;
-  parsing.reset_parsing_state();
-  parsing.begin_stream(file);
-  parsing.paramsets().set_hrd_report_enabled(0);
-  parsing.next_picture();
+  probe_stream(context, file);
   std::fclose(file);
+  return ProbeResult::Shown;
+}
 
-  const ParameterSets& sets = parsing.paramsets();
-  context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
-  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constrained_set3_flag()));
+ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream) {
+  ApplicationContext::ParsingLease lease = context.try_take_parsing();
+  if (!lease) {
+    context.request_probe_after_release();
+    return ProbeResult::Busy;
+  }
+  probe_stream(context, stream);
   return ProbeResult::Shown;
 }
 

@@ -3,6 +3,7 @@
 // parses the stream up to its first coded picture and writes two texts into
 // the read-only edits 1016 and 1017.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "context/application_context.h"
@@ -17,5 +18,8 @@ enum class ProbeResult { Shown, CannotOpen, Busy };
 // Busy: another user holds the parsing state; the probe asks to run again
 // when it lets go and changes nothing now.
 ProbeResult probe_profile_level(ApplicationContext& context);
+// The same over a stream the caller has opened (and closes): read from its
+// current position.
+ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream);
 
 }  // namespace tarnwell

@@ -48,6 +48,10 @@ uint32_t buffer_size_step(uint32_t buffer_size) {
   return 10000000;
 }
 
+uint32_t default_initial_fill(uint32_t buffer_size) {
+  return static_cast<uint32_t>(truncate_to_u64(static_cast<double>(buffer_size) * 0.9));
+}
+
 BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog)
     : settings_(settings), stream_rate_(stream_rate), dialog_(dialog) {}
 
@@ -99,7 +103,7 @@ ModelStep BufferModel::search_step() {
     return stop(Outcome::SearchExhausted, "Cannot find a workable buffer size below 4294967295 bits");
   }
   settings_.buffer_size = static_cast<uint32_t>(next);
-  settings_.initial_fill = static_cast<uint32_t>(truncate_to_u64(static_cast<double>(settings_.buffer_size) * 0.9));
+  settings_.initial_fill = default_initial_fill(settings_.buffer_size);
   dialog_.set_unsigned(kEditInitialFill, settings_.initial_fill);
   dialog_.set_unsigned(kEditBufferSize, settings_.buffer_size);
   return ModelStep::Restart;

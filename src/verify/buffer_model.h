@@ -18,6 +18,9 @@ enum class ModelStep { Continue, Restart, Stopped };
 // Amount added to the bit rate or buffer size by one search step.
 uint32_t bit_rate_step(uint32_t bit_rate);
 uint32_t buffer_size_step(uint32_t buffer_size);
+// The initial fill the buffer-size search gives each buffer size it tries:
+// 90% of it, truncated.
+uint32_t default_initial_fill(uint32_t buffer_size);
 
 class BufferModel {
  public:

@@ -74,7 +74,9 @@ TEST(CliOptions, HelpAndVersion) {
   CliOptions options = parse({"check", "clip.264", "--help"});
   EXPECT_EQ(options.command, CliCommand::Help);
   EXPECT_EQ(options.error, "");
-  EXPECT_NE(std::string(cli_usage()).find("tarnwell-cli info FILE [--hrd PATH]\n"), std::string::npos);
+  EXPECT_NE(std::string(cli_usage()).find("tarnwell-cli info FILE [--hrd PATH] [--json]\n"), std::string::npos);
+  EXPECT_EQ(parse({"-h"}).command, CliCommand::Help);
+  EXPECT_EQ(parse({"check", "clip.264", "-h"}).command, CliCommand::Help);
   EXPECT_EQ(std::string(cli_version()), "tarnwell-cli 1.9");
 }
 
@@ -102,10 +104,20 @@ TEST(CliOptions, DoubleDashEndsTheOptions) {
 TEST(CliOptions, UnknownOptionsAndOptionsOfTheOtherCommand) {
   EXPECT_EQ(error_of({"check", "clip.264", "--buffer"}), "tarnwell-cli: unknown option '--buffer' for check");
   EXPECT_EQ(error_of({"check", "clip.264", "-j"}), "tarnwell-cli: unknown option '-j' for check");
-  EXPECT_EQ(error_of({"check", "clip.264", "--bit-rate=5"}),
-            "tarnwell-cli: unknown option '--bit-rate=5' for check");
+  EXPECT_EQ(error_of({"check", "clip.264", "--bit-rate-x=5"}),
+            "tarnwell-cli: unknown option '--bit-rate-x' for check");
+  EXPECT_EQ(error_of({"check", "clip.264", "--strict=1"}), "tarnwell-cli: --strict takes no value, not '1'");
   EXPECT_EQ(error_of({"check", "clip.264", "--hrd", "x"}), "tarnwell-cli: unknown option '--hrd' for check");
   EXPECT_EQ(error_of({"info", "clip.264", "--strict"}), "tarnwell-cli: unknown option '--strict' for info");
+}
+
+TEST(CliOptions, InitialFillNotGivenIsNinetyPercentOfTheBufferTruncated) {
+  EXPECT_EQ(parse({"check", "c"}).settings.initial_fill, 9000000u);
+  EXPECT_EQ(parse({"check", "c", "--buffer-size", "500000"}).settings.initial_fill, 450000u);
+  EXPECT_EQ(parse({"check", "c", "--buffer-size=4294967295"}).settings.initial_fill, 3865470565u);
+  EXPECT_EQ(parse({"check", "c", "--buffer-size", "0"}).settings.initial_fill, 0u);
+  // Given, it stays as given, in any order.
+  EXPECT_EQ(parse({"check", "c", "--initial-fill", "7", "--buffer-size", "500000"}).settings.initial_fill, 7u);
 }
 
 TEST(CliOptions, LastOfARepeatedOptionCounts) {
@@ -132,7 +144,9 @@ TEST(CliOptions, IntegerOptionsRefuseAnythingButDecimalDigits) {
     const std::string expected = std::string("tarnwell-cli: ") + option + kWholeNumberError;
     for (const char* bad : {"4294967296", "99999999999999999999", "1e3", "-0", "-1", "+5", " 5", "5 ", "5x",
                             "0x10", "", "1.0", "--json"}) {
-      EXPECT_EQ(error_of({"check", "clip.264", option, bad}), expected) << option << " " << bad;
+      EXPECT_EQ(error_of({"check", "clip.264", option, bad}), expected + ", not '" + bad + "'") << option << " " << bad;
+      const std::string joined = std::string(option) + "=" + bad;
+      EXPECT_EQ(error_of({"check", "clip.264", joined.c_str()}), expected + ", not '" + bad + "'") << joined;
     }
     EXPECT_EQ(error_of({"check", "clip.264", option}), expected) << option << " without a value";
   }
@@ -157,7 +171,7 @@ TEST(CliOptions, FrameRateRefusesSignsSpecialFormsAndTrailingText) {
   const std::string expected = "tarnwell-cli: --frame-rate needs a decimal number of 0 or more";
   for (const char* bad : {"inf", "nan", "0x1", "-1", "-0", "+25", " 25", "25 ", "25fps", "1e", "1.5e+", ".", "",
                           "1e999", "29,97", "--strict"}) {
-    EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate", bad}), expected) << bad;
+    EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate", bad}), expected + ", not '" + bad + "'") << bad;
   }
   EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate"}), expected);
 }
@@ -167,16 +181,16 @@ TEST(CliOptions, WarningPolicies) {
   EXPECT_EQ(parse({"check", "c", "--warnings", "once"}).warnings, WarningPolicy::Once);
   EXPECT_EQ(parse({"check", "c", "--warnings", "off"}).warnings, WarningPolicy::Off);
   const std::string expected = "tarnwell-cli: --warnings needs each, once or off";
-  EXPECT_EQ(error_of({"check", "c", "--warnings", "OFF"}), expected);
-  EXPECT_EQ(error_of({"check", "c", "--warnings", "all"}), expected);
+  EXPECT_EQ(error_of({"check", "c", "--warnings", "OFF"}), expected + ", not 'OFF'");
+  EXPECT_EQ(error_of({"check", "c", "--warnings=all"}), expected + ", not 'all'");
   EXPECT_EQ(error_of({"check", "c", "--warnings"}), expected);
 }
 
 TEST(CliOptions, PathOptionsNeedAValue) {
   EXPECT_EQ(error_of({"check", "c", "--trace"}), "tarnwell-cli: --trace needs a file name");
-  EXPECT_EQ(error_of({"check", "c", "--trace", ""}), "tarnwell-cli: --trace needs a file name");
+  EXPECT_EQ(error_of({"check", "c", "--trace", ""}), "tarnwell-cli: --trace needs a file name, not ''");
   // A forgotten value does not swallow the next option.
-  EXPECT_EQ(error_of({"check", "c", "--trace", "--json"}), "tarnwell-cli: --trace needs a file name");
+  EXPECT_EQ(error_of({"check", "c", "--trace", "--json"}), "tarnwell-cli: --trace needs a file name, not '--json'");
   EXPECT_EQ(error_of({"info", "c", "--hrd"}), "tarnwell-cli: --hrd needs a file name");
   EXPECT_EQ(parse({"check", "c", "--trace", "-"}).trace_path, "-");
 }

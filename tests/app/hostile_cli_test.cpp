@@ -361,11 +361,12 @@ TEST(HostileCli, DirectoryIsNoStreamAndADeviceIsAnEmptyOne) {
   EXPECT_EQ(folder.out,
             "Cannot open input file\nbuffer_size=100000000\ninitial_fill=90000000\nbit_rate=100000000\n"
             "frame_rate=25.000\n");
-  EXPECT_EQ(folder.err, "");
+  const std::string cannot_open = "tarnwell-cli: cannot open '" + s.path("folder.264") + "': it is a folder\n";
+  EXPECT_EQ(folder.err, cannot_open);
   CliRun folder_info = s.cli({"info", s.path("folder.264")});
   EXPECT_EQ(folder_info.exit_code, 2);
   EXPECT_EQ(folder_info.out, "");
-  EXPECT_EQ(folder_info.err, "tarnwell-cli: Cannot open input file: " + s.path("folder.264") + "\n");
+  EXPECT_EQ(folder_info.err, cannot_open);
 
 #ifdef _WIN32
   const std::string device = "NUL";

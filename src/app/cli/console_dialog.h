@@ -2,11 +2,15 @@
 // The dialog of tarnwell-cli: control texts are kept for reading back, the
 // progress bars become one progress line on standard error when it is a
 // terminal, the reporter's questions become "Warning: " lines answered by the
-// --warnings policy, and the outcome boxes are kept for the verdict.
+// --warnings policy (once: each distinct line once per run, whatever the
+// reporter's own list can hold), and the outcome boxes are kept for the
+// verdict. The progress line is redrawn at most ten times a second.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "app/cli_options.h"
@@ -28,13 +32,16 @@ class ConsoleDialog : public DialogPort {
   BoxAnswer message_box(const std::string& text, const char* caption, BoxKind kind) override;
 
   void set_pass(uint32_t pass);
+  // For a stream of unknown size: the line shows the bytes read instead of
+  // a percentage of the file.
+  void set_bytes_read(uint64_t bytes);
   // Clears the progress line, if one is shown.
   void finish_progress();
   // Text of the last "Error" box, empty if none was shown.
   const std::string& error_text() const { return error_text_; }
 
  private:
-  void draw_progress();
+  void draw_progress(bool now);
 
   std::mutex mutex_;
   WarningPolicy policy_;
@@ -46,6 +53,11 @@ class ConsoleDialog : public DialogPort {
   uint32_t fullness_percent_ = 0;
   uint32_t pass_ = 0;
   bool progress_shown_ = false;
+  bool size_unknown_ = false;
+  uint64_t bytes_read_ = 0;
+  bool draw_pending_ = false;
+  std::chrono::steady_clock::time_point last_draw_{};
+  std::set<std::string> shown_;  // warning lines already written, for --warnings once
   std::string error_text_;
 };
 

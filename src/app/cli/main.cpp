@@ -1,7 +1,9 @@
 // tarnwell-cli: the check and the report of the dialog, from a command line.
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/cli/cli_files.h"
 #include "app/cli/console_dialog.h"
 #include "app/cli_options.h"
 #include "context/application_context.h"
@@ -65,48 +67,95 @@ void print_values(const CheckSettings& s) {
 }
 
 // The trace of the last pass: emptied at every pass start, written as the
-// run goes.
+// run goes. On standard output ("-") the rows of the pass are kept and
+// written when the run ends, since standard output cannot be emptied.
 class TraceFile {
  public:
   explicit TraceFile(std::string path) : path_(std::move(path)) {}
   ~TraceFile() {
     if (file_ != nullptr) std::fclose(file_);
   }
+  bool to_stdout() const { return path_ == "-"; }
   bool start_pass() {
+    if (to_stdout()) {
+      kept_.clear();
+      return true;
+    }
     if (file_ != nullptr) std::fclose(file_);
     file_ = std::fopen(path_.c_str(), "w");
     if (file_ == nullptr) return false;
-    std::fputs("picture,size_bits,fullness_before,fullness_after\n", file_);
+    std::fputs(kHeader, file_);
     return true;
   }
   void write(const PictureTrace& t) {
-    if (file_ == nullptr) return;
-    if (t.has_fullness_after) {
-      std::fprintf(file_, "%llu,%u,%u,%u\n", static_cast<unsigned long long>(t.index), t.size_bits,
-                   t.fullness_before, t.fullness_after);
-    } else {
-      std::fprintf(file_, "%llu,%u,%u,\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before);
+    if (to_stdout()) {
+      kept_.push_back(t);
+    } else if (file_ != nullptr) {
+      write_row(file_, t);
     }
+  }
+  // The kept rows, for a trace on standard output.
+  void flush_kept() {
+    if (!to_stdout()) return;
+    std::fputs(kHeader, stdout);
+    for (const PictureTrace& t : kept_) write_row(stdout, t);
   }
 
  private:
+  static constexpr char kHeader[] = "picture,size_bits,fullness_before,fullness_after\n";
+  static void write_row(std::FILE* out, const PictureTrace& t) {
+    if (t.has_fullness_after) {
+      std::fprintf(out, "%llu,%u,%u,%u\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before,
+                   t.fullness_after);
+    } else {
+      std::fprintf(out, "%llu,%u,%u,\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before);
+    }
+  }
+
   std::string path_;
   std::FILE* file_ = nullptr;
+  std::vector<PictureTrace> kept_;
+};
+
+// The reporter's questions follow --warnings; the lines the parsers write to
+// standard error themselves (the picture-timing warning) only with "each".
+void apply_warning_policy(ApplicationContext& context, WarningPolicy policy) {
+  if (policy == WarningPolicy::Off) context.reporter.disable();
+  context.reporter.set_stderr_enabled(policy == WarningPolicy::Each);
+}
+
+void print_cannot_open(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
+}
+
+// Closes the input unless it is standard input.
+struct InputCloser {
+  std::FILE* file = nullptr;
+  ~InputCloser() {
+    if (file != nullptr && file != stdin) std::fclose(file);
+  }
 };
 
 int run_check(const CliOptions& options) {
+  const std::string refusal =
+      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
   const bool progress = isatty(fileno(stderr)) != 0;
   ConsoleDialog dialog(options.warnings, options.strict, progress);
   ApplicationContext context(dialog);
   context.settings = options.settings;
   context.shared.stream_path = options.file;
-  if (options.warnings == WarningPolicy::Off) {
-    context.reporter.disable();
-    context.reporter.set_stderr_enabled(false);
-  }
+  apply_warning_policy(context, options.warnings);
   InterruptGuard interrupt(context.shared.abort_requested);
 
-  if (!options.trace_path.empty()) {
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file == nullptr) print_cannot_open(options.file, reason);
+
+  if (!options.trace_path.empty() && options.trace_path != "-") {
     std::FILE* probe = std::fopen(options.trace_path.c_str(), "w");
     if (probe == nullptr) {
       std::fprintf(stderr, "tarnwell-cli: cannot write the trace file %s\n", options.trace_path.c_str());
@@ -116,11 +165,15 @@ int run_check(const CliOptions& options) {
   }
   TraceFile trace(options.trace_path);
   CheckRun run(context);
+  // Without an input the run opens the path itself and ends as the dialog's
+  // check does for a file it cannot open.
+  run.input = input.file;
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
   };
   if (!options.trace_path.empty()) run.on_picture = [&](const PictureTrace& t) { trace.write(t); };
+  if (progress) run.on_bytes_read = [&](uint64_t bytes) { dialog.set_bytes_read(bytes); };
   run.run();
   dialog.finish_progress();
 
@@ -129,6 +182,7 @@ int run_check(const CliOptions& options) {
   if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
     std::fputs("Warning: no picture was checked\n", stderr);
   }
+  trace.flush_kept();
   if (options.json) {
     std::printf(
         "{\"outcome\":\"%s\",\"message\":%s,\"buffer_size\":%u,\"initial_fill\":%u,\"bit_rate\":%u,"
@@ -149,41 +203,147 @@ int run_check(const CliOptions& options) {
   return exit_code_of(result.outcome);
 }
 
+// The SPS that info describes: the active one, else the first stored.
+const SeqParamSet* described_sps(const ParameterSets& sets) {
+  const SeqParamSet* active = sets.active_sps();
+  if (active != nullptr && active->valid != 0) return active;
+  for (const SeqParamSet& sps : sets.sps_table()) {
+    if (sps.valid != 0) return &sps;
+  }
+  return nullptr;
+}
+
+std::string hrd_json(const HrdParameters& hrd) {
+  std::string out;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "{\"bit_rate_scale\":%u,\"cpb_size_scale\":%u,\"initial_cpb_removal_delay_length\":%u,"
+                "\"cpb_removal_delay_length\":%u,\"dpb_output_delay_length\":%u,\"time_offset_length\":%u,"
+                "\"schedules\":[",
+                hrd.bit_rate_scale, hrd.cpb_size_scale, hrd.initial_cpb_removal_delay_length_minus1 + 1,
+                hrd.cpb_removal_delay_length_minus1 + 1, hrd.dpb_output_delay_length_minus1 + 1,
+                hrd.time_offset_length);
+  out += text;
+  const uint32_t count = hrd.cpb_cnt_minus1 < kMaxCpbEntries ? hrd.cpb_cnt_minus1 + 1 : kMaxCpbEntries;
+  for (uint32_t i = 0; i < count; ++i) {
+    // BitRate = (bit_rate_value_minus1 + 1) * 2^(6 + bit_rate_scale), CpbSize
+    // likewise with 2^(4 + cpb_size_scale); the scales are 4-bit values, so
+    // 64 bits hold both.
+    const uint64_t bit_rate = (uint64_t{hrd.bit_rate_value_minus1[i]} + 1) << (6 + (hrd.bit_rate_scale & 15));
+    const uint64_t cpb_size = (uint64_t{hrd.cpb_size_value_minus1[i]} + 1) << (4 + (hrd.cpb_size_scale & 15));
+    std::snprintf(text, sizeof text, "%s{\"bit_rate\":%llu,\"cpb_size\":%llu,\"cbr\":%s}", i > 0 ? "," : "",
+                  static_cast<unsigned long long>(bit_rate), static_cast<unsigned long long>(cpb_size),
+                  hrd.cbr_flag[i] != 0 ? "true" : "false");
+    out += text;
+  }
+  return out + "]}";
+}
+
+void print_info_json(const ApplicationContext& context, ConsoleDialog& dialog) {
+  const ParameterSets& sets = context.parsing.paramsets();
+  const SeqParamSet* sps = described_sps(sets);
+  const FrameRateFraction& rate = context.shared.frame_rate;
+  std::printf("{\"profile\":%s,\"level\":%s,\"profile_idc\":%u,\"level_idc\":%u,",
+              json_string(dialog.get_text(kEditProfile, 100)).c_str(),
+              json_string(dialog.get_text(kEditLevel, 100)).c_str(), sets.last_profile_idc(), sets.last_level_idc());
+  if (sps != nullptr) {
+    std::printf("\"constraint_set0_flag\":%u,\"constraint_set1_flag\":%u,\"constraint_set2_flag\":%u,"
+                "\"constraint_set3_flag\":%u,",
+                sps->constrained_set0_flag, sps->constrained_set1_flag, sps->constrained_set2_flag,
+                sps->constrained_set3_flag);
+  } else {
+    std::printf("\"constraint_set0_flag\":null,\"constraint_set1_flag\":null,\"constraint_set2_flag\":null,"
+                "\"constraint_set3_flag\":null,");
+  }
+  std::printf("\"frame_rate_num\":%u,\"frame_rate_den\":%llu,", rate.frame_rate_num,
+              static_cast<unsigned long long>(rate.frame_rate_den));
+  const bool vui = sps != nullptr && sps->vui_parameters_present_flag != 0;
+  const bool nal = vui && sps->vui.nal_hrd_parameters_present_flag != 0;
+  const bool vcl = vui && sps->vui.vcl_hrd_parameters_present_flag != 0;
+  std::printf("\"nal_hrd\":%s,\"vcl_hrd\":%s}\n", nal ? hrd_json(sps->vui.nal_hrd).c_str() : "null",
+              vcl ? hrd_json(sps->vui.vcl_hrd).c_str() : "null");
+}
+
+// A stream that cannot be read twice (a pipe) is copied whole into a
+// temporary file first: the probe and the report each read it from the
+// start. Null, with `reason` set, when the copy cannot be made.
+std::FILE* rereadable_copy(std::FILE* input, std::string& reason) {
+  std::FILE* spool = open_spool_file();
+  if (spool == nullptr) {
+    reason = "cannot make a temporary copy";
+    return nullptr;
+  }
+  std::vector<char> block(1 << 20);
+  std::size_t n = 0;
+  while ((n = std::fread(block.data(), 1, block.size(), input)) > 0) {
+    if (std::fwrite(block.data(), 1, n, spool) != n) {
+      reason = "cannot write its temporary copy";
+      std::fclose(spool);
+      return nullptr;
+    }
+  }
+  if (std::ferror(input) != 0 || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+    reason = "cannot read it into a temporary copy";
+    std::fclose(spool);
+    return nullptr;
+  }
+  return spool;
+}
+
 int run_info(const CliOptions& options) {
+  const std::string refusal = refuse_outputs_on_input({{"--hrd", options.hrd_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
   ConsoleDialog dialog(options.warnings, false, false);
   ApplicationContext context(dialog);
   context.shared.stream_path = options.file;
-  if (options.warnings == WarningPolicy::Off) {
-    context.reporter.disable();
-    context.reporter.set_stderr_enabled(false);
+  apply_warning_policy(context, options.warnings);
+
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file != nullptr && !is_seekable_stream(input.file)) {
+    std::FILE* copy = rereadable_copy(input.file, reason);
+    if (input.file != stdin) std::fclose(input.file);
+    input.file = copy;
   }
-  if (probe_profile_level(context) != ProbeResult::Shown) {
-    std::fprintf(stderr, "tarnwell-cli: %s: %s\n", dialog.error_text().c_str(), options.file.c_str());
+  if (input.file == nullptr) {
+    print_cannot_open(options.file, reason);
     return kExitUsage;
   }
-  std::FILE* out = stdout;
-  if (!options.hrd_path.empty()) {
-    out = std::fopen(options.hrd_path.c_str(), "w");
-    if (out == nullptr) {
-      std::fprintf(stderr, "tarnwell-cli: Cannot open file for HRD info: %s\n", options.hrd_path.c_str());
-      return kExitUsage;
-    }
-  }
-  std::printf("Profile: %s\nLevel: %s\n", dialog.get_text(kEditProfile, 100).c_str(),
-              dialog.get_text(kEditLevel, 100).c_str());
-  std::fflush(stdout);
-  std::FILE* stream = open_stream_file(options.file.c_str());
-  if (stream == nullptr) {
-    std::fprintf(stderr, "tarnwell-cli: Cannot open input file: %s\n", options.file.c_str());
-    if (out != stdout) std::fclose(out);
+  probe_profile_level(context, input.file);
+  if (std::fseek(input.file, 0, SEEK_SET) != 0) {
+    std::fprintf(stderr, "tarnwell-cli: cannot read '%s' again\n", options.file.c_str());
     return kExitUsage;
   }
-  {
+
+  OutputFile report;
+  const bool report_wanted = !options.json || !options.hrd_path.empty();
+  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason)) {
+    std::fprintf(stderr, "tarnwell-cli: Cannot open file for HRD info: %s\n", options.hrd_path.c_str());
+    return kExitUsage;
+  }
+  if (!options.json) {
+    std::printf("Profile: %s\nLevel: %s\n", dialog.get_text(kEditProfile, 100).c_str(),
+                dialog.get_text(kEditLevel, 100).c_str());
+    std::fflush(stdout);
+  }
+  if (report_wanted) {
     ApplicationContext::ParsingLease lease = context.try_take_parsing();
-    write_hrd_report(context, stream, out);
+    write_hrd_report(context, input.file, report.get());
   }
-  std::fclose(stream);
-  if (out != stdout) std::fclose(out);
+  const bool sps_seen = context.parsing.sps_seen != 0;
+  if (options.json) print_info_json(context, dialog);
+  if (!report.close()) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write the HRD report to %s\n",
+                 options.hrd_path.empty() ? "standard output" : options.hrd_path.c_str());
+    return kExitUsage;
+  }
+  if (!sps_seen) {
+    std::fprintf(stderr, "tarnwell-cli: no sequence parameter set in '%s'\n", options.file.c_str());
+    return kExitViolation;
+  }
   return kExitPass;
 }
 
@@ -202,6 +362,10 @@ int main(int argc, char** argv) {
     case CliCommand::Version: std::printf("%s\n", cli_version()); return kExitPass;
     case CliCommand::Check: return run_check(options);
     case CliCommand::Info: return run_info(options);
+    case CliCommand::Curve:
+    case CliCommand::HrdCheck:
+      std::fprintf(stderr, "tarnwell-cli: %s is not available in this build\n", argv[1]);
+      return kExitUsage;
   }
   return kExitUsage;
 }

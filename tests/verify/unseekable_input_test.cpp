@@ -1,0 +1,127 @@
+// A stream that cannot be sought (a pipe) must give exactly what the same
+// bytes give as a file, also when a search has to read it again from its
+// first byte: those readings come from the temporary copy made while the
+// first one read the pipe.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "context/application_context.h"
+#include "stream/byte_source.h"
+#include "stream/stream_file.h"
+#include "support/recording_dialog.h"
+#include "verify/check_run.h"
+
+namespace tarnwell {
+namespace {
+
+using test::RecordingDialog;
+
+std::string stream_path(const char* name) { return std::string(TARNWELL_STREAMS_DIR) + "/" + name; }
+
+struct Seen {
+  CheckRunResult result;
+  CheckSettings settings;
+  std::vector<std::string> trace;
+  uint32_t last_profile = 0;
+};
+
+// One check in a fresh context, reading `input` when it is set, else the path.
+Seen check(const std::string& path, std::FILE* input, const CheckSettings& settings, uint64_t cache_bytes) {
+  RecordingDialog dialog;
+  ApplicationContext context(dialog, 1 << 20);
+  context.reporter.set_stderr_enabled(false);
+  context.settings = settings;
+  context.shared.stream_path = path;
+  Seen seen;
+  CheckRun run(context);
+  run.input = input;
+  run.replay_cache_bytes = cache_bytes;
+  run.on_pass_start = [&](uint32_t pass) { seen.trace.push_back("pass " + std::to_string(pass)); };
+  run.on_picture = [&](const PictureTrace& t) {
+    seen.trace.push_back(std::to_string(t.size_bits) + " " + std::to_string(t.fullness_before) + " " +
+                         std::to_string(t.fullness_after));
+  };
+  run.run();
+  seen.result = run.result();
+  seen.settings = context.settings;
+  seen.last_profile = context.parsing.paramsets().last_profile_idc();
+  return seen;
+}
+
+TEST(UnseekableInput, PipeGivesWhatTheFileGivesEvenWhenASearchReadsAgain) {
+#ifdef _WIN32
+  GTEST_SKIP() << "pipes through a shell are tested natively";
+#else
+  const std::string path = stream_path("x264_cbr_1000k_25fps.264");
+  const CheckSettings searches[] = {
+      {1000000, 900000, 0, 0.0},  // bit-rate search
+      {0, 0, 1000000, 0.0},       // buffer-size search
+      {1000000, 900000, 800000, 0.0},  // no search: underflow
+  };
+  // No cache at all, a cache given up after a few pictures, the default.
+  for (uint64_t cache_bytes : {uint64_t{0}, uint64_t{4000}, kDefaultPictureCacheBytes}) {
+    for (const CheckSettings& settings : searches) {
+      SCOPED_TRACE(std::to_string(cache_bytes) + " bytes, bit rate " + std::to_string(settings.bit_rate));
+      const Seen file = check(path, nullptr, settings, cache_bytes);
+      std::FILE* pipe = popen(("cat '" + path + "'").c_str(), "r");
+      ASSERT_NE(pipe, nullptr);
+      ASSERT_FALSE(is_seekable_stream(pipe));
+      const Seen piped = check(path, pipe, settings, cache_bytes);
+      pclose(pipe);
+      EXPECT_EQ(outcome_name(piped.result.outcome), std::string(outcome_name(file.result.outcome)));
+      EXPECT_EQ(piped.result.message, file.result.message);
+      EXPECT_EQ(piped.result.passes, file.result.passes);
+      EXPECT_EQ(piped.result.reads, file.result.reads);
+      EXPECT_EQ(piped.result.pictures, file.result.pictures);
+      EXPECT_EQ(piped.settings.bit_rate, file.settings.bit_rate);
+      EXPECT_EQ(piped.settings.buffer_size, file.settings.buffer_size);
+      EXPECT_EQ(piped.settings.initial_fill, file.settings.initial_fill);
+      EXPECT_EQ(piped.trace, file.trace);
+      EXPECT_EQ(piped.last_profile, file.last_profile);
+      if (cache_bytes == 0 && settings.bit_rate == 0) {
+        EXPECT_GT(piped.result.reads, 1u);
+      }
+    }
+  }
+#endif
+}
+
+TEST(UnseekableInput, SpoolServesEveryReadingAndWithoutOneTheSecondIsRefused) {
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  std::vector<uint8_t> bytes(10000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+
+  // The first reading stops after 3000 bytes; the second reads the first
+  // 3000 from the spool and the rest from the stream, where it stopped.
+  std::rewind(stream);
+  std::FILE* spool = open_spool_file();
+  ASSERT_NE(spool, nullptr);
+  SpooledInput input(stream, spool);
+  std::vector<uint8_t> got(bytes.size() + 10);
+  EXPECT_EQ(input.read(got.data(), 3000), 3000u);
+  ASSERT_TRUE(input.restart());
+  EXPECT_EQ(input.read(got.data(), 2000), 2000u);
+  EXPECT_EQ(input.read(got.data() + 2000, got.size() - 2000), bytes.size() - 2000);
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 10000), bytes);
+  EXPECT_EQ(input.stream_bytes(), bytes.size());
+  ASSERT_TRUE(input.restart());
+  EXPECT_EQ(input.read(got.data(), got.size()), bytes.size());
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 10000), bytes);
+  std::fclose(spool);
+
+  // Without a spool a reading from the first byte cannot be given.
+  std::rewind(stream);
+  SpooledInput once(stream, nullptr);
+  EXPECT_TRUE(once.restart());  // nothing read yet
+  EXPECT_EQ(once.read(got.data(), 100), 100u);
+  EXPECT_FALSE(once.restart());
+  std::fclose(stream);
+}
+
+}  // namespace
+}  // namespace tarnwell
