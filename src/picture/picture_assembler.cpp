@@ -254,6 +254,10 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
     return kNalGoOn;
   }
   opening_nal_bytes = bytes;
+  // The caller starts the next picture at opening_nal_bytes + pending_bytes.
+  // That sum saturates like every other count: the pending bytes are cut to
+  // what the next picture can still hold beside its opening slice.
+  pending_bytes = saturating_add(opening_nal_bytes, pending_bytes) - opening_nal_bytes;
   return kNalPictureComplete;
 }
 

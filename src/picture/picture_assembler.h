@@ -70,7 +70,9 @@ class PictureAssembler {
 
   // kNalPictureComplete: a picture is complete, its size in picture_bytes;
   // the slice that begins the next one has been consumed, its size in
-  // opening_nal_bytes. kNalEndOfStream: no picture is left; the picture that
+  // opening_nal_bytes, and pending_bytes is at most 0xFFFFFFFF minus that, so
+  // that the next picture's count opening_nal_bytes + pending_bytes saturates
+  // instead of wrapping. kNalEndOfStream: no picture is left; the picture that
   // was open stays in picture_bytes, with the non-slice bytes counted after
   // its first slice in pending_bytes.
   int32_t next_picture();
