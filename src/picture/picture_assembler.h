@@ -44,6 +44,10 @@ struct PreviousSlice {
 // `previous`, under the active SPS's pic_order_cnt_type.
 int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type);
 
+// Copies into `previous` the fields of `header` that the boundary test
+// compares the next slice with.
+void record_slice(const SliceHeader& header, PreviousSlice& previous);
+
 // The size a NAL unit counts with: its prepared length plus the bytes of an
 // over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
 uint32_t counted_length(const NalUnit& nal);
