@@ -20,23 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "base/dialog_port.h"
+#include "bench_support.h"
 #include "context/application_context.h"
 #include "verify/check_run.h"
 
 namespace tarnwell {
 namespace {
 
-class SilentDialog : public DialogPort {
- public:
-  void set_progress(int, uint32_t) override {}
-  void set_text(int, const std::string&) override {}
-  void set_unsigned(int, uint32_t) override {}
-  std::string get_text(int, std::size_t) override { return {}; }
-  void enable(int, bool) override {}
-  bool is_checked(int) override { return false; }
-  BoxAnswer message_box(const std::string&, const char*, BoxKind) override { return BoxAnswer::Yes; }
-};
+using bench::SilentDialog;
 
 struct Case {
   const char* name;
@@ -72,42 +63,20 @@ void check_run(benchmark::State& state, const std::string& path, const Case& c, 
     seen->settings = context.settings;
   }
   if (seen->result.outcome == Outcome::CannotOpen) {
-    state.SkipWithError("cannot open the stream; run bench/make-stream");
+    state.SkipWithError(bench::kNoStream);
     return;
   }
   state.counters["passes"] = seen->result.passes;
   state.counters["reads"] = seen->result.reads;
 }
 
-// The console output, plus the medians it saw.
-class MedianReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
-      medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> medians;
-};
-
 }  // namespace
 }  // namespace tarnwell
 
 int main(int argc, char** argv) {
   using namespace tarnwell;
-  benchmark::Initialize(&argc, argv);
-  std::string path = TARNWELL_BENCH_STREAM;
-  if (argc >= 2) path = argv[1];
-
-  // Warm the page cache before anything is timed.
-  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-    std::vector<char> block(kReadWindowBytes);
-    while (std::fread(block.data(), 1, block.size(), file) > 0) {
-    }
-    std::fclose(file);
-  }
+  const std::string path = bench::initialize(argc, argv);
+  bench::warm_page_cache(path);
   std::map<std::string, Seen> seen;
   for (const Case& c : kCases) {
     Seen* slot = &seen[c.name];
@@ -118,16 +87,16 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->Repetitions(3);
   }
-  MedianReporter reporter;
+  bench::MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  const double check_ms = reporter.medians["check"];
+  const double check_ms = reporter.median("check");
   for (const Case& c : kCases) {
-    auto median = reporter.medians.find(c.name);
-    if (median == reporter.medians.end()) continue;
+    const double median = reporter.median(c.name);
+    if (median <= 0) continue;
     const Seen& s = seen[c.name];
     std::printf("%-26s %9.1f ms  %5.2f x check  outcome %s, passes %u, reads %u, found bit rate %u, buffer %u/%u\n",
-                c.name, median->second, check_ms > 0 ? median->second / check_ms : 0.0,
+                c.name, median, check_ms > 0 ? median / check_ms : 0.0,
                 outcome_name(s.result.outcome), s.result.passes, s.result.reads, s.settings.bit_rate,
                 s.settings.buffer_size, s.settings.initial_fill);
   }

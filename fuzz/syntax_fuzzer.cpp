@@ -150,20 +150,6 @@ void fuzz_sei(ParameterSets& sets, const std::vector<Part>& parts) {
   sets.process_sei_nal(sei.nal());
 }
 
-void record(const SliceHeader& header, PreviousSlice& previous) {
-  previous.frame_num = header.frame_num;
-  previous.field_pic_flag = header.field_pic_flag;
-  previous.bottom_field_flag = header.bottom_field_flag;
-  previous.pic_parameter_set_id = header.pic_parameter_set_id;
-  previous.nal_ref_idc = header.nal_ref_idc;
-  previous.idr_flag = header.idr_flag;
-  previous.idr_pic_id = header.idr_pic_id;
-  previous.delta_pic_order_cnt[0] = header.delta_pic_order_cnt[0];
-  previous.delta_pic_order_cnt[1] = header.delta_pic_order_cnt[1];
-  previous.pic_order_cnt_lsb = header.pic_order_cnt_lsb;
-  previous.delta_pic_order_cnt_bottom = header.delta_pic_order_cnt_bottom;
-}
-
 void fuzz_slice(ParameterSets& sets, ErrorReporter& reporter, uint8_t control, const std::vector<Part>& parts) {
   store_and_activate(sets, parts[0], parts[1]);
   const bool idr = (control & 0x04) != 0;
@@ -191,7 +177,7 @@ void fuzz_slice(ParameterSets& sets, ErrorReporter& reporter, uint8_t control, c
   // differs from itself.
   check(slice_differs(header, PreviousSlice{}, sps.pic_order_cnt_type) == 1, "first slice of a pass did not differ");
   PreviousSlice same;
-  record(header, same);
+  record_slice(header, same);
   check(slice_differs(header, same, sps.pic_order_cnt_type) == 0, "a slice differs from itself");
 }
 

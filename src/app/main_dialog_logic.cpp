@@ -6,6 +6,7 @@
 #include "app/settings_input.h"
 #include "inspect/hrd_report.h"
 #include "inspect/stream_probe.h"
+#include "stream/stream_file.h"
 #include "verify/check_run.h"
 
 namespace tarnwell {
@@ -63,7 +64,9 @@ void MainDialogLogic::on_stream_path_changed() {
     context_.request_probe_after_release();
     return;
   }
-  std::FILE* trial = std::fopen(text.c_str(), "rb");
+  // Tested the way the run opens the stream, so that a folder's name, which
+  // POSIX opens for reading, counts as a name that does not open.
+  std::FILE* trial = open_stream_file(text.c_str());
   if (trial == nullptr) {
     context_.shared.stream_path.clear();
     dialog.set_text(kEditProfile, "");

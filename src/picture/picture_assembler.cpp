@@ -18,6 +18,8 @@ constexpr int32_t kNalEndOfSequence = 10;
 constexpr int32_t kNalEndOfStreamUnit = 11;
 constexpr int32_t kNalFillerData = 12;
 
+}  // namespace
+
 void record_slice(const SliceHeader& header, PreviousSlice& previous) {
   previous.frame_num = header.frame_num;
   previous.field_pic_flag = header.field_pic_flag;
@@ -31,8 +33,6 @@ void record_slice(const SliceHeader& header, PreviousSlice& previous) {
   previous.pic_order_cnt_lsb = header.pic_order_cnt_lsb;
   previous.delta_pic_order_cnt_bottom = header.delta_pic_order_cnt_bottom;
 }
-
-}  // namespace
 
 int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
   // Made in this order; the result is their logical or.
@@ -254,6 +254,10 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
     return kNalGoOn;
   }
   opening_nal_bytes = bytes;
+  // The caller starts the next picture at opening_nal_bytes + pending_bytes.
+  // That sum saturates like every other count: the pending bytes are cut to
+  // what the next picture can still hold beside its opening slice.
+  pending_bytes = saturating_add(opening_nal_bytes, pending_bytes) - opening_nal_bytes;
   return kNalPictureComplete;
 }
 

@@ -44,6 +44,10 @@ struct PreviousSlice {
 // `previous`, under the active SPS's pic_order_cnt_type.
 int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type);
 
+// Copies into `previous` the fields of `header` that the boundary test
+// compares the next slice with.
+void record_slice(const SliceHeader& header, PreviousSlice& previous);
+
 // The size a NAL unit counts with: its prepared length plus the bytes of an
 // over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
 uint32_t counted_length(const NalUnit& nal);
@@ -70,7 +74,9 @@ class PictureAssembler {
 
   // kNalPictureComplete: a picture is complete, its size in picture_bytes;
   // the slice that begins the next one has been consumed, its size in
-  // opening_nal_bytes. kNalEndOfStream: no picture is left; the picture that
+  // opening_nal_bytes, and pending_bytes is at most 0xFFFFFFFF minus that, so
+  // that the next picture's count opening_nal_bytes + pending_bytes saturates
+  // instead of wrapping. kNalEndOfStream: no picture is left; the picture that
   // was open stays in picture_bytes, with the non-slice bytes counted after
   // its first slice in pending_bytes.
   int32_t next_picture();

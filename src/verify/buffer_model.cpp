@@ -9,6 +9,7 @@ namespace tarnwell {
 namespace {
 
 constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
+constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 constexpr uint32_t kMaxI32 = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
 
 // A 32-bit value printed by "%d": its bit pattern read as signed.
@@ -142,11 +143,13 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   }
 
   // One picture interval of bits arrives; the fraction is dropped at every
-  // picture. The sum is formed in 64 bits, so an arrival that would carry the
-  // fullness past the largest 32-bit value is judged as the overflow it is
-  // instead of wrapping around to a small fullness.
+  // picture. The sum is formed in 64 bits from the whole increment, so an
+  // arrival that would carry the fullness past the largest 32-bit value is
+  // judged as the overflow it is (with its true excess) instead of wrapping
+  // around to a small fullness or being cut to exactly a full 32-bit buffer.
+  // Only a sum past the 64-bit range saturates.
   uint64_t increment = truncate_to_u64(static_cast<double>(settings_.bit_rate) / settings_.frame_rate);
-  uint64_t arrived = increment > kMaxU32 ? kMaxU32 + uint64_t{fullness_} : fullness_ + increment;
+  uint64_t arrived = increment > kMaxU64 - fullness_ ? kMaxU64 : fullness_ + increment;
 
   // A fullness exactly at the buffer size is no overflow.
   if (arrived > settings_.buffer_size) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the probe, report and CLI tests share: the shared streams and their
 // manifest, a scratch folder that is removed afterwards, files read back as
-// text, and the x264 stream's HRD report.
+// text (support/process_runner.h), and the x264 stream's HRD report.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/process_runner.h"  // read_text
 
 namespace tarnwell::test {
 
@@ -52,17 +54,6 @@ inline std::vector<uint32_t> read_sizes(const std::string& sizes_file) {
   std::vector<uint32_t> sizes;
   for (uint32_t size = 0; in >> size;) sizes.push_back(size);
   return sizes;
-}
-
-// The file's bytes as text mode reads them (CR LF becomes LF on Windows).
-inline std::string read_text(const std::string& path) {
-  std::string text;
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return text;
-  char chunk[4096];
-  for (std::size_t n = 0; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-  std::fclose(file);
-  return text;
 }
 
 // The file's bytes exactly.

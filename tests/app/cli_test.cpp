@@ -12,105 +12,16 @@
 
 #include "app/app_fixture.h"
 #include "inspect/stream_probe.h"
+#include "support/process_runner.h"
 #include "verify/buffer_model.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 namespace tarnwell {
 namespace {
 
 using test::TempFolder;
 
-struct CliResult {
-  int exit_code = -1;
-  std::string out;  // as text mode reads it
-  std::string err;
-};
-
-#ifdef _WIN32
-// One argument as the C runtime's command-line parser reads it back.
-std::string quote(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + "\"";
-}
-
-int run_process(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  auto open = [&inherit](const std::string& path, DWORD access, DWORD disposition) {
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  HANDLE in = open("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = open(out_path, GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = open(err_path, GENERIC_WRITE, CREATE_ALWAYS);
-  std::string program = argv[0];
-  for (char& c : program) {
-    if (c == '/') c = '\\';
-  }
-  std::string command_line = quote(program);
-  for (std::size_t i = 1; i < argv.size(); ++i) {
-    command_line += ' ';
-    command_line += quote(argv[i]);
-  }
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process{};
-  int exit_code = -1;
-  if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) exit_code = static_cast<int>(code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  for (HANDLE h : {in, out, err}) {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  return exit_code;
-}
-#else
-int run_process(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path) {
-  std::vector<char*> pointers;
-  for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
-  pointers.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    execv(pointers[0], pointers.data());
-    _exit(127);
-  }
-  if (child < 0) return -1;
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-#endif
+using CliResult = test::ProcessResult;
 
 // Runs tarnwell-cli with its output in a folder of its own.
 class Cli {
@@ -118,11 +29,7 @@ class Cli {
   CliResult run(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{TARNWELL_CLI};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    CliResult result;
-    result.exit_code = run_process(argv, folder.file("out.txt"), folder.file("err.txt"));
-    result.out = test::read_text(folder.file("out.txt"));
-    result.err = test::read_text(folder.file("err.txt"));
-    return result;
+    return test::run_and_read(argv, folder.file("out.txt"), folder.file("err.txt"));
   }
 
   TempFolder folder;

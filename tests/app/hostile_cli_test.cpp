@@ -13,19 +13,9 @@
 
 #include "support/bit_writer.h"
 #include "support/h264_writers.h"
+#include "support/process_runner.h"
 #include "support/stream_builder.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
-#endif
 
 namespace tarnwell {
 namespace {
@@ -38,101 +28,14 @@ using test::SpsOptions;
 using test::sps_rbsp;
 using test::StreamBuilder;
 
-constexpr int kTimedOut = -2;
 constexpr int kWatchdogSeconds = 30;
 
-// Runs argv with standard output and error in files; kTimedOut (and the
-// process killed) when it has not ended within the watchdog's time.
-#ifdef _WIN32
-int run_watched(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  auto open = [&inherit](const std::string& path, DWORD access, DWORD disposition) {
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  HANDLE in = open("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = open(out_path, GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = open(err_path, GENERIC_WRITE, CREATE_ALWAYS);
-  std::string program = argv[0];
-  for (char& c : program) {
-    if (c == '/') c = '\\';
-  }
-  // Arguments here hold no blanks or quotes, except the program's path.
-  std::string command_line = "\"" + program + "\"";
-  for (std::size_t i = 1; i < argv.size(); ++i) command_line += " \"" + argv[i] + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process{};
-  int exit_code = -1;
-  if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    if (WaitForSingleObject(process.hProcess, kWatchdogSeconds * 1000) == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, INFINITE);
-      exit_code = kTimedOut;
-    } else {
-      DWORD code = 0;
-      if (GetExitCodeProcess(process.hProcess, &code)) exit_code = static_cast<int>(code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  for (HANDLE h : {in, out, err}) {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  return exit_code;
-}
-#else
-int run_watched(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path) {
-  std::vector<char*> pointers;
-  for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
-  pointers.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    execv(pointers[0], pointers.data());
-    _exit(127);
-  }
-  if (child < 0) return -1;
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(kWatchdogSeconds);
-  int status = 0;
-  for (;;) {
-    const pid_t ended = waitpid(child, &status, WNOHANG);
-    if (ended == child) break;
-    if (ended < 0) return -1;
-    if (std::chrono::steady_clock::now() > give_up) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      return kTimedOut;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-#endif
-
-std::string read_file(const std::string& path, bool text) {
-  std::ifstream in(path, text ? std::ios::in : std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<uint8_t> read_stream(const char* name) {
-  const std::string bytes = read_file(std::string(TARNWELL_STREAMS_DIR) + "/" + name, false);
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  std::ifstream in(std::string(TARNWELL_STREAMS_DIR) + "/" + name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using CliRun = test::ProcessResult;
 
 // A scratch folder for the files and the CLI's output, removed afterwards.
 class Scratch {
@@ -155,11 +58,7 @@ class Scratch {
   CliRun cli(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv{TARNWELL_CLI};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    CliRun run;
-    run.exit_code = run_watched(argv, path("out.txt"), path("err.txt"));
-    run.out = read_file(path("out.txt"), true);
-    run.err = read_file(path("err.txt"), true);
-    return run;
+    return test::run_and_read(argv, path("out.txt"), path("err.txt"), kWatchdogSeconds);
   }
 
  private:

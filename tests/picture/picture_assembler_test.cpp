@@ -407,6 +407,15 @@ TEST(PictureSizes, CountersStopAtTheLargestValueInsteadOfWrapping) {
   run.state.picture_bytes = 0xFFFFFFF0u;
   EXPECT_EQ(run.state.next_picture(), 0);
   EXPECT_EQ(run.state.picture_bytes, 0xFFFFFFFFu);
+
+  // The next picture's count, the opening slice plus the pending bytes.
+  const StreamBuilder two = streams.build({frame(0), frame(1)});
+  TempStreamFile second(two);
+  run.start(second.file());
+  run.state.pending_bytes = 0xFFFFFFFDu;  // the opening slice is longer than 2 bytes
+  ASSERT_EQ(run.state.next_picture(), 1);
+  run.take_picture();
+  EXPECT_EQ(run.state.picture_bytes, 0xFFFFFFFFu);
 }
 
 // ---------------------------------------------------------------------------

@@ -82,6 +82,10 @@ TEST(BufferModelVerdict, EveryRuleAtItsBoundary) {
       {"huge arrival clipped", {4294967295u, 0, 4000000000u, 1.0}, false, {0, 0, 4294967295u}, Outcome::Pass, ""},
       {"huge arrival strict", {100000, 0, 4000000000u, 1.0}, true, {0}, Outcome::Overflow,
        "OVERFLOW frame size=0 bits, overflow=2147483647 bits\n"},
+      // Buffer and rate typed as -1 at a stream rate of 1/2: about 8.59e9 bits
+      // arrive at once, past any 32-bit fullness, and the excess is shown capped.
+      {"arrival past 2^32, strict", {4294967295u, 8000, 4294967295u, 0.0}, true, {8000}, Outcome::Overflow,
+       "OVERFLOW frame size=8000 bits, overflow=2147483647 bits\n", 100, {1, 2}},
       {"buffer search, large first picture", {0, 0, 1000000, 25.0}, false, {90000, 10}, Outcome::Pass, ""},
       // A million bits arrive at once.
       {"strict overflow ends a buffer search", {0, 0, 1000000, 1.0}, true, {500, 500}, Outcome::Overflow, nullptr},
