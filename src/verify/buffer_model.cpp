@@ -48,6 +48,10 @@ uint32_t buffer_size_step(uint32_t buffer_size) {
   return 10000000;
 }
 
+uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate) {
+  return truncate_to_u64(static_cast<double>(bit_rate) / frame_rate);
+}
+
 BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog)
     : settings_(settings), stream_rate_(stream_rate), dialog_(dialog) {}
 
@@ -141,7 +145,7 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   // picture. The sum is formed in 64 bits, so an arrival that would carry the
   // fullness past the largest 32-bit value is judged as the overflow it is
   // instead of wrapping around to a small fullness.
-  uint64_t increment = truncate_to_u64(static_cast<double>(settings_.bit_rate) / settings_.frame_rate);
+  uint64_t increment = arrival_per_picture(settings_.bit_rate, settings_.frame_rate);
   uint64_t arrived = increment > kMaxU32 ? kMaxU32 + uint64_t{fullness_} : fullness_ + increment;
 
   // A fullness exactly at the buffer size is no overflow.
