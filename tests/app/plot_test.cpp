@@ -1,0 +1,224 @@
+// The SVG plots: the check's sawtooth keeps its extremes however long the
+// stream, the files render and are well-formed XML; the curve command's
+// outputs and its --bit-rates.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/app_fixture.h"
+#include "app/bit_rate_list.h"
+#include "app/check_plot.h"
+#include "app/curve_command.h"
+#include "app/plot_svg.h"
+#include "support/recording_dialog.h"
+#include "verify/buffer_model.h"
+#include "verify/check_run.h"
+
+namespace tarnwell {
+namespace {
+
+using test::RecordingDialog;
+using test::TempFolder;
+
+// The rows of a check over synthetic sizes through the real model, as
+// CheckRun hands them to on_picture.
+std::vector<PictureTrace> model_rows(const std::vector<uint32_t>& sizes, CheckSettings& settings, Outcome& outcome,
+                                     std::string& message) {
+  RecordingDialog dialog;
+  const FrameRateFraction rate{120, 2};
+  BufferModel model(settings, rate, dialog);
+  std::vector<PictureTrace> rows;
+  EXPECT_TRUE(model.begin_model_pass());
+  for (uint32_t bits : sizes) {
+    const ModelStep step = model.apply_picture(bits);
+    PictureTrace row;
+    row.index = rows.size();
+    row.size_bits = bits;
+    row.fullness_before = model.fullness_before();
+    row.has_fullness_after = step == ModelStep::Continue;
+    row.fullness_after = row.has_fullness_after ? model.fullness() : 0;
+    rows.push_back(row);
+    if (step != ModelStep::Continue) break;
+  }
+  outcome = model.outcome();
+  message = model.message();
+  return rows;
+}
+
+// One hour at 60 pictures a second through a 1,000,000-bit buffer at
+// 600,000 bit/s (10,000 bits a picture, as many as each steady picture
+// takes): 100 empty pictures fill the buffer to the top, one picture of
+// 990,001 bits leaves 19,999, and the very last picture needs one bit more.
+struct HourLong {
+  CheckSettings settings{1000000, 500000, 600000, 0.0};
+  std::vector<PictureTrace> rows;
+  Outcome outcome = Outcome::Pass;
+  std::string message;
+  static constexpr uint32_t kLargest = 990001;
+
+  HourLong() {
+    std::vector<uint32_t> sizes(216000, 10000);
+    for (std::size_t i = 50000; i < 50100; ++i) sizes[i] = 0;
+    sizes[100000] = kLargest;
+    sizes.back() = 20000;
+    rows = model_rows(sizes, settings, outcome, message);
+  }
+};
+
+bool tool_present(const char* name) {
+  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The file renders to PNG and is well-formed XML. Under Wine the tools are
+// Linux programs out of reach: skipped there, never natively.
+void expect_renders(const std::string& svg_path, const std::string& png_path) {
+#ifdef _WIN32
+  GTEST_SKIP() << "rsvg-convert and xmllint run natively only";
+#else
+  ASSERT_TRUE(tool_present("rsvg-convert")) << "rsvg-convert is missing: install librsvg2-bin";
+  ASSERT_TRUE(tool_present("xmllint")) << "xmllint is missing: install libxml2-utils";
+  EXPECT_EQ(std::system(("xmllint --noout '" + svg_path + "'").c_str()), 0) << svg_path;
+  EXPECT_EQ(std::system(("rsvg-convert -o '" + png_path + "' '" + svg_path + "'").c_str()), 0) << svg_path;
+  EXPECT_GT(test::read_bytes(png_path).size(), 1000u);
+#endif
+}
+
+// --- The check plot -------------------------------------------------------------
+
+TEST(CheckPlot, DecimatedHourKeepsTheTinyUnderflowAndTheLargestPicture) {
+  HourLong hour;
+  ASSERT_EQ(hour.outcome, Outcome::Underflow);
+  ASSERT_EQ(hour.message, "UNDERFLOW frame size=20000 bits, underflow=1 bits");
+  ASSERT_EQ(hour.rows.size(), 216000u);
+
+  std::vector<FullnessSample> samples;
+  double true_low = 0.0;
+  double true_high = 0.0;
+  for (const PictureTrace& row : hour.rows) {
+    const double after = static_cast<double>(row.fullness_before) - row.size_bits;
+    samples.push_back({static_cast<double>(row.index) / 60.0, static_cast<double>(row.fullness_before), after,
+                       static_cast<double>(row.size_bits)});
+    true_low = std::min(true_low, after);
+    true_high = std::max(true_high, static_cast<double>(row.fullness_before));
+  }
+  ASSERT_EQ(true_low, -1.0);
+  const std::vector<ColumnRange> columns = decimate_columns(samples, 0.0, samples.back().time_s, kPlotColumns);
+  double low = 1e300;
+  double high = -1e300;
+  double size_high = 0.0;
+  std::size_t counted = 0;
+  for (const ColumnRange& c : columns) {
+    if (c.empty) continue;
+    ++counted;
+    low = std::min(low, c.low);
+    high = std::max(high, c.high);
+    size_high = std::max(size_high, c.size_high);
+  }
+  EXPECT_EQ(counted, kPlotColumns);
+  EXPECT_EQ(low, -1.0);
+  EXPECT_EQ(columns.back().low, -1.0);  // in the last column, where it happened
+  EXPECT_EQ(high, true_high);
+  EXPECT_EQ(high, 1000000.0);
+  EXPECT_EQ(size_high, HourLong::kLargest);
+
+  const std::string svg = check_plot_svg(
+      CheckPlotInput{"/streams/hour <1>.264", hour.settings, false, hour.outcome, hour.message}, hour.rows);
+  EXPECT_LT(svg.size(), 1000000u);
+  EXPECT_NE(svg.find("picture 215999: UNDERFLOW frame size=20000 bits, underflow=1 bits"), std::string::npos);
+  EXPECT_NE(svg.find("Buffer of hour &lt;1&gt;.264: UNDERFLOW"), std::string::npos);
+  EXPECT_NE(svg.find("frame rate 60.000 fps"), std::string::npos);
+}
+
+TEST(CheckPlot, RealCheckRecordsTheLastPassAndRenders) {
+  TempFolder folder;
+  RecordingDialog dialog;
+  ApplicationContext context(dialog);
+  context.reporter.set_stderr_enabled(false);
+  context.settings = CheckSettings{0, 0, 1000000, 0.0};  // a buffer-size search: many passes
+  context.shared.stream_path = test::stream_path(test::kX264Stream);
+  CheckPlotRecorder recorder;
+  CheckRun run(context);
+  run.on_pass_start = [&](uint32_t) { recorder.start_pass(); };
+  run.on_picture = [&](const PictureTrace& row) { recorder.record(row); };
+  run.run();
+  ASSERT_EQ(run.result().outcome, Outcome::Pass);
+  ASSERT_GT(run.result().passes, 1u);
+  EXPECT_EQ(recorder.rows().size(), run.result().pictures);  // only the last pass
+
+  const CheckPlotInput input{context.shared.stream_path, context.settings, false, Outcome::Pass, ""};
+  const std::string svg = check_plot_svg(input, recorder.rows());
+  char settings_text[128];
+  std::snprintf(settings_text, sizeof settings_text, "buffer size %u bits, initial fill %u bits",
+                context.settings.buffer_size, context.settings.initial_fill);
+  EXPECT_NE(svg.find(settings_text), std::string::npos);
+  EXPECT_NE(svg.find("Buffer of x264_cbr_1000k_25fps.264: PASS"), std::string::npos);
+  EXPECT_EQ(svg.find("<script"), std::string::npos);
+  EXPECT_EQ(svg.find("href"), std::string::npos);
+
+  ASSERT_TRUE(write_check_plot(folder.file("check.svg"), input, recorder.rows()));
+  expect_renders(folder.file("check.svg"), folder.file("check.png"));
+  HourLong hour;
+  ASSERT_TRUE(write_text_file(folder.file("hour.svg"),
+                              check_plot_svg({"hour.264", hour.settings, true, hour.outcome, hour.message}, hour.rows)));
+  expect_renders(folder.file("hour.svg"), folder.file("hour.png"));
+}
+
+TEST(PlotText, NamesAreEscapedAndBrokenUtf8Replaced) {
+  EXPECT_EQ(xml_text("a&b<c>\"d'\x01"), "a&amp;b&lt;c&gt;&quot;d&apos;?");
+  EXPECT_EQ(xml_text("caf\xC3\xA9 \xC3 \xE2\x82\xAC \xC0\xAF \xED\xA0\x80"), "caf\xC3\xA9 ? \xE2\x82\xAC ?? ???");
+  EXPECT_EQ(short_number(9000000), "9M");
+  EXPECT_EQ(short_number(12500), "12.5k");
+  EXPECT_EQ(short_number(-250), "-250");
+}
+
+// --- The curve command --------------------------------------------------------------
+
+TEST(CurveCommand, OneReadingGivesTableJsonCsvAndPlot) {
+  TempFolder folder;
+  RecordingDialog dialog;
+  ApplicationContext context(dialog);
+  context.reporter.set_stderr_enabled(false);
+  context.shared.stream_path = test::stream_path(test::kX264Stream);
+  CurveRequest request;
+  request.json = true;
+  request.csv_path = folder.file("curve.csv");
+  request.plot_path = folder.file("curve.svg");
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(run_curve(context, request, out, stderr), 0);
+  std::rewind(out);
+  std::string json;
+  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) json += static_cast<char>(c);
+  std::fclose(out);
+
+  EXPECT_EQ(json.rfind("{\"frame_rate\":25.000,\"pictures\":249,\"strict\":false,\"rows\":[{\"bit_rate\":", 0), 0u)
+      << json;
+  EXPECT_EQ(std::count(json.begin(), json.end(), '{'), 17);
+  const std::string csv = test::read_text(request.csv_path);
+  EXPECT_EQ(csv.rfind("bit_rate,min_buffer_size,min_initial_fill\n", 0), 0u);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 17);
+  expect_renders(request.plot_path, folder.file("curve.png"));
+
+  const std::vector<CurvePoint> points = {{1000, true, 5000, 1200}, {2000, false, 1ull << 33, 7}};
+  EXPECT_EQ(curve_table(points), "bit_rate min_buffer_size min_initial_fill\n1000 5000 1200\n2000 none none\n");
+  EXPECT_EQ(curve_csv(points), "bit_rate,min_buffer_size,min_initial_fill\n1000,5000,1200\n2000,,\n");
+}
+
+TEST(CurveCommand, BitRatesRangeListAndRefusals) {
+  EXPECT_EQ(parse_bit_rates("1000:3000:1000").rates, (std::vector<uint32_t>{1000, 2000, 3000}));
+  EXPECT_EQ(parse_bit_rates("4294967290:4294967295:4").rates, (std::vector<uint32_t>{4294967290u, 4294967294u}));
+  EXPECT_EQ(parse_bit_rates("500,20,4294967295").rates, (std::vector<uint32_t>{500, 20, 4294967295u}));
+  for (const char* bad : {"", "0", "0:10:1", "10:1:1", "1:10:0", "1:10", "1,,2", "1,", "+5", "1e6", "4294967296",
+                          "1:100000:1", " 5", "1:2:3:4"}) {
+    const BitRateList list = parse_bit_rates(bad);
+    EXPECT_FALSE(list.error.empty()) << bad;
+    EXPECT_TRUE(list.rates.empty()) << bad;
+    EXPECT_EQ(list.error.rfind("tarnwell-cli: --bit-rates ", 0), 0u) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwell
