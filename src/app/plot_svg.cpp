@@ -118,6 +118,17 @@ void time_axis(std::string& svg, const Scale& x, double at, bool labels_above, i
   }
 }
 
+// A vertical bar as a path piece: "M x y0 Vy1 ".
+void bar(std::string& path, double x, double y0, double y1) {
+  path += 'M';
+  path += px(x);
+  path += ' ';
+  path += px(y0);
+  path += " V";
+  path += px(y1);
+  path += ' ';
+}
+
 // Splits text into its non-empty lines.
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -254,13 +265,13 @@ std::string time_series_svg(const TimeSeriesPlot& plot) {
     std::string bars;
     if (samples.size() <= kMaxExactSamples) {
       for (const FullnessSample& s : samples) {
-        bars += "M" + px(x(s.time_s)) + " " + px(strip_bottom) + " V" + px(size_y(s.size)) + " ";
+        bar(bars, x(s.time_s), strip_bottom, size_y(s.size));
       }
     } else {
       const std::vector<ColumnRange> columns = decimate_columns(samples, t0, t1, kPlotColumns);
       for (uint32_t c = 0; c < kPlotColumns; ++c) {
         if (columns[c].empty) continue;
-        bars += "M" + px(kLeft + c + 0.5) + " " + px(strip_bottom) + " V" + px(size_y(columns[c].size_high)) + " ";
+        bar(bars, kLeft + c + 0.5, strip_bottom, size_y(columns[c].size_high));
       }
     }
     if (!bars.empty()) svg += "<path d=\"" + bars + "\" stroke=\"" + kSizeColour + "\" stroke-width=\"1\"/>\n";
