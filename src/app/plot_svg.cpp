@@ -43,8 +43,8 @@ Scale make_scale(double lo, double hi, double to_lo, double to_hi) {
 }
 
 // Round values 1, 2 or 5 times a power of ten between lo and hi, about
-// `wanted` of them.
-std::vector<double> nice_ticks(double lo, double hi, int wanted) {
+// `wanted` of them, at least min_step apart.
+std::vector<double> nice_ticks(double lo, double hi, int wanted, double min_step = 0.0) {
   std::vector<double> ticks;
   if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi)) return ticks;
   const double raw = (hi - lo) / wanted;
@@ -56,6 +56,7 @@ std::vector<double> nice_ticks(double lo, double hi, int wanted) {
       break;
     }
   }
+  step = std::max(step, min_step);
   const double first = std::ceil(lo / step);
   for (int k = 0; k < 60; ++k) {
     const double tick = (first + k) * step;
@@ -109,9 +110,10 @@ void value_axis(std::string& svg, const Scale& y, double top, double bottom, int
 
 // Ticks along a horizontal line at `at`, labels below (or above).
 template <typename Label>
-void time_axis(std::string& svg, const Scale& x, double at, bool labels_above, int wanted, Label label) {
+void time_axis(std::string& svg, const Scale& x, double at, bool labels_above, int wanted, Label label,
+               double min_step = 0.0) {
   line(svg, kLeft, at, kLeft + kWidth, at, "black");
-  for (double tick : nice_ticks(x.lo, x.hi, wanted)) {
+  for (double tick : nice_ticks(x.lo, x.hi, wanted, min_step)) {
     const double where = x(tick);
     line(svg, where, at, where, labels_above ? at - 4 : at + 4, "black");
     text_at(svg, where, labels_above ? at - 7 : at + 15, label(tick), "middle");
@@ -211,7 +213,8 @@ std::string time_series_svg(const TimeSeriesPlot& plot) {
           (" transform=\"rotate(-90 14 " + px((panel_top + panel_bottom) / 2) + ")\"").c_str());
   if (has_top_scale) {
     const Scale index = make_scale(t0 * plot.units_per_second, t1 * plot.units_per_second, kLeft, kLeft + kWidth);
-    time_axis(svg, index, panel_top, true, 10, [](double tick) { return short_number(tick); });
+    // Unit indexes are whole numbers.
+    time_axis(svg, index, panel_top, true, 10, [](double tick) { return short_number(tick); }, 1.0);
     text_at(svg, kLeft - 6, panel_top - 7, plot.unit_name, "end");
   }
   if (y.lo < 0.0) line(svg, kLeft, y(0.0), kLeft + kWidth, y(0.0), "black", " stroke-width=\"0.5\"");

@@ -68,16 +68,15 @@ struct HourLong {
   }
 };
 
-bool tool_present(const char* name) {
-  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // The file renders to PNG and is well-formed XML. Under Wine the tools are
 // Linux programs out of reach: skipped there, never natively.
-void expect_renders(const std::string& svg_path, const std::string& png_path) {
+void expect_renders([[maybe_unused]] const std::string& svg_path, [[maybe_unused]] const std::string& png_path) {
 #ifdef _WIN32
   GTEST_SKIP() << "rsvg-convert and xmllint run natively only";
 #else
+  auto tool_present = [](const char* name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+  };
   ASSERT_TRUE(tool_present("rsvg-convert")) << "rsvg-convert is missing: install librsvg2-bin";
   ASSERT_TRUE(tool_present("xmllint")) << "xmllint is missing: install libxml2-utils";
   EXPECT_EQ(std::system(("xmllint --noout '" + svg_path + "'").c_str()), 0) << svg_path;
