@@ -23,6 +23,7 @@
 
 #include "app/check_plot.h"
 #include "app/curve_command.h"
+#include "app/plot_svg.h"
 #include "base/dialog_port.h"
 #include "context/application_context.h"
 #include "verify/check_run.h"
