@@ -83,12 +83,14 @@ void line(std::string& svg, double x1, double y1, double x2, double y2, const ch
          "\" stroke=\"" + colour + "\"" + extra + "/>\n";
 }
 
-std::string page_start(double height) {
+// The page, its title (what a browser shows as the document's name) first.
+std::string page_start(double height, const std::string& title) {
   const std::string w = px(kPageWidth);
   const std::string h = px(height);
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + w + "\" height=\"" + h +
          "\" viewBox=\"0 0 " + w + " " + h + "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+         "<title>" + xml_text(title) + "</title>\n"
          "<rect x=\"0\" y=\"0\" width=\"" + w + "\" height=\"" + h + "\" fill=\"white\"/>\n";
 }
 
@@ -206,7 +208,7 @@ std::string time_series_svg(const TimeSeriesPlot& plot) {
   const Scale y = make_scale(low < 0.0 ? low - margin : 0.0, high + margin + (high == low ? 1.0 : 0.0), panel_bottom,
                              panel_top);
 
-  std::string svg = page_start(height);
+  std::string svg = page_start(height, plot.title);
   headings(svg, plot.title, plot.subtitle);
   value_axis(svg, y, panel_top, panel_bottom, 8);
   text_at(svg, 14, (panel_top + panel_bottom) / 2, "bits", "middle",
@@ -325,7 +327,7 @@ std::string xy_svg(const XyPlot& plot) {
   const Scale x = make_scale(x_lo - pad, x_hi + pad + (x_hi == x_lo ? 1.0 : 0.0), kLeft, kLeft + kWidth);
   const Scale y = make_scale(0.0, y_hi * 1.05 + (y_hi > 0.0 ? 0.0 : 1.0), bottom, top);
 
-  std::string svg = page_start(height);
+  std::string svg = page_start(height, plot.title);
   headings(svg, plot.title, plot.subtitle);
   value_axis(svg, y, top, bottom, 8);
   time_axis(svg, x, bottom, false, 10, [](double tick) { return short_number(tick); });
