@@ -66,7 +66,7 @@ void check(benchmark::State& state, const std::string& path, bool plot) {
     outcome = run.result().outcome;
     if (plot) {
       const CheckPlotInput input{path, context.settings, false, outcome, run.result().message};
-      const std::string svg = check_plot_svg(input, recorder.rows());
+      const std::string svg = check_plot_svg(input, recorder);
       bytes = svg.size();
       write_text_file(scratch("tarnwell-plot-bench.svg"), svg);
     }
@@ -94,9 +94,9 @@ void curve(benchmark::State& state, const std::string& path) {
 }
 
 void one_hour(benchmark::State& state) {
-  std::vector<PictureTrace> rows(216000);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i] = PictureTrace{i, static_cast<uint32_t>(i % 30 == 0 ? 300000 : 30000 + i % 7000), 900000, true, 900000};
+  CheckPlotRecorder rows;
+  for (uint64_t i = 0; i < 216000; ++i) {
+    rows.record(PictureTrace{i, static_cast<uint32_t>(i % 30 == 0 ? 300000 : 30000 + i % 7000), 900000, true, 900000});
   }
   const CheckPlotInput input{"hour.264", CheckSettings{1000000, 900000, 1800000, 60.0}, false, Outcome::Pass, ""};
   std::size_t bytes = 0;

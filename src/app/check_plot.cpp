@@ -17,7 +17,28 @@ std::string file_name_of(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+// A row as a sample whose time is the picture index.
+FullnessSample sample_of(const PictureTrace& row) {
+  FullnessSample sample;
+  sample.time_s = static_cast<double>(row.index);
+  sample.before = row.fullness_before;
+  sample.after = static_cast<double>(row.fullness_before) - static_cast<double>(row.size_bits);
+  sample.size = row.size_bits;
+  return sample;
+}
+
 }  // namespace
+
+void CheckPlotRecorder::start_pass() {
+  earlier_.clear();
+  has_last_ = false;
+}
+
+void CheckPlotRecorder::record(const PictureTrace& row) {
+  if (has_last_) earlier_.add(sample_of(last_));
+  last_ = row;
+  has_last_ = true;
+}
 
 std::string check_verdict(Outcome outcome, const std::string& message) {
   if (outcome == Outcome::Pass) return "PASS";
@@ -34,7 +55,7 @@ std::string check_verdict(Outcome outcome, const std::string& message) {
   return line;
 }
 
-std::string check_plot_svg(const CheckPlotInput& input, const std::vector<PictureTrace>& rows) {
+std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder& recorded) {
   const CheckSettings& s = input.settings;
   // Before the first picture's arrival the frame rate may not be known yet:
   // the pictures are then drawn one a second.
@@ -57,17 +78,11 @@ std::string check_plot_svg(const CheckPlotInput& input, const std::vector<Pictur
   plot.has_initial_fill = true;
   plot.initial_fill = s.initial_fill;
   plot.units_per_second = fps;
-  plot.samples.reserve(rows.size());
-  for (const PictureTrace& row : rows) {
-    FullnessSample sample;
-    sample.time_s = static_cast<double>(row.index) / fps;
-    sample.before = row.fullness_before;
-    sample.after = static_cast<double>(row.fullness_before) - static_cast<double>(row.size_bits);
-    sample.size = row.size_bits;
-    plot.samples.push_back(sample);
-  }
-  if (!rows.empty()) {
-    const PictureTrace& last = rows.back();
+  plot.samples = recorded.earlier().samples();
+  if (recorded.has_last()) plot.samples.push_back(sample_of(recorded.last()));
+  for (FullnessSample& sample : plot.samples) sample.time_s /= fps;
+  if (recorded.has_last()) {
+    const PictureTrace& last = recorded.last();
     const double next = static_cast<double>(last.index + 1) / fps;
     if (last.has_fullness_after) {
       plot.end_time_s = next;
@@ -82,7 +97,7 @@ std::string check_plot_svg(const CheckPlotInput& input, const std::vector<Pictur
     const bool failed = input.outcome == Outcome::Underflow || input.outcome == Outcome::Overflow ||
                         input.outcome == Outcome::Undersized;
     if (failed && !last.has_fullness_after) {
-      plot.marked = rows.size() - 1;
+      plot.marked = plot.samples.size() - 1;
       char where[64];
       std::snprintf(where, sizeof where, "picture %llu: ", static_cast<unsigned long long>(last.index));
       plot.marked_text = where + input.message;
@@ -91,8 +106,8 @@ std::string check_plot_svg(const CheckPlotInput& input, const std::vector<Pictur
   return time_series_svg(plot);
 }
 
-bool write_check_plot(const std::string& path, const CheckPlotInput& input, const std::vector<PictureTrace>& rows) {
-  return write_text_file(path, check_plot_svg(input, rows));
+bool write_check_plot(const std::string& path, const CheckPlotInput& input, const CheckPlotRecorder& recorded) {
+  return write_text_file(path, check_plot_svg(input, recorded));
 }
 
 }  // namespace tarnwell

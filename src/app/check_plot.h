@@ -6,22 +6,33 @@
 #include <string>
 #include <vector>
 
+#include "app/plot_svg.h"
 #include "base/check_settings.h"
 #include "verify/check_run.h"
 
 namespace tarnwell {
 
-// Keeps the trace rows of the last pass. Hook it to a CheckRun:
+// Keeps what the plot needs of the last pass's trace rows, in bounded
+// memory however long the stream: the last row as it is (the picture that
+// ended the run), the rows before it in a FullnessSeries whose time is the
+// picture index. Hook it to a CheckRun:
 //   run.on_pass_start = [&](uint32_t) { recorder.start_pass(); };
 //   run.on_picture = [&](const PictureTrace& t) { recorder.record(t); };
 class CheckPlotRecorder {
  public:
-  void start_pass() { rows_.clear(); }
-  void record(const PictureTrace& row) { rows_.push_back(row); }
-  const std::vector<PictureTrace>& rows() const { return rows_; }
+  void start_pass();
+  void record(const PictureTrace& row);
+
+  // The rows before the last one.
+  const FullnessSeries& earlier() const { return earlier_; }
+  bool has_last() const { return has_last_; }
+  const PictureTrace& last() const { return last_; }
+  uint64_t rows() const { return earlier_.added() + (has_last_ ? 1 : 0); }
 
  private:
-  std::vector<PictureTrace> rows_;
+  FullnessSeries earlier_;
+  PictureTrace last_;
+  bool has_last_ = false;
 };
 
 // What the plot shows of a finished check.
@@ -36,9 +47,9 @@ struct CheckPlotInput {
 // "PASS", "ABORTED", or the message on one line.
 std::string check_verdict(Outcome outcome, const std::string& message);
 
-std::string check_plot_svg(const CheckPlotInput& input, const std::vector<PictureTrace>& rows);
+std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder& recorded);
 
 // The plot written to path; false when the file cannot be written.
-bool write_check_plot(const std::string& path, const CheckPlotInput& input, const std::vector<PictureTrace>& rows);
+bool write_check_plot(const std::string& path, const CheckPlotInput& input, const CheckPlotRecorder& recorded);
 
 }  // namespace tarnwell

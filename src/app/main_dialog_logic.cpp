@@ -116,7 +116,7 @@ bool MainDialogLogic::plot_available() const { return check_ended_.load() && !wo
 bool MainDialogLogic::on_plot_last_check() {
   if (!plot_available()) return false;
   const std::string path = plot_file_path(executable_path_);
-  if (!write_check_plot(path, plot_input_, plot_rows_.rows())) {
+  if (!write_check_plot(path, plot_input_, plot_rows_)) {
     context_.dialog.message_box(kPlotWriteFailed, caption_of(BoxKind::Error), BoxKind::Error);
     return false;
   }

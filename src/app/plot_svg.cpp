@@ -177,6 +177,47 @@ std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& sam
   return out;
 }
 
+void FullnessSeries::clear() {
+  samples_.clear();
+  width_ = 1;
+  last_fill_ = 0;
+  added_ = 0;
+}
+
+namespace {
+
+// b merged into a: a's time, the extremes of both.
+void merge_into(FullnessSample& a, const FullnessSample& b) {
+  const double high = std::max({a.before, a.after, b.before, b.after});
+  const double low = std::min({a.before, a.after, b.before, b.after});
+  a.before = high;
+  a.after = low;
+  a.size = std::max(a.size, b.size);
+}
+
+}  // namespace
+
+void FullnessSeries::add(const FullnessSample& sample) {
+  ++added_;
+  if (!samples_.empty() && last_fill_ < width_) {
+    merge_into(samples_.back(), sample);
+    ++last_fill_;
+    return;
+  }
+  if (samples_.size() == 2 * kKeptSamples) {
+    // Every pair becomes one: half the samples, each for twice as many, all
+    // of them full.
+    for (std::size_t i = 0; i < kKeptSamples; ++i) {
+      samples_[i] = samples_[2 * i];
+      merge_into(samples_[i], samples_[2 * i + 1]);
+    }
+    samples_.resize(kKeptSamples);
+    width_ *= 2;
+  }
+  samples_.push_back(sample);
+  last_fill_ = 1;
+}
+
 std::string time_series_svg(const TimeSeriesPlot& plot) {
   const std::vector<FullnessSample>& samples = plot.samples;
   const bool has_top_scale = plot.units_per_second > 0.0;

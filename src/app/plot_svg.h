@@ -64,6 +64,28 @@ std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& sam
 
 std::string time_series_svg(const TimeSeriesPlot& plot);
 
+// A series of any length in bounded memory, for recording while a run goes.
+// Up to 2 * kKeptSamples samples are kept as they came; past that, adjacent
+// pairs merge into one sample (the time of the first, before = the largest
+// fullness, after = the least, size = the largest), so the kept samples
+// always hold the extremes of the stretches they stand for. A series that
+// never grew past 2 * kKeptSamples (more than kMaxExactSamples) is exact.
+class FullnessSeries {
+ public:
+  static constexpr std::size_t kKeptSamples = 4096;
+
+  void clear();
+  void add(const FullnessSample& sample);
+  const std::vector<FullnessSample>& samples() const { return samples_; }
+  uint64_t added() const { return added_; }
+
+ private:
+  std::vector<FullnessSample> samples_;
+  uint64_t width_ = 1;       // samples added per kept sample
+  uint64_t last_fill_ = 0;   // samples merged into the last kept one
+  uint64_t added_ = 0;
+};
+
 // Lines against a value on the x axis (the curve: buffer size and fill
 // against bit rate).
 struct XySeries {
