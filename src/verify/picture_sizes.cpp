@@ -19,8 +19,15 @@ PictureSizes read_picture_sizes(ApplicationContext& context) {
 
   CheckRun run(context);
   run.replay = false;  // one pass: nothing to go over again
+  bool too_many = false;
   run.on_picture = [&](const PictureTrace& trace) {
     if (trace.index == 0) sizes.fraction = context.shared.frame_rate;
+    if (sizes.bits.size() == kMaxKeptPictures) {
+      // The run stops at its next picture, as after Abort.
+      too_many = true;
+      context.shared.abort_requested.store(1);
+      return;
+    }
     sizes.bits.push_back(trace.size_bits);
   };
   run.run();
@@ -29,6 +36,11 @@ PictureSizes read_picture_sizes(ApplicationContext& context) {
   const CheckRunResult& result = run.result();
   sizes.outcome = result.outcome;
   sizes.message = result.message;
+  if (too_many) {
+    context.shared.abort_requested.store(0);
+    sizes.outcome = Outcome::Refused;
+    sizes.message = kTooManyPicturesMessage;
+  }
   if (result.outcome != Outcome::Pass) sizes.bits.clear();
   return sizes;
 }

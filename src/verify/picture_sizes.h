@@ -11,13 +11,19 @@ namespace tarnwell {
 
 struct PictureSizes {
   // How the reading ended: Pass once the stream was read to its end;
-  // CannotOpen, Refused (the state was busy, or the dialog answers the
-  // strict box checked) or Aborted otherwise, with the box text in message.
+  // CannotOpen, Refused (the state was busy, the dialog answers the strict
+  // box checked, or the stream holds more than kMaxKeptPictures pictures) or
+  // Aborted otherwise, with the box text in message.
   Outcome outcome = Outcome::Pass;
   std::string message;
   std::vector<uint32_t> bits;   // every applied picture's size, as the check counts it
   FrameRateFraction fraction;   // the stream's frame rate when the first picture was applied
 };
+
+// The most pictures a reading keeps (256 MiB of sizes); a longer stream
+// ends the reading as Refused with kTooManyPicturesMessage.
+inline constexpr uint64_t kMaxKeptPictures = uint64_t{1} << 26;
+inline constexpr char kTooManyPicturesMessage[] = "The stream holds more pictures than the curve keeps (67108864).";
 
 inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with the strict box unchecked.";
 
