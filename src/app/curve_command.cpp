@@ -101,6 +101,12 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
     } else {
       frame_rate =
           static_cast<double>(sizes.fraction.frame_rate_num) / static_cast<double>(sizes.fraction.frame_rate_den);
+      // Below 1.0 the check takes the stream's rate again at every picture,
+      // so one arrival per picture would not be its arithmetic.
+      if (frame_rate < 1.0) {
+        std::fprintf(err, "%s\n", kSlowStreamMessage);
+        return kExitUsage;
+      }
     }
   }
   if (sizes.bits.empty()) std::fputs("Warning: no picture was checked\n", err);

@@ -10,6 +10,9 @@
 
 namespace tarnwell {
 
+inline constexpr char kSlowStreamMessage[] =
+    "tarnwell-cli: the stream's frame rate is below 1 picture a second: give --frame-rate";
+
 struct CurveRequest {
   std::vector<uint32_t> bit_rates;  // empty: the 16 default rates
   double frame_rate = 0.0;          // below 1.0: the stream's, as the check takes it
@@ -22,8 +25,9 @@ struct CurveRequest {
 // The curve of the stream at the context's stream path. The context's
 // dialog shows the reading's progress and warnings and must answer the
 // strict box unchecked (the strict choice is the request's). Exit codes as
-// check's: 0 done; 1 the frame rate is unknown; 2 the file cannot be opened
-// or an output cannot be written (one line on err); 130 interrupted.
+// check's: 0 done; 1 the frame rate is unknown; 2 the file cannot be opened,
+// an output cannot be written or the stream's frame rate is below 1.0 with
+// none given (one line on err); 130 interrupted.
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
 
 // The table, the JSON object and the CSV of a curve.

@@ -13,7 +13,9 @@
 #include "app/check_plot.h"
 #include "app/curve_command.h"
 #include "app/plot_svg.h"
+#include "support/h264_writers.h"
 #include "support/recording_dialog.h"
+#include "support/stream_builder.h"
 #include "verify/buffer_model.h"
 #include "verify/check_run.h"
 
@@ -206,6 +208,36 @@ TEST(CurveCommand, OneReadingGivesTableJsonCsvAndPlot) {
   const std::vector<CurvePoint> points = {{1000, true, 5000, 1200}, {2000, false, 1ull << 33, 7}};
   EXPECT_EQ(curve_table(points), "bit_rate min_buffer_size min_initial_fill\n1000 5000 1200\n2000 none none\n");
   EXPECT_EQ(curve_csv(points), "bit_rate,min_buffer_size,min_initial_fill\n1000,5000,1200\n2000,,\n");
+}
+
+// Below one picture a second the check takes the stream's rate again at
+// every picture: the curve asks for a rate instead of guessing.
+TEST(CurveCommand, StreamSlowerThanOnePictureASecondNeedsAFrameRate) {
+  test::StreamBuilder stream;
+  stream.nal(3, 7, test::sps_rbsp({.time_scale = 1}));  // 1 / (2 * 1) pictures a second
+  stream.nal(3, 8, test::pps_rbsp(0));
+  for (uint32_t i = 0; i < 3; ++i) {
+    stream.nal(3, i == 0 ? 5 : 1, test::slice_rbsp({.idr = i == 0, .frame_num = i, .body_bytes = 100 * (i + 1)}));
+  }
+  test::TempStreamFile file(stream);
+  RecordingDialog dialog;
+  ApplicationContext context(dialog);
+  context.reporter.set_stderr_enabled(false);
+  context.shared.stream_path = file.path();
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(err, nullptr);
+  EXPECT_EQ(run_curve(context, CurveRequest{}, out, err), 2);
+  CurveRequest given;
+  given.frame_rate = 2.0;
+  EXPECT_EQ(run_curve(context, given, out, err), 0);
+  std::rewind(err);
+  char line[200] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
+  EXPECT_EQ(std::string(line), std::string(kSlowStreamMessage) + "\n");
+  std::fclose(out);
+  std::fclose(err);
 }
 
 TEST(CurveCommand, BitRatesRangeListAndRefusals) {
