@@ -25,6 +25,12 @@ std::string as_stream_path(std::string text) {
 
 }  // namespace
 
+std::string plot_file_path(const std::string& executable_path) {
+  std::string path = hrd_report_path(executable_path);
+  path.resize(path.size() - (sizeof kHrdReportName - 1));
+  return path + kPlotFileName;
+}
+
 MainDialogLogic::MainDialogLogic(ApplicationContext& context, std::string executable_path,
                                  ShellOpener open_with_shell, ChangeAgain change_again, ThreadStarter start_worker)
     : context_(context),
@@ -92,9 +98,33 @@ void MainDialogLogic::on_check() {
       return;
     }
     read_check_settings(context_.dialog, context_.settings, context_.shared);
+    plot_input_.stream_path = context_.shared.stream_path;
   }
-  ApplicationContext& context = context_;
-  worker_ = start_worker_([&context] { CheckRun(context).run(); });
+  plot_input_.strict = context_.dialog.is_checked(kCheckStrictOverflow);
+  check_ended_.store(false);
+  worker_ = start_worker_([this] {
+    CheckRun run(context_);
+    run.on_pass_start = [this](uint32_t) { plot_rows_.start_pass(); };
+    run.on_picture = [this](const PictureTrace& row) { plot_rows_.record(row); };
+    run.run();
+    plot_input_.settings = context_.settings;
+    plot_input_.outcome = run.result().outcome;
+    plot_input_.message = run.result().message;
+    check_ended_.store(true);
+  });
+}
+
+bool MainDialogLogic::plot_available() const { return check_ended_.load() && !worker_alive(); }
+
+bool MainDialogLogic::on_plot_last_check() {
+  if (!plot_available()) return false;
+  const std::string path = plot_file_path(executable_path_);
+  if (!write_check_plot(path, plot_input_, plot_rows_)) {
+    context_.dialog.message_box(kPlotWriteFailed, caption_of(BoxKind::Error), BoxKind::Error);
+    return false;
+  }
+  if (open_with_shell_) open_with_shell_(path);
+  return true;
 }
 
 void MainDialogLogic::on_browse_closed(std::string_view chosen) {

@@ -10,6 +10,7 @@
 // handler that finds the lease taken either refuses (Check) or waits for the
 // holder to let go (the file-name change, which the dialog runs again when
 // it is told that the state was released).
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/check_plot.h"
 #include "context/application_context.h"
 #include "platform/thread.h"
 
@@ -34,6 +36,16 @@ inline constexpr std::size_t kBrowseBufferChars = 1024;
 
 inline constexpr char kMultipleFilesDropped[] = "Multiple files dropped - only one file will be processed";
 inline constexpr char kDropInfoFailed[] = "Unable to get dropped file information";
+
+// The system menu's item that writes the plot of the last check, beside the
+// program as hrd.txt is, and opens it.
+inline constexpr char kPlotMenuText[] = "&Buffer plot of the last check";
+inline constexpr char kPlotFileName[] = "tarnwell-plot.svg";
+inline constexpr char kPlotWriteFailed[] = "Cannot open file for the buffer plot";
+
+// tarnwell-plot.svg in the folder of the executable at executable_path, or
+// in the current folder when it has none.
+std::string plot_file_path(const std::string& executable_path);
 
 class MainDialogLogic {
  public:
@@ -85,6 +97,14 @@ class MainDialogLogic {
   // Whether the last verification worker has not ended yet.
   bool worker_alive() const;
 
+  // A check has ended since the dialog opened (passed, failed, refused or
+  // aborted) and no other runs: the plot item is enabled.
+  bool plot_available() const;
+  // Writes the plot of the last check that ended to plot_file_path and opens
+  // it through the shell; an error box when the file cannot be written.
+  // Nothing while no check has ended. False when nothing was written.
+  bool on_plot_last_check();
+
   static ThreadHandle start_worker_thread(std::function<void()> body);
 
  private:
@@ -98,6 +118,12 @@ class MainDialogLogic {
   ChangeAgain change_again_;
   ThreadStarter start_worker_;
   ThreadHandle worker_;
+
+  // The last check, for its plot: written by the worker, read on the
+  // dialog thread only once the worker has ended (check_ended_ set last).
+  CheckPlotRecorder plot_rows_;
+  CheckPlotInput plot_input_;
+  std::atomic<bool> check_ended_{false};
 };
 
 }  // namespace tarnwell

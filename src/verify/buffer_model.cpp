@@ -53,6 +53,10 @@ uint32_t default_initial_fill(uint32_t buffer_size) {
   return static_cast<uint32_t>(truncate_to_u64(static_cast<double>(buffer_size) * 0.9));
 }
 
+uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate) {
+  return truncate_to_u64(static_cast<double>(bit_rate) / frame_rate);
+}
+
 BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog)
     : settings_(settings), stream_rate_(stream_rate), dialog_(dialog) {}
 
@@ -148,7 +152,7 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   // judged as the overflow it is (with its true excess) instead of wrapping
   // around to a small fullness or being cut to exactly a full 32-bit buffer.
   // Only a sum past the 64-bit range saturates.
-  uint64_t increment = truncate_to_u64(static_cast<double>(settings_.bit_rate) / settings_.frame_rate);
+  uint64_t increment = arrival_per_picture(settings_.bit_rate, settings_.frame_rate);
   uint64_t arrived = increment > kMaxU64 - fullness_ ? kMaxU64 : fullness_ + increment;
 
   // A fullness exactly at the buffer size is no overflow.

@@ -22,6 +22,12 @@ uint32_t buffer_size_step(uint32_t buffer_size);
 // 90% of it, truncated.
 uint32_t default_initial_fill(uint32_t buffer_size);
 
+// Bits that arrive in one picture interval: bit_rate / frame_rate in double,
+// the fraction dropped (truncated toward zero). NaN and negatives give 0,
+// values past 64 bits saturate. apply_picture adds at most the largest 32-bit
+// value of it to the fullness.
+uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate);
+
 class BufferModel {
  public:
   BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog);

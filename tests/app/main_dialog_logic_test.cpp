@@ -277,6 +277,36 @@ TEST_F(MainDialogLogicTest, HrdInfoWhileTheStreamIsTakenShowsTheBusyMessageAndWr
   EXPECT_FALSE(std::filesystem::exists(folder / "hrd.txt"));
 }
 
+// --- The buffer plot of the last check ----------------------------------------------
+
+TEST_F(MainDialogLogicTest, PlotOfTheLastCheckIsWrittenBesideTheExecutableOnceACheckHasEnded) {
+  dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+  dialog.type(kEditBufferSize, "1000000");
+  dialog.type(kEditInitialFill, "900000");
+  dialog.type(kEditBitRate, "900000");
+  EXPECT_FALSE(logic.plot_available());
+  EXPECT_FALSE(logic.on_plot_last_check());
+  EXPECT_TRUE(dialog.boxes().empty());
+
+  logic.on_check();
+  ASSERT_TRUE(box_shown("UNDERFLOW frame size=115208 bits, underflow=47104 bits"));
+  EXPECT_TRUE(logic.plot_available());
+  // The program's folder does not exist yet: the file cannot be written.
+  EXPECT_FALSE(logic.on_plot_last_check());
+  EXPECT_TRUE(box_shown("Cannot open file for the buffer plot"));
+  EXPECT_TRUE(opened.empty());
+
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(logic.on_plot_last_check());
+  const std::filesystem::path plot = folder / "tarnwell-plot.svg";
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(opened[0]), plot);
+  const std::string svg = read_file(plot);
+  EXPECT_NE(svg.find("Buffer of x264_cbr_1000k_25fps.264: UNDERFLOW frame size=115208 bits"), std::string::npos);
+  EXPECT_NE(svg.find("picture 150: UNDERFLOW"), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
 // --- dropped files --------------------------------------------------------------------
 
 TEST_F(MainDialogLogicTest, DroppedFileIsWrittenIntoTheEditProbedAndBecomesTheStreamPath) {

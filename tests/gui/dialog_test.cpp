@@ -507,6 +507,34 @@ TEST_F(TarnwellDialog, CancelledBrowseKeepsTheStreamPathForHrdInfo) {
   EXPECT_EQ(read_file(hrd_path()), kX264HrdReport);
 }
 
+// --- the buffer plot ----------------------------------------------------------
+
+// Alt+Space opens the system menu, B chooses "Buffer plot of the last check":
+// the plot of the check that just ended goes beside the program.
+TEST_F(TarnwellDialog, SystemMenuWritesThePlotOfTheLastCheckBesideTheProgram) {
+  const std::string plot = program_.substr(0, program_.find_last_of('\\') + 1) + "tarnwell-plot.svg";
+  DeleteFileA(plot.c_str());
+  set(1001, stream_path(kX264Stream));
+  enter_settings("1000000", "900000", "1000000");
+  ASSERT_TRUE(press(dialog_, 1002));
+  ASSERT_TRUE(run_ended_quietly());
+
+  PostMessageA(dialog_, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+  ASSERT_TRUE(wait_until([&] {
+    for (HWND window : windows_of(pid())) {
+      if (class_of(window) == "#32768") return true;
+    }
+    return false;
+  })) << "the system menu did not open";
+  PostMessageA(dialog_, WM_CHAR, 'b', 0);
+  ASSERT_TRUE(wait_until([&] { return read_file(plot).find("</svg>") != std::string::npos; }))
+      << "no plot written at " << plot;
+  const std::string svg = read_file(plot);
+  EXPECT_NE(svg.find("Buffer of x264_cbr_1000k_25fps.264: PASS"), std::string::npos);
+  EXPECT_NE(svg.find("buffer size 1000000 bits, initial fill 900000 bits, bit rate 1000000 bit/s, frame rate 25.000 fps"),
+            std::string::npos);
+}
+
 // --- one user of the stream at a time ------------------------------------------
 
 TEST_F(TarnwellDialog, WhileAReportReadsTheStreamCheckIsRefusedAndTheProbeWaits) {

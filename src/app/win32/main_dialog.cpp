@@ -36,8 +36,16 @@ INT_PTR CALLBACK MainDialog::dialog_proc(HWND window, UINT message, WPARAM wpara
   return self->handle(message, wparam, lparam);
 }
 
-INT_PTR MainDialog::handle(UINT message, WPARAM wparam, LPARAM) {
+INT_PTR MainDialog::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
+    case WM_INITMENUPOPUP:
+      // The system menu is about to show: the plot item follows the last run.
+      if (HIWORD(lparam) != 0) update_plot_menu_item();
+      return FALSE;
+    case WM_SYSCOMMAND:
+      if ((wparam & 0xFFF0u) != kPlotMenuCommand) return FALSE;
+      logic_->on_plot_last_check();
+      return TRUE;
     case WM_CLOSE:
       on_close();
       return TRUE;
@@ -57,6 +65,19 @@ void MainDialog::post_probe_again() {
   PostMessageA(window_, kProbeAgainMessage, 0, 0);
 }
 
+void MainDialog::add_plot_menu_item() {
+  HMENU system = GetSystemMenu(window_, FALSE);
+  if (system == nullptr) return;
+  AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(system, MF_STRING | MF_GRAYED, kPlotMenuCommand, kPlotMenuText);
+}
+
+void MainDialog::update_plot_menu_item() {
+  HMENU system = GetSystemMenu(window_, FALSE);
+  if (system == nullptr) return;
+  EnableMenuItem(system, kPlotMenuCommand, MF_BYCOMMAND | (logic_->plot_available() ? MF_ENABLED : MF_GRAYED));
+}
+
 void MainDialog::on_init(HWND window) {
   window_ = window;
   port_.attach(window);
@@ -74,6 +95,7 @@ void MainDialog::on_init(HWND window) {
   SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
   logic_->initialise();
+  add_plot_menu_item();
 
   HWND edit = GetDlgItem(window, kEditStreamPath);
   SetPropA(edit, kDialogProperty, this);

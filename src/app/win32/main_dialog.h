@@ -18,6 +18,11 @@ namespace tarnwell {
 // run: the holder has let go.
 inline constexpr UINT kProbeAgainMessage = WM_APP + 1;
 
+// The system menu's "Buffer plot of the last check": below 0xF000, where the
+// system's own commands begin, with the low four bits clear, which
+// WM_SYSCOMMAND keeps for the system.
+inline constexpr UINT kPlotMenuCommand = 0x0110;
+
 class MainDialog {
  public:
   // port must be the context's dialog port.
@@ -33,6 +38,8 @@ class MainDialog {
   static LRESULT CALLBACK drop_aware_proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam);
 
   INT_PTR handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void add_plot_menu_item();
+  void update_plot_menu_item();
   void on_init(HWND window);
   void on_close();
   void on_command(int id, int code);

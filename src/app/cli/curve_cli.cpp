@@ -1,0 +1,36 @@
+#include "app/cli/curve_cli.h"
+
+#include <cstdio>
+
+#include "app/cli/console_dialog.h"
+#include "platform/interrupt.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace tarnwell {
+
+int run_curve_cli(const std::string& file, const CurveRequest& request, WarningPolicy warnings) {
+  const bool progress = isatty(fileno(stderr)) != 0;
+  // The reading runs the check with the strict box unchecked; the request
+  // carries the strict choice into the arithmetic.
+  ConsoleDialog dialog(warnings, false, progress);
+  ApplicationContext context(dialog);
+  context.shared.stream_path = file;
+  if (warnings == WarningPolicy::Off) {
+    context.reporter.disable();
+    context.reporter.set_stderr_enabled(false);
+  }
+  InterruptGuard interrupt(context.shared.abort_requested);
+  dialog.set_pass(1);
+  const int code = run_curve(context, request, stdout, stderr);
+  dialog.finish_progress();
+  return code;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,137 @@
+#include "app/curve_command.h"
+
+#include "app/plot_svg.h"
+#include "verify/picture_sizes.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitViolation = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+std::string number(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string file_name_of(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+std::string curve_table(const std::vector<CurvePoint>& points) {
+  std::string text = "bit_rate min_buffer_size min_initial_fill\n";
+  for (const CurvePoint& p : points) {
+    text += number(p.bit_rate) + " " + (p.valid ? number(p.min_buffer_size) : "none") + " " +
+            (p.valid ? number(p.min_initial_fill) : "none") + "\n";
+  }
+  return text;
+}
+
+std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict) {
+  char head[128];
+  std::snprintf(head, sizeof head, "{\"frame_rate\":%.3f,\"pictures\":%llu,\"strict\":%s,\"rows\":[", frame_rate,
+                static_cast<unsigned long long>(pictures), strict ? "true" : "false");
+  std::string text = head;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const CurvePoint& p = points[i];
+    if (i > 0) text += ",";
+    text += "{\"bit_rate\":" + number(p.bit_rate) +
+            ",\"min_buffer_size\":" + (p.valid ? number(p.min_buffer_size) : "null") +
+            ",\"min_initial_fill\":" + (p.valid ? number(p.min_initial_fill) : "null") + "}";
+  }
+  return text + "]}\n";
+}
+
+std::string curve_csv(const std::vector<CurvePoint>& points) {
+  std::string text = "bit_rate,min_buffer_size,min_initial_fill\n";
+  for (const CurvePoint& p : points) {
+    text += number(p.bit_rate) + "," + (p.valid ? number(p.min_buffer_size) : "") + "," +
+            (p.valid ? number(p.min_initial_fill) : "") + "\n";
+  }
+  return text;
+}
+
+std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& stream_path, double frame_rate,
+                      uint64_t pictures, bool strict) {
+  XyPlot plot;
+  plot.title = "Rate-buffer curve of " + file_name_of(stream_path);
+  char subtitle[160];
+  std::snprintf(subtitle, sizeof subtitle, "%llu pictures at %.3f fps, strict overflow check %s",
+                static_cast<unsigned long long>(pictures), frame_rate, strict ? "on" : "off");
+  plot.subtitle = subtitle;
+  plot.x_label = "bit rate (bit/s)";
+  plot.y_label = "bits";
+  XySeries buffer{"min buffer size", false, {}, {}};
+  XySeries fill{"min initial fill", true, {}, {}};
+  for (const CurvePoint& p : points) {
+    if (!p.valid) continue;
+    buffer.x.push_back(p.bit_rate);
+    buffer.y.push_back(static_cast<double>(p.min_buffer_size));
+    fill.x.push_back(p.bit_rate);
+    fill.y.push_back(static_cast<double>(p.min_initial_fill));
+  }
+  plot.series = {buffer, fill};
+  return xy_svg(plot);
+}
+
+int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
+  const PictureSizes sizes = read_picture_sizes(context);
+  if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
+  if (sizes.outcome != Outcome::Pass) {
+    std::fprintf(err, "tarnwell-cli: %s: %s\n", sizes.message.c_str(), context.shared.stream_path.c_str());
+    return kExitUsage;
+  }
+  // The frame rate as the check takes it: the one given, or the stream's
+  // when the first picture is applied.
+  double frame_rate = request.frame_rate;
+  if (frame_rate < 1.0) {
+    if (sizes.fraction.frame_rate_num == 0 || sizes.fraction.frame_rate_den == 0) {
+      if (!sizes.bits.empty()) {
+        std::fputs("Dont' know the frame rate!\n", out);
+        return kExitViolation;
+      }
+      frame_rate = 0.0;
+    } else {
+      frame_rate =
+          static_cast<double>(sizes.fraction.frame_rate_num) / static_cast<double>(sizes.fraction.frame_rate_den);
+      // Below 1.0 the check takes the stream's rate again at every picture,
+      // so one arrival per picture would not be its arithmetic.
+      if (frame_rate < 1.0) {
+        std::fprintf(err, "%s\n", kSlowStreamMessage);
+        return kExitUsage;
+      }
+    }
+  }
+  if (sizes.bits.empty()) std::fputs("Warning: no picture was checked\n", err);
+
+  const std::vector<uint32_t> rates =
+      request.bit_rates.empty() ? default_curve_rates(sizes.bits, frame_rate >= 1.0 ? frame_rate : 1.0)
+                                : request.bit_rates;
+  std::vector<CurvePoint> points;
+  points.reserve(rates.size());
+  for (uint32_t rate : rates) points.push_back(curve_point(sizes.bits, rate, frame_rate, request.strict));
+
+  const uint64_t pictures = sizes.bits.size();
+  if (!request.csv_path.empty() && !write_text_file(request.csv_path, curve_csv(points))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s\n", request.csv_path.c_str());
+    return kExitUsage;
+  }
+  if (!request.plot_path.empty() &&
+      !write_text_file(request.plot_path,
+                       curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s\n", request.plot_path.c_str());
+    return kExitUsage;
+  }
+  const std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
+  std::fputs(text.c_str(), out);
+  return kExitDone;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,40 @@
+#pragma once
+// tarnwell-cli curve: the rate-buffer curve of a stream, from one reading of
+// it, as a table, JSON or CSV, and as an SVG plot.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "context/application_context.h"
+#include "verify/curve.h"
+
+namespace tarnwell {
+
+inline constexpr char kSlowStreamMessage[] =
+    "tarnwell-cli: the stream's frame rate is below 1 picture a second: give --frame-rate";
+
+struct CurveRequest {
+  std::vector<uint32_t> bit_rates;  // empty: the 16 default rates
+  double frame_rate = 0.0;          // below 1.0: the stream's, as the check takes it
+  bool strict = false;              // the strict overflow check
+  bool json = false;                // one JSON object on out instead of the table
+  std::string csv_path;             // --csv; empty: none
+  std::string plot_path;            // --plot; empty: none
+};
+
+// The curve of the stream at the context's stream path. The context's
+// dialog shows the reading's progress and warnings and must answer the
+// strict box unchecked (the strict choice is the request's). Exit codes as
+// check's: 0 done; 1 the frame rate is unknown; 2 the file cannot be opened,
+// an output cannot be written or the stream's frame rate is below 1.0 with
+// none given (one line on err); 130 interrupted.
+int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
+
+// The table, the JSON object and the CSV of a curve.
+std::string curve_table(const std::vector<CurvePoint>& points);
+std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict);
+std::string curve_csv(const std::vector<CurvePoint>& points);
+std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& stream_path, double frame_rate,
+                      uint64_t pictures, bool strict);
+
+}  // namespace tarnwell

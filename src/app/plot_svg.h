@@ -1,0 +1,118 @@
+#pragma once
+// Self-contained SVG 1.1 pictures (no script, no external reference, fonts
+// by generic family only) of a buffer over time and of curves against a
+// value: the check's sawtooth, the HRD's per-unit fullness, the rate-buffer
+// curve. Pure functions from numbers to text; the caller writes the file.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwell {
+
+// One removal from the buffer (a picture, an access unit).
+struct FullnessSample {
+  double time_s = 0.0;  // removal time, seconds from the first removal's
+  double before = 0.0;  // fullness just before the removal, bits
+  double after = 0.0;   // just after it; below 0 when the unit underflowed
+  double size = 0.0;    // the bits removed, for the strip under the fullness
+};
+
+struct TimeSeriesPlot {
+  std::string title;     // first heading line
+  std::string subtitle;  // second heading line; may be empty
+  std::vector<FullnessSample> samples;  // by increasing time
+  double capacity = 0.0;                // the buffer size as a horizontal line; 0: none
+  bool has_initial_fill = false;
+  double initial_fill = 0.0;            // marked on the fullness axis at time 0
+  bool show_sizes = true;               // the strip of removed sizes
+  // Above 0: a second scale along the top, unit index = time * units_per_second.
+  double units_per_second = 0.0;
+  std::string unit_name = "picture";
+  // The fullness one interval after the last removal (the arrival that ended
+  // a run by overflow, or the level a passing run ends with); none when
+  // end_time_s is not after the last sample.
+  double end_time_s = 0.0;
+  double end_level = 0.0;
+  // An index into samples drawn in red with marked_text beside it; beyond
+  // the samples, nothing is marked.
+  std::size_t marked = static_cast<std::size_t>(-1);
+  std::string marked_text;
+};
+
+// Above this many samples the fullness is drawn as one column per pixel,
+// each holding the least and the largest value of the samples in it.
+inline constexpr std::size_t kMaxExactSamples = 2000;
+
+// The plot area's width in pixels: the number of columns of a decimated plot.
+inline constexpr uint32_t kPlotColumns = 1100;
+
+// The range of one pixel column of a decimated series.
+struct ColumnRange {
+  bool empty = true;
+  double low = 0.0;         // least fullness (an "after" value, or a rise's start)
+  double high = 0.0;        // largest fullness (a "before" value)
+  double size_low = 0.0;    // least removed size
+  double size_high = 0.0;   // largest removed size
+};
+
+// samples cut into `columns` equal stretches of [t0, t1]; a sample at time t
+// falls into column floor((t - t0) / (t1 - t0) * columns), the last one
+// taking t1. Every sample lands in exactly one column.
+std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& samples, double t0, double t1,
+                                          uint32_t columns);
+
+std::string time_series_svg(const TimeSeriesPlot& plot);
+
+// A series of any length in bounded memory, for recording while a run goes.
+// Up to 2 * kKeptSamples samples are kept as they came; past that, adjacent
+// pairs merge into one sample (the time of the first, before = the largest
+// fullness, after = the least, size = the largest), so the kept samples
+// always hold the extremes of the stretches they stand for. A series that
+// never grew past 2 * kKeptSamples (more than kMaxExactSamples) is exact.
+class FullnessSeries {
+ public:
+  static constexpr std::size_t kKeptSamples = 4096;
+
+  void clear();
+  void add(const FullnessSample& sample);
+  const std::vector<FullnessSample>& samples() const { return samples_; }
+  uint64_t added() const { return added_; }
+
+ private:
+  std::vector<FullnessSample> samples_;
+  uint64_t width_ = 1;       // samples added per kept sample
+  uint64_t last_fill_ = 0;   // samples merged into the last kept one
+  uint64_t added_ = 0;
+};
+
+// Lines against a value on the x axis (the curve: buffer size and fill
+// against bit rate).
+struct XySeries {
+  std::string name;
+  bool dashed = false;
+  std::vector<double> x;
+  std::vector<double> y;  // as many as x
+};
+
+struct XyPlot {
+  std::string title;
+  std::string subtitle;
+  std::string x_label;
+  std::string y_label;
+  std::vector<XySeries> series;
+};
+
+std::string xy_svg(const XyPlot& plot);
+
+// "850", "12.5k", "3M", "1.2G": a value in bits or bits per second, short.
+std::string short_number(double value);
+
+// text made safe inside an XML element or attribute: &, <, >, " and '
+// escaped; bytes that are not UTF-8 and control characters become '?'.
+std::string xml_text(const std::string& text);
+
+// Writes text to path; false when the file cannot be written whole.
+bool write_text_file(const std::string& path, const std::string& text);
+
+}  // namespace tarnwell

@@ -1,0 +1,48 @@
+#include "verify/picture_sizes.h"
+
+#include <limits>
+
+#include "verify/check_run.h"
+
+namespace tarnwell {
+
+PictureSizes read_picture_sizes(ApplicationContext& context) {
+  PictureSizes sizes;
+  if (context.dialog.is_checked(kCheckStrictOverflow)) {
+    sizes.outcome = Outcome::Refused;
+    sizes.message = kStrictReadingMessage;
+    return sizes;
+  }
+  const CheckSettings kept = context.settings;
+  constexpr uint32_t kAll = std::numeric_limits<uint32_t>::max();
+  context.settings = CheckSettings{kAll, kAll, kAll, 1.0};
+
+  CheckRun run(context);
+  run.replay = false;  // one pass: nothing to go over again
+  bool too_many = false;
+  run.on_picture = [&](const PictureTrace& trace) {
+    if (trace.index == 0) sizes.fraction = context.shared.frame_rate;
+    if (sizes.bits.size() == kMaxKeptPictures) {
+      // The run stops at its next picture, as after Abort.
+      too_many = true;
+      context.shared.abort_requested.store(1);
+      return;
+    }
+    sizes.bits.push_back(trace.size_bits);
+  };
+  run.run();
+  context.settings = kept;
+
+  const CheckRunResult& result = run.result();
+  sizes.outcome = result.outcome;
+  sizes.message = result.message;
+  if (too_many) {
+    context.shared.abort_requested.store(0);
+    sizes.outcome = Outcome::Refused;
+    sizes.message = kTooManyPicturesMessage;
+  }
+  if (result.outcome != Outcome::Pass) sizes.bits.clear();
+  return sizes;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,38 @@
+#pragma once
+// The sizes of the pictures a check applies, from one reading of the stream:
+// the input of the rate-buffer curve.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "context/application_context.h"
+
+namespace tarnwell {
+
+struct PictureSizes {
+  // How the reading ended: Pass once the stream was read to its end;
+  // CannotOpen, Refused (the state was busy, the dialog answers the strict
+  // box checked, or the stream holds more than kMaxKeptPictures pictures) or
+  // Aborted otherwise, with the box text in message.
+  Outcome outcome = Outcome::Pass;
+  std::string message;
+  std::vector<uint32_t> bits;   // every applied picture's size, as the check counts it
+  FrameRateFraction fraction;   // the stream's frame rate when the first picture was applied
+};
+
+// The most pictures a reading keeps (256 MiB of sizes); a longer stream
+// ends the reading as Refused with kTooManyPicturesMessage.
+inline constexpr uint64_t kMaxKeptPictures = uint64_t{1} << 26;
+inline constexpr char kTooManyPicturesMessage[] = "The stream holds more pictures than the curve keeps (67108864).";
+
+inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with the strict box unchecked.";
+
+// Reads the stream at the context's stream path through CheckRun, in one
+// pass over settings no picture can fail (the largest 32-bit buffer, fill and
+// bit rate at 1 picture a second: every arrival fills the buffer again), so
+// the pictures, their sizes, the warnings and the progress are the check's
+// own. The context's dialog must answer the strict overflow box unchecked.
+// The context's settings are left as they were.
+PictureSizes read_picture_sizes(ApplicationContext& context);
+
+}  // namespace tarnwell
