@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/bit_rate_list.h"
 #include "app/settings_input.h"
 #include "base/error_reporter.h"
 #include "verify/buffer_model.h"
@@ -196,13 +197,16 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       field = text;
       return true;
     }
-    case OptionKind::BitRates:
-      if (!present || text.empty() || text.substr(0, 2) == "--") {
-        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,...%s", option.name, not_value.c_str());
+    case OptionKind::BitRates: {
+      BitRateList list = parse_bit_rates(text);
+      if (!present || !list.error.empty()) {
+        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295%s",
+                  option.name, not_value.c_str());
         return false;
       }
-      options.bit_rates = text;
+      options.bit_rates = std::move(list.rates);
       return true;
+    }
     case OptionKind::Point:
       if (text == "nal" || text == "vcl" || text == "both") {
         options.point = text == "nal" ? HrdPoint::Nal : text == "vcl" ? HrdPoint::Vcl : HrdPoint::Both;

@@ -1,7 +1,9 @@
 #pragma once
 // The command line of tarnwell-cli. Parsing only: the caller prints the error
 // line on standard error and exits with code 2, or prints the usage text.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/check_settings.h"
 
@@ -31,7 +33,7 @@ struct CliOptions {
   std::string hrd_path;    // --hrd PATH; empty: "hrd.txt" beside the program
   std::string plot_path;   // --plot SVG; empty: no plot
   std::string csv_path;    // curve --csv PATH
-  std::string bit_rates;   // curve --bit-rates FROM:TO:STEP or R1,R2,...; empty: the default rates
+  std::vector<uint32_t> bit_rates;  // curve --bit-rates FROM:TO:STEP or R1,R2,...; empty: the default rates
   HrdPoint point = HrdPoint::Both;           // hrd-check --point
   bool all_schedules = true;                 // hrd-check --schedule all (the default)
   uint32_t schedule = 0;                     // hrd-check --schedule N

@@ -82,7 +82,7 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
 }
 
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
-  const PictureSizes sizes = read_picture_sizes(context);
+  const PictureSizes sizes = read_picture_sizes(context, request.input);
   if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
   if (sizes.outcome != Outcome::Pass) {
     std::fprintf(err, "tarnwell-cli: %s: %s\n", sizes.message.c_str(), context.shared.stream_path.c_str());

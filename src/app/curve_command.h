@@ -20,6 +20,7 @@ struct CurveRequest {
   bool json = false;                // one JSON object on out instead of the table
   std::string csv_path;             // --csv; empty: none
   std::string plot_path;            // --plot; empty: none
+  std::FILE* input = nullptr;       // an open stream to read instead of the stream path; not closed
 };
 
 // The curve of the stream at the context's stream path. The context's

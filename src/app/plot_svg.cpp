@@ -485,6 +485,9 @@ std::string xml_text(const std::string& text) {
 }
 
 bool write_text_file(const std::string& path, const std::string& text) {
+  if (path == "-") {  // standard output
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  }
 #ifdef _WIN32
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;

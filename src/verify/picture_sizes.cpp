@@ -6,7 +6,7 @@
 
 namespace tarnwell {
 
-PictureSizes read_picture_sizes(ApplicationContext& context) {
+PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input) {
   PictureSizes sizes;
   if (context.dialog.is_checked(kCheckStrictOverflow)) {
     sizes.outcome = Outcome::Refused;
@@ -18,6 +18,7 @@ PictureSizes read_picture_sizes(ApplicationContext& context) {
   context.settings = CheckSettings{kAll, kAll, kAll, 1.0};
 
   CheckRun run(context);
+  run.input = input;
   run.replay = false;  // one pass: nothing to go over again
   bool too_many = false;
   run.on_picture = [&](const PictureTrace& trace) {

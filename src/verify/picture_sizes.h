@@ -2,6 +2,7 @@
 // The sizes of the pictures a check applies, from one reading of the stream:
 // the input of the rate-buffer curve.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with
 // the pictures, their sizes, the warnings and the progress are the check's
 // own. The context's dialog must answer the strict overflow box unchecked.
 // The context's settings are left as they were.
-PictureSizes read_picture_sizes(ApplicationContext& context);
+// `input`: an open stream to read instead of opening the stream path
+// (standard input); not closed here.
+PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input = nullptr);
 
 }  // namespace tarnwell

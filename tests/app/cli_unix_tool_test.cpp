@@ -87,7 +87,8 @@ TEST(CliPipeline, OutputOptionsNamingTheInputAreRefusedAndTheInputKept) {
   std::filesystem::create_symlink(stream, link);
   const std::string before = test::read_bytes(stream);
   for (const std::string args : {"check S --trace S", "check S --trace ./link.264", "check S --plot S",
-                                 "info S --hrd S", "info link.264 --hrd=S", "check - --trace S < S"}) {
+                                 "info S --hrd S", "info link.264 --hrd=S", "check - --trace S < S",
+                                 "curve S --csv S", "curve S --plot=./link.264"}) {
     SCOPED_TRACE(args);
     const Shell run = shell("cd " + quoted(folder.path()) + " && " + kCli + " " +
                                 std::regex_replace(args, std::regex("\\bS\\b"), "S.264"),

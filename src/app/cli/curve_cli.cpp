@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/cli/cli_files.h"
 #include "app/cli/console_dialog.h"
 #include "platform/interrupt.h"
 
@@ -22,13 +23,22 @@ int run_curve_cli(const std::string& file, const CurveRequest& request, WarningP
   ConsoleDialog dialog(warnings, false, progress);
   ApplicationContext context(dialog);
   context.shared.stream_path = file;
-  if (warnings == WarningPolicy::Off) {
-    context.reporter.disable();
-    context.reporter.set_stderr_enabled(false);
-  }
+  // As check: the parsers' own standard-error lines only with "each".
+  if (warnings == WarningPolicy::Off) context.reporter.disable();
+  context.reporter.set_stderr_enabled(warnings == WarningPolicy::Each);
   InterruptGuard interrupt(context.shared.abort_requested);
+
+  std::string reason;
+  std::FILE* input = open_cli_input(file, reason);
+  if (input == nullptr) {
+    std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", file.c_str(), reason.c_str());
+    return 2;
+  }
+  CurveRequest reading = request;
+  reading.input = input;
   dialog.set_pass(1);
-  const int code = run_curve(context, request, stdout, stderr);
+  const int code = run_curve(context, reading, stdout, stderr);
+  if (input != stdin) std::fclose(input);
   dialog.finish_progress();
   return code;
 }

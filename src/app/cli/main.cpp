@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "app/cli/cli_files.h"
+#include "app/check_plot.h"
 #include "app/cli/console_dialog.h"
+#include "app/cli/curve_cli.h"
 #include "app/cli_options.h"
 #include "context/application_context.h"
 #include "inspect/hrd_report.h"
@@ -164,6 +166,16 @@ int run_check(const CliOptions& options) {
     std::fclose(probe);
   }
   TraceFile trace(options.trace_path);
+  CheckPlotRecorder plot;
+  const bool plotting = !options.plot_path.empty();
+  if (plotting && options.plot_path != "-") {
+    std::FILE* probe = std::fopen(options.plot_path.c_str(), "a");
+    if (probe == nullptr) {
+      std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
+      return kExitUsage;
+    }
+    std::fclose(probe);
+  }
   CheckRun run(context);
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
@@ -171,8 +183,14 @@ int run_check(const CliOptions& options) {
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
+    if (plotting) plot.start_pass();
   };
-  if (!options.trace_path.empty()) run.on_picture = [&](const PictureTrace& t) { trace.write(t); };
+  if (!options.trace_path.empty() || plotting) {
+    run.on_picture = [&](const PictureTrace& t) {
+      if (!options.trace_path.empty()) trace.write(t);
+      if (plotting) plot.record(t);
+    };
+  }
   if (progress) run.on_bytes_read = [&](uint64_t bytes) { dialog.set_bytes_read(bytes); };
   run.run();
   dialog.finish_progress();
@@ -183,6 +201,13 @@ int run_check(const CliOptions& options) {
     std::fputs("Warning: no picture was checked\n", stderr);
   }
   trace.flush_kept();
+  if (plotting && !write_check_plot(options.plot_path,
+                                    CheckPlotInput{options.file, context.settings, options.strict, result.outcome,
+                                                   result.message},
+                                    plot)) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
+    return kExitUsage;
+  }
   if (options.json) {
     std::printf(
         "{\"outcome\":\"%s\",\"message\":%s,\"buffer_size\":%u,\"initial_fill\":%u,\"bit_rate\":%u,"
@@ -362,7 +387,22 @@ int main(int argc, char** argv) {
     case CliCommand::Version: std::printf("%s\n", cli_version()); return kExitPass;
     case CliCommand::Check: return run_check(options);
     case CliCommand::Info: return run_info(options);
-    case CliCommand::Curve:
+    case CliCommand::Curve: {
+      const std::string refusal =
+          refuse_outputs_on_input({{"--csv", options.csv_path}, {"--plot", options.plot_path}}, options.file);
+      if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
+        return kExitUsage;
+      }
+      CurveRequest request;
+      request.bit_rates = options.bit_rates;
+      request.frame_rate = options.settings.frame_rate;
+      request.strict = options.strict;
+      request.json = options.json;
+      request.csv_path = options.csv_path;
+      request.plot_path = options.plot_path;
+      return run_curve_cli(options.file, request, options.warnings);
+    }
     case CliCommand::HrdCheck:
       std::fprintf(stderr, "tarnwell-cli: %s is not available in this build\n", argv[1]);
       return kExitUsage;
