@@ -4,8 +4,9 @@
 
 namespace tarnwell {
 
-CheckedReader::CheckedReader(const uint8_t* data, int32_t size)
-    : reader(make_bit_reader(data, data != nullptr && size > 0 ? rbsp_data_length(data, size) : 0,
+CheckedReader::CheckedReader(const uint8_t* data, int32_t size, bool whole_bytes)
+    : reader(make_bit_reader(data,
+                             data == nullptr || size <= 0 ? 0 : (whole_bytes ? size : rbsp_data_length(data, size)),
                              size > 0 ? size : 0)) {}
 
 int64_t CheckedReader::bits_left() const {

@@ -13,8 +13,9 @@ struct CheckedReader {
   BitReader reader;
   bool ok = true;
 
-  // Reads over data[0 .. size), up to the stop bit's byte.
-  CheckedReader(const uint8_t* data, int32_t size);
+  // Reads over data[0 .. size): an RBSP up to its stop bit's byte, or (with
+  // whole_bytes) every byte, as an SEI payload whose last bytes may be zero.
+  CheckedReader(const uint8_t* data, int32_t size, bool whole_bytes = false);
 
   uint32_t u(int n, const char* label);
   uint32_t u1(const char* label) { return u(1, label); }

@@ -54,14 +54,14 @@ bool next_sei_message(const uint8_t* rbsp, int32_t size, int32_t& index, SeiMess
 }
 
 SyntaxStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id) {
-  CheckedReader r(payload, size);
+  CheckedReader r(payload, size, true);
   seq_parameter_set_id = r.ue_max("BP: seq_parameter_set_id", kSpsSlots - 1);
   return status_of(r);
 }
 
 SyntaxStatus parse_buffering_period(const uint8_t* payload, int32_t size, const FullSps& sps, BufferingPeriod& bp) {
   bp = BufferingPeriod{};
-  CheckedReader r(payload, size);
+  CheckedReader r(payload, size, true);
   bp.seq_parameter_set_id = r.ue_max("BP: seq_parameter_set_id", kSpsSlots - 1);
   bp.nal_present = sps.nal_hrd_parameters_present_flag != 0;
   bp.vcl_present = sps.vcl_hrd_parameters_present_flag != 0;
@@ -76,7 +76,7 @@ SyntaxStatus parse_buffering_period(const uint8_t* payload, int32_t size, const 
 
 SyntaxStatus parse_picture_timing(const uint8_t* payload, int32_t size, const FullSps& sps, PictureTiming& pt) {
   pt = PictureTiming{};
-  CheckedReader r(payload, size);
+  CheckedReader r(payload, size, true);
   const HrdParameters& hrd = sps.timing_hrd();
   pt.cpb_removal_delay = r.u(field_bits(hrd.cpb_removal_delay_length_minus1), "PT: cpb_removal_delay");
   pt.dpb_output_delay = r.u(field_bits(hrd.dpb_output_delay_length_minus1), "PT: dpb_output_delay");
