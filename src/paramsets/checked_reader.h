@@ -1,5 +1,5 @@
 #pragma once
-// The bit reader with a memory of failure: every read that runs past the
+// The bit reader with a memory of failure, reading nothing beyond the data: every read that runs past the
 // RBSP, or an Exp-Golomb code that does not fit, sets `ok` to false. The
 // conformance check's readers use it so a truncated or broken parameter set
 // or SEI payload is told apart from one whose values are zero.
@@ -12,6 +12,7 @@ namespace tarnwell {
 struct CheckedReader {
   BitReader reader;
   bool ok = true;
+  bool truncated = false;  // a read ran past the data (ok is false then too)
 
   // Reads over data[0 .. size): an RBSP up to its stop bit's byte, or (with
   // whole_bytes) every byte, as an SEI payload whose last bytes may be zero.

@@ -146,7 +146,7 @@ SyntaxStatus parse_full_sps(const uint8_t* rbsp, int32_t size, FullSps& sps) {
   }
   sps.vui_parameters_present_flag = r.u1("SPS: vui_parameters_present_flag");
   if (sps.vui_parameters_present_flag == 1) read_vui(r, sps);
-  if (!r.ok) return r.bits_left() <= 0 ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
+  if (!r.ok) return r.truncated ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
   return SyntaxStatus::kOk;
 }
 
@@ -174,7 +174,10 @@ SyntaxStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps) {
       const uint32_t units = r.ue("PPS: pic_size_in_map_units_minus1");
       const int bits = num_slice_groups_minus1 >= 4 ? 3 : (num_slice_groups_minus1 >= 2 ? 2 : 1);
       // Each slice_group_id takes bits; more than the data holds is a truncation.
-      if (int64_t{units} + 1 > r.bits_left() / bits) r.ok = false;
+      if (int64_t{units} + 1 > r.bits_left() / bits) {
+        r.ok = false;
+        r.truncated = true;
+      }
       for (uint64_t i = 0; i <= units && r.ok; ++i) r.u(bits, "PPS: slice_group_id");
     }
   }
@@ -188,7 +191,7 @@ SyntaxStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps) {
   r.u1("PPS: deblocking_filter_control_present_flag");
   r.u1("PPS: constrained_intra_pred_flag");
   pps.redundant_pic_cnt_present_flag = r.u1("PPS: redundant_pic_cnt_present_flag");
-  if (!r.ok) return r.bits_left() <= 0 ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
+  if (!r.ok) return r.truncated ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
   return SyntaxStatus::kOk;
 }
 

@@ -23,7 +23,8 @@ bool read_sei_value(const uint8_t* rbsp, int32_t size, int32_t& index, uint32_t&
 int field_bits(uint32_t length_minus1) { return static_cast<int>(length_minus1 & 31u) + 1; }
 
 SyntaxStatus status_of(const CheckedReader& r) {
-  return r.ok ? SyntaxStatus::kOk : SyntaxStatus::kTruncated;
+  if (r.ok) return SyntaxStatus::kOk;
+  return r.truncated ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
 }
 
 void read_delays(CheckedReader& r, const HrdParameters& hrd, std::array<uint32_t, kMaxCpbEntries>& delay,

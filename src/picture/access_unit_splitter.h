@@ -114,7 +114,7 @@ class AccessUnitSplitter {
   bool has_bp_ = false;
   BufferingPeriod bp_;
   // The picture timing payload's first bytes, read once the active SPS is known.
-  std::array<uint8_t, 16> pt_bytes_{};
+  std::array<uint8_t, 16> pt_bytes_{};  // two delays of at most 32 bits each fit
   int32_t pt_size_ = -1;
   FullSps delivered_sps_;
 };
