@@ -216,8 +216,12 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
   if (!allocated()) return 0;
   for (;;) {
     ScannedNal nal;
+    SliceKey key;
+    bool keyed = false;
     if (has_pending_) {
       nal = pending_;
+      key = pending_key_;
+      keyed = true;
       has_pending_ = false;
     } else if (ended_) {
       return end_status_;
@@ -235,10 +239,11 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
     }
     last_end_ = nal.next_start;
 
-    SliceKey key;
     const bool slice = is_slice(nal.nal_unit_type);
-    if (slice) key = read_slice_key(nal, to_rbsp(nal));
-    if (slice && !key.valid) ++notes_.broken_slice_headers;
+    if (slice && !keyed) {
+      key = read_slice_key(nal, to_rbsp(nal));
+      if (!key.valid) ++notes_.broken_slice_headers;
+    }
 
     const bool starts_next = open_ && has_vcl_ &&
                              (slice ? new_picture(last_key_, key) : begins_access_unit(nal.nal_unit_type));
@@ -246,6 +251,7 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
       // This NAL unit is taken in at the next call, after the unit it ends
       // has been delivered.
       pending_ = nal;
+      pending_key_ = key;
       has_pending_ = true;
       close_unit(nal.start, au);
       return 1;

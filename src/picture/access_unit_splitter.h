@@ -96,6 +96,7 @@ class AccessUnitSplitter {
 
   // The scanned NAL unit that begins the next access unit, not yet taken in.
   ScannedNal pending_;
+  SliceKey pending_key_;
   bool has_pending_ = false;
   bool ended_ = false;
   int32_t end_status_ = 0;
