@@ -101,6 +101,8 @@ HrdConformanceTest::Time HrdConformanceTest::add(Time a, Time b) {
 void HrdConformanceTest::stop(const char* reason) {
   if (!result_.stopped) std::snprintf(result_.stop_reason, sizeof result_.stop_reason, "%s", reason);
   result_.stopped = true;
+  // A test that could not be completed does not vouch for the stream.
+  result_.conforms = false;
   overflow_ = true;
 }
 
