@@ -4,6 +4,10 @@
 // the SPS that is active.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "picture/access_unit_splitter.h"
@@ -135,6 +139,49 @@ TEST(AccessUnitSplitter, BrokenInputGivesNotesNotCrashes) {
   EXPECT_EQ(splitter.notes().broken_sps, 1u);
   EXPECT_EQ(splitter.notes().buffering_period_without_sps, 1u);
   EXPECT_EQ(splitter.notes().broken_slice_headers, 2u);
+}
+
+}  // namespace
+}  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+// The shared streams' picture counts were measured with another decoder's
+// parser; every access unit here holds one primary coded picture.
+TEST(AccessUnitSplitter, CountsTheSharedStreamsPictures) {
+  std::ifstream manifest(std::string(TARNWELL_STREAMS_DIR) + "/manifest.csv");
+  if (!manifest) GTEST_SKIP() << "no shared streams";
+  std::string line;
+  std::getline(manifest, line);
+  int streams = 0;
+  while (std::getline(manifest, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> cells;
+    std::stringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+    if (cells.size() < 6) continue;
+    SCOPED_TRACE(cells[0]);
+    std::FILE* file = std::fopen((std::string(TARNWELL_STREAMS_DIR) + "/" + cells[0]).c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    AccessUnitSplitter splitter;
+    splitter.begin(file);
+    AccessUnit au;
+    uint64_t pictures = 0;
+    uint64_t bits = 0;
+    while (splitter.next(au) == 1) {
+      pictures += au.has_picture ? 1 : 0;
+      bits += au.nal_bits;
+    }
+    std::fclose(file);
+    EXPECT_EQ(pictures, std::stoull(cells[5]));
+    // Every byte after the first start code belongs to an access unit.
+    if (pictures > 0) {
+      EXPECT_LE(std::stoull(cells[1]) * 8 - bits, 32u);
+    }
+    ++streams;
+  }
+  EXPECT_GE(streams, 14);
 }
 
 }  // namespace
