@@ -117,7 +117,16 @@ void HrdConformanceTest::violation(HrdViolationKind kind, bool has_au, uint64_t 
                                    Time seconds, const char* detail) {
   result_.conforms = false;
   ++result_.violation_count;
-  if (result_.violations.size() >= max_violations_) return;
+  // An overflow is found only once later access units have arrived, after
+  // their own violations: the list keeps the first max_violations in
+  // access-unit order (a level limit, which has none, before all).
+  std::vector<HrdViolation>& list = result_.violations;
+  const auto order = [](bool with_au, uint64_t index) { return with_au ? index + 1 : 0; };
+  const uint64_t key = order(has_au, au);
+  std::size_t at = list.size();
+  while (at > 0 && order(list[at - 1].has_access_unit, list[at - 1].access_unit) > key) --at;
+  if (at >= max_violations_) return;
+  if (list.size() >= max_violations_) list.pop_back();
   HrdViolation v;
   v.kind = kind;
   v.has_access_unit = has_au;
@@ -126,7 +135,7 @@ void HrdConformanceTest::violation(HrdViolationKind kind, bool has_au, uint64_t 
   v.bits = bits;
   v.seconds_us = us(seconds);
   std::snprintf(v.detail, sizeof v.detail, "%s", detail);
-  result_.violations.push_back(v);
+  list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), v);
 }
 
 // Reckons with the removals at or before `limit` (all of them when `all`):
@@ -184,6 +193,9 @@ void HrdConformanceTest::add(const HrdAccessUnitInput& au) {
   // Nominal removal time (C.1.2).
   Time t_rn = 0;
   if (n == 0) {
+    // The first removal comes from the buffering period alone; the picture
+    // timing is still required.
+    if (!au.has_picture_timing) violation(HrdViolationKind::kMissingTiming, true, 0, 0, 0, 0, "no picture timing SEI");
     t_rn = mul(static_cast<Time>(au.initial_cpb_removal_delay), per_90k_);
     t_b_ = t_rn;
   } else if (au.has_picture_timing) {

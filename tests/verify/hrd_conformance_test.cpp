@@ -79,7 +79,19 @@ TEST(HrdModel, OverflowAndUnderflowAreFoundAndCapped) {
   EXPECT_EQ(over.result.violations[0].bits, 100);
   EXPECT_EQ(over.result.violations[1].access_unit, 1u);
 
-  std::vector<HrdAccessUnitInput> units = steady(10);
+  // The overflow at access unit 0 shows only when access unit 12 arrives,
+  // after access unit 1's missing timing: the list is still in order.
+  std::vector<HrdAccessUnitInput> units = steady(20);
+  units[1].has_picture_timing = false;
+  const Outcome ordered = run(small, units, {}, 3);
+  ASSERT_EQ(ordered.result.violations.size(), 3u);
+  EXPECT_EQ(ordered.result.violations[0].kind, HrdViolationKind::kOverflow);
+  EXPECT_EQ(ordered.result.violations[1].kind, HrdViolationKind::kMissingTiming);
+  EXPECT_EQ(ordered.result.violations[1].access_unit, 1u);
+  EXPECT_EQ(ordered.result.violations[2].kind, HrdViolationKind::kOverflow);
+  EXPECT_EQ(ordered.result.violations[2].access_unit, 1u);
+
+  units = steady(10);
   units[5].bits = 1000;  // arrives 0.2 .. 1.2 s, removal due at 0.7 s
   const Outcome under = run(cbr_config(), units);
   ASSERT_FALSE(under.result.violations.empty());
