@@ -284,7 +284,8 @@ HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv) {
   return r;
 }
 
-int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err) {
+int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
+                  const HrdRowSink* rows) {
   if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
     return kHrdExitUnusable;
@@ -297,11 +298,15 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   options.max_violations = request.max_violations;
 
   std::unique_ptr<TraceFiles> trace;
+  if (!request.trace_path.empty()) trace = std::make_unique<TraceFiles>(request.trace_path);
   HrdTraceFn trace_fn;
-  if (!request.trace_path.empty()) {
-    trace = std::make_unique<TraceFiles>(request.trace_path);
+  const bool sink_rows = rows != nullptr && rows->row;
+  if (trace || sink_rows) {
     TraceFiles* files = trace.get();
-    trace_fn = [files](std::size_t test, const HrdTraceRow& row) { files->write(test, row); };
+    trace_fn = [files, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
+      if (files != nullptr) files->write(test, row);
+      if (sink_rows) rows->row(test, row);
+    };
   }
   const HrdRunResult run = run_hrd_conformance(input, options, trace_fn);
 
@@ -344,6 +349,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       }
     }
   }
+  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen].config);
   if (trace && !trace->keep(chosen)) {
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s\n", request.trace_path.c_str());
     return kHrdExitUnusable;

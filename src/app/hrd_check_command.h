@@ -6,7 +6,10 @@
 // for "-") and hands the stream in.
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+
+#include "verify/hrd_conformance.h"
 
 namespace tarnwell {
 
@@ -35,10 +38,19 @@ HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv);
 // The synopsis line of hrd-check, ending in a line feed.
 const char* hrd_check_usage();
 
+// For --plot: every test's per-access-unit rows as the one pass goes (time,
+// fullness before and after removal, bits, CpbSize), then, once the tests
+// are done, which test the plot shows: the first failing one, else the first.
+struct HrdRowSink {
+  std::function<void(std::size_t test, const HrdTraceRow& row)> row;
+  std::function<void(std::size_t test, const HrdTestConfig& config)> chosen;
+};
+
 // Runs the check over input (null: FILE could not be opened) and writes the
 // report to out, problems to err. Returns the exit code: 0 every test
 // conforms, 1 a test found a violation, 2 no usable HRD data or a file that
 // cannot be opened or written.
-int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err);
+int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
+                  const HrdRowSink* rows = nullptr);
 
 }  // namespace tarnwell

@@ -20,11 +20,11 @@ struct Ran {
   std::string err;
 };
 
-Ran run(const HrdCheckRequest& request, std::FILE* input) {
+Ran run(const HrdCheckRequest& request, std::FILE* input, const HrdRowSink* sink = nullptr) {
   test::TempFolder folder;
   std::FILE* out = std::fopen(folder.file("out").c_str(), "w");
   std::FILE* err = std::fopen(folder.file("err").c_str(), "w");
-  const int code = run_hrd_check(request, input, out, err);
+  const int code = run_hrd_check(request, input, out, err, sink);
   std::fclose(out);
   std::fclose(err);
   return {code, test::read_text(folder.file("out")), test::read_text(folder.file("err"))};
@@ -98,6 +98,19 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   EXPECT_EQ(trace.rfind("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n"
                         "0,125824,0.000000,0.125824,0.899989,0.899989,899988,774164\n", 0), 0u) << trace.substr(0, 200);
   EXPECT_FALSE(std::filesystem::exists(request.trace_path + ".part0"));
+
+  // The rows for a plot: the same numbers, handed over as the pass goes.
+  std::vector<HrdTraceRow> rows;
+  std::size_t chosen = 99;
+  HrdRowSink sink{[&](std::size_t, const HrdTraceRow& row) { rows.push_back(row); },
+                  [&](std::size_t test, const HrdTestConfig&) { chosen = test; }};
+  std::rewind(file.file());
+  request.trace_path.clear();
+  EXPECT_EQ(run(request, file.file(), &sink).code, 1);
+  EXPECT_EQ(chosen, 0u);
+  ASSERT_EQ(rows.size(), 251u);
+  EXPECT_EQ(rows[0].fullness_before, 899988);
+  EXPECT_EQ(rows[0].cpb_size, 1000000u);
 }
 
 TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
