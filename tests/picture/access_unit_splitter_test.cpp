@@ -118,34 +118,6 @@ TEST(AccessUnitSplitter, FieldsRedundantSlicesAndSizesAtBothPoints) {
   EXPECT_EQ(splitter.notes().broken_slice_headers, 0u);
 }
 
-TEST(AccessUnitSplitter, BrokenInputGivesNotesNotCrashes) {
-  test::StreamBuilder s;
-  s.nal(3, 7, std::vector<uint8_t>{0x4D});   // SPS cut short
-  s.nal(3, 8, std::vector<uint8_t>{0x80});   // PPS naming SPS 0, unknown
-  s.nal(0, 6, std::vector<uint8_t>{0x00, 0x02, 0x80, 0x80});  // BP naming SPS 0, unknown
-  s.nal(3, 5, std::vector<uint8_t>{0x88, 0x80});
-  s.nal(3, 5, std::vector<uint8_t>{0x88, 0x80});
-  test::TempStreamFile file(s);
-  AccessUnitSplitter splitter;
-  splitter.begin(file.file());
-  AccessUnit au;
-  int units = 0;
-  while (splitter.next(au) == 1) {
-    ++units;
-    EXPECT_EQ(au.sps, nullptr);
-    EXPECT_FALSE(au.has_buffering_period);
-  }
-  EXPECT_EQ(units, 2);  // two slices with first_mb_in_slice 0 and unreadable headers: two pictures
-  EXPECT_EQ(splitter.notes().broken_sps, 1u);
-  EXPECT_EQ(splitter.notes().buffering_period_without_sps, 1u);
-  EXPECT_EQ(splitter.notes().broken_slice_headers, 2u);
-}
-
-}  // namespace
-}  // namespace tarnwell
-
-namespace tarnwell {
-namespace {
 
 // The shared streams' picture counts were measured with another decoder's
 // parser; every access unit here holds one primary coded picture.

@@ -56,18 +56,6 @@ TEST(AnnexbScanner, PositionsOfStartCodesAndZeroBytesForEveryBlockSize) {
   }
 }
 
-TEST(AnnexbScanner, KeepsOnlyTheFirstBytesOfLongNalUnits) {
-  test::StreamBuilder stream;
-  stream.nal(3, 5, std::vector<uint8_t>(5000, 0x5A)).nal(0, 6, std::vector<uint8_t>(3000, 0x5B));
-  const std::vector<Seen> nals = scan(stream.bytes(), 4096, 2048);
-  ASSERT_EQ(nals.size(), 2u);
-  EXPECT_EQ(nals[0].kept, AnnexbScanner::kSliceKeepBytes);
-  EXPECT_FALSE(nals[0].complete);
-  EXPECT_EQ(nals[0].end - nals[0].header, 5001u);
-  EXPECT_EQ(nals[1].kept, 2048u);
-  EXPECT_EQ(nals[1].end - nals[1].header, 3001u);
-}
-
 TEST(AnnexbScanner, StreamsWithoutNalUnits) {
   EXPECT_TRUE(scan({}, 16).empty());
   EXPECT_TRUE(scan({0x00, 0x00, 0x00}, 16).empty());
