@@ -44,8 +44,9 @@ class TraceFiles {
       files_.push_back(f);
     }
     std::fprintf(files_[test], "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
-                 hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(), hrd_seconds_text(r.t_rn_us).c_str(),
-                 hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before, r.fullness_after);
+                 hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
+                 hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
+                 r.fullness_after);
     return true;
   }
 
@@ -117,14 +118,13 @@ HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv) {
       r.json = true;
       continue;
     }
-    const bool takes_value = arg == "--point" || arg == "--schedule" || arg == "--trace" || arg == "--plot" ||
-                             arg == "--max-violations";
+    const bool takes_value =
+        arg == "--point" || arg == "--schedule" || arg == "--trace" || arg == "--plot" || arg == "--max-violations";
     if (!takes_value) {
       r.error = "tarnwell-cli: unknown option for hrd-check: " + arg;
       return r;
     }
-    if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == '\0' ||
-        std::strncmp(argv[i + 1], "--", 2) == 0) {
+    if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == '\0' || std::strncmp(argv[i + 1], "--", 2) == 0) {
       r.error = "tarnwell-cli: " + arg + " needs a value";
       return r;
     }
@@ -192,16 +192,21 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     case HrdRunStatus::kDone:
       break;
     case HrdRunStatus::kNoHrdParameters:
-      std::fprintf(err, "tarnwell-cli: %s carries no HRD parameters%s; check verifies a stream against a buffer you choose\n",
-                   name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
+      std::fprintf(
+          err, "tarnwell-cli: %s carries no HRD parameters%s; check verifies a stream against a buffer you choose\n",
+          name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
       return kHrdExitUnusable;
     case HrdRunStatus::kNoBufferingPeriod:
-      std::fprintf(err, "tarnwell-cli: %s carries HRD parameters but no buffering period SEI; check verifies a "
-                   "stream against a buffer you choose\n", name);
+      std::fprintf(err,
+                   "tarnwell-cli: %s carries HRD parameters but no buffering period SEI; check verifies a "
+                   "stream against a buffer you choose\n",
+                   name);
       return kHrdExitUnusable;
     case HrdRunStatus::kNoTimingInfo:
-      std::fprintf(err, "tarnwell-cli: %s carries no timing information (num_units_in_tick, time_scale) with its HRD "
-                   "parameters; check verifies a stream against a buffer you choose\n", name);
+      std::fprintf(err,
+                   "tarnwell-cli: %s carries no timing information (num_units_in_tick, time_scale) with its HRD "
+                   "parameters; check verifies a stream against a buffer you choose\n",
+                   name);
       return kHrdExitUnusable;
     case HrdRunStatus::kNoSuchSchedule:
       std::fprintf(err, "tarnwell-cli: %s has no schedule %u (--schedule)\n", name, request.schedule);

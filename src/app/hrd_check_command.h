@@ -18,16 +18,16 @@ inline constexpr int kHrdExitViolation = 1;
 inline constexpr int kHrdExitUnusable = 2;  // no usable HRD data, usage error, file not opened
 
 struct HrdCheckRequest {
-  std::string file;           // FILE as given, for messages; "-" for standard input
-  bool nal = true;            // --point nal|vcl|both
+  std::string file;  // FILE as given, for messages; "-" for standard input
+  bool nal = true;   // --point nal|vcl|both
   bool vcl = true;
   bool all_schedules = true;  // --schedule N|all
   uint32_t schedule = 0;
   bool json = false;
-  std::string trace_path;     // --trace CSV; empty: none
-  std::string plot_path;      // --plot SVG; parsed here, written by the front end
+  std::string trace_path;  // --trace CSV; empty: none
+  std::string plot_path;   // --plot SVG; parsed here, written by the front end
   uint32_t max_violations = 10;
-  std::string error;          // after parse_hrd_check_args: a usage error, one line without line end
+  std::string error;  // after parse_hrd_check_args: a usage error, one line without line end
 };
 
 // Parses the arguments after "hrd-check": FILE and the options of the

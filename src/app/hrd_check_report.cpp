@@ -39,11 +39,12 @@ std::string hrd_seconds_text(int64_t us) {
 void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
   for (const HrdTestResult& t : run.tests) {
     const HrdTestConfig& c = t.config;
-    std::fprintf(out, "%s schedule %u: %" PRIu64 " bit/s, CPB %" PRIu64 " bits, %s: ", point_label(c.point),
-                 c.schedule, c.bit_rate, c.cpb_size, c.cbr ? "CBR" : "VBR");
+    std::fprintf(out, "%s schedule %u: %" PRIu64 " bit/s, CPB %" PRIu64 " bits, %s: ", point_label(c.point), c.schedule,
+                 c.bit_rate, c.cpb_size, c.cbr ? "CBR" : "VBR");
     if (t.conforms) {
       // Per mille, rounded down, from integers only.
-      const uint64_t permille = c.cpb_size == 0 ? 0 : t.peak_bits / c.cpb_size * 1000 + t.peak_bits % c.cpb_size * 1000 / c.cpb_size;
+      const uint64_t permille =
+          c.cpb_size == 0 ? 0 : t.peak_bits / c.cpb_size * 1000 + t.peak_bits % c.cpb_size * 1000 / c.cpb_size;
       std::fprintf(out, "conforms (peak %" PRIu64 " bits, %" PRIu64 ".%" PRIu64 "%%)\n", t.peak_bits, permille / 10,
                    permille % 10);
     } else if (t.violation_count > 0) {
@@ -68,8 +69,8 @@ void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
       } else {
         amount = "missing";
       }
-      std::fprintf(out, "    %s at access unit %" PRIu64 ", %s s: %s (%s)\n", hrd_violation_name(v.kind),
-                   v.access_unit, hrd_seconds_text(v.time_us).c_str(), amount.c_str(), v.detail);
+      std::fprintf(out, "    %s at access unit %" PRIu64 ", %s s: %s (%s)\n", hrd_violation_name(v.kind), v.access_unit,
+                   hrd_seconds_text(v.time_us).c_str(), amount.c_str(), v.detail);
     }
     if (t.violation_count > t.violations.size()) {
       std::fprintf(out, "    ... %" PRIu64 " more\n", t.violation_count - t.violations.size());
@@ -90,15 +91,14 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
                   "%s{\"point\":\"%s\",\"schedule\":%u,\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
                   ",\"cbr\":%s,\"low_delay\":%s,\"conforms\":%s,\"peak_bits\":%" PRIu64 ",\"violations\":[",
                   i == 0 ? "" : ",", hrd_point_name(c.point), c.schedule, c.bit_rate, c.cpb_size,
-                  c.cbr ? "true" : "false", c.low_delay ? "true" : "false", t.conforms ? "true" : "false",
-                  t.peak_bits);
+                  c.cbr ? "true" : "false", c.low_delay ? "true" : "false", t.conforms ? "true" : "false", t.peak_bits);
     s += buf;
     for (std::size_t k = 0; k < t.violations.size(); ++k) {
       const HrdViolation& v = t.violations[k];
       std::string au = v.has_access_unit ? std::to_string(v.access_unit) : "null";
       std::string time = v.has_access_unit ? hrd_seconds_text(v.time_us) : "null";
-      std::snprintf(buf, sizeof buf, "%s{\"kind\":\"%s\",\"access_unit\":%s,\"time\":%s,\"bits\":%" PRId64
-                    ",\"seconds\":%s,\"detail\":",
+      std::snprintf(buf, sizeof buf,
+                    "%s{\"kind\":\"%s\",\"access_unit\":%s,\"time\":%s,\"bits\":%" PRId64 ",\"seconds\":%s,\"detail\":",
                     k == 0 ? "" : ",", hrd_violation_name(v.kind), au.c_str(), time.c_str(), v.bits,
                     hrd_seconds_text(v.seconds_us).c_str());
       s += buf;
@@ -109,8 +109,9 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
     if (t.stopped) s += ",\"stopped\":" + json_string(t.stop_reason);
     s += "}";
   }
-  std::snprintf(buf, sizeof buf, "],\"access_units\":%" PRIu64 ",\"untested_access_units\":%" PRIu64
-                ",\"level_limits\":", run.access_units, run.untested_access_units);
+  std::snprintf(buf, sizeof buf,
+                "],\"access_units\":%" PRIu64 ",\"untested_access_units\":%" PRIu64 ",\"level_limits\":",
+                run.access_units, run.untested_access_units);
   s += buf;
   if (run.level == nullptr) {
     s += "null";

@@ -9,9 +9,7 @@ CheckedReader::CheckedReader(const uint8_t* data, int32_t size, bool whole_bytes
                              data == nullptr || size <= 0 ? 0 : (whole_bytes ? size : rbsp_data_length(data, size)),
                              size > 0 ? size : 0)) {}
 
-int64_t CheckedReader::bits_left() const {
-  return int64_t{reader.byte_length} * 8 - reader.bit_offset;
-}
+int64_t CheckedReader::bits_left() const { return int64_t{reader.byte_length} * 8 - reader.bit_offset; }
 
 uint32_t CheckedReader::u(int n, const char* label) {
   if (!ok || n < 0 || n > 32) {

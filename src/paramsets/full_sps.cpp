@@ -9,8 +9,19 @@ namespace {
 // matrices (7.3.2.1.1).
 bool has_chroma_format(uint32_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
       return true;
     default:
       return false;

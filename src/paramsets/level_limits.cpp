@@ -45,12 +45,21 @@ const LevelLimits* find_level_limits(uint32_t profile_idc, uint32_t level_idc, u
 
 CpbBrFactors cpb_br_factors(uint32_t profile_idc) {
   switch (profile_idc) {
-    case 66: case 77: case 88: return {1000, 1200};
-    case 100: return {1250, 1500};
-    case 110: return {3000, 3600};
-    case 122: return {4000, 4800};
-    case 244: case 44: return {4000, 4800};
-    default: return {};
+    case 66:
+    case 77:
+    case 88:
+      return {1000, 1200};
+    case 100:
+      return {1250, 1500};
+    case 110:
+      return {3000, 3600};
+    case 122:
+      return {4000, 4800};
+    case 244:
+    case 44:
+      return {4000, 4800};
+    default:
+      return {};
   }
 }
 

@@ -6,7 +6,7 @@
 namespace tarnwell {
 
 struct LevelLimits {
-  const char* name;      // "1b", "3.1", ...
+  const char* name;       // "1b", "3.1", ...
   uint32_t level_number;  // ten times the level number; 1b is 9
   uint32_t max_mbps;      // MB/s
   uint32_t max_fs;        // MBs

@@ -245,8 +245,8 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
       if (!key.valid) ++notes_.broken_slice_headers;
     }
 
-    const bool starts_next = open_ && has_vcl_ &&
-                             (slice ? new_picture(last_key_, key) : begins_access_unit(nal.nal_unit_type));
+    const bool starts_next =
+        open_ && has_vcl_ && (slice ? new_picture(last_key_, key) : begins_access_unit(nal.nal_unit_type));
     if (starts_next) {
       // This NAL unit is taken in at the next call, after the unit it ends
       // has been delivered.

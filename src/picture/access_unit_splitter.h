@@ -17,10 +17,10 @@
 namespace tarnwell {
 
 struct AccessUnit {
-  uint64_t index = 0;      // in decoding order, from 0 at the stream's first access unit
-  uint64_t start = 0;      // byte position of its first byte
-  uint64_t nal_bits = 0;   // b(n) at the NAL point: every byte up to the next access unit
-  uint64_t vcl_bits = 0;   // b(n) at the VCL point: VCL and filler data NAL units
+  uint64_t index = 0;     // in decoding order, from 0 at the stream's first access unit
+  uint64_t start = 0;     // byte position of its first byte
+  uint64_t nal_bits = 0;  // b(n) at the NAL point: every byte up to the next access unit
+  uint64_t vcl_bits = 0;  // b(n) at the VCL point: VCL and filler data NAL units
   bool has_picture = false;
   bool field_pic = false;
   uint64_t pic_size_in_mbs = 0;

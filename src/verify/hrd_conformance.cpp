@@ -37,12 +37,18 @@ const char* hrd_point_name(HrdPoint point) { return point == HrdPoint::kNal ? "n
 
 const char* hrd_violation_name(HrdViolationKind kind) {
   switch (kind) {
-    case HrdViolationKind::kOverflow: return "overflow";
-    case HrdViolationKind::kUnderflow: return "underflow";
-    case HrdViolationKind::kInitialDelay: return "initial_delay";
-    case HrdViolationKind::kRemovalInterval: return "removal_interval";
-    case HrdViolationKind::kMissingTiming: return "missing_timing";
-    case HrdViolationKind::kLevelLimit: return "level_limit";
+    case HrdViolationKind::kOverflow:
+      return "overflow";
+    case HrdViolationKind::kUnderflow:
+      return "underflow";
+    case HrdViolationKind::kInitialDelay:
+      return "initial_delay";
+    case HrdViolationKind::kRemovalInterval:
+      return "removal_interval";
+    case HrdViolationKind::kMissingTiming:
+      return "missing_timing";
+    case HrdViolationKind::kLevelLimit:
+      return "level_limit";
   }
   return "unknown";
 }
@@ -74,8 +80,7 @@ HrdConformanceTest::HrdConformanceTest(const HrdTestConfig& config, const HrdLev
     if (config.cpb_size > max_cpb) {
       std::snprintf(detail, sizeof detail, "CpbSize %" PRIu64 " bits above %" PRIu64 " bits of level %s",
                     config.cpb_size, max_cpb, level_.limits->name);
-      violation(HrdViolationKind::kLevelLimit, false, 0, 0, static_cast<int64_t>(config.cpb_size - max_cpb), 0,
-                detail);
+      violation(HrdViolationKind::kLevelLimit, false, 0, 0, static_cast<int64_t>(config.cpb_size - max_cpb), 0, detail);
     }
   }
 }
@@ -213,9 +218,8 @@ void HrdConformanceTest::add(const HrdAccessUnitInput& au) {
   if (n > 0) {
     t_ai = prev_t_af_;
     if (!c.cbr) {
-      const uint64_t delay = au.has_buffering_period
-                                 ? uint64_t{au.initial_cpb_removal_delay}
-                                 : uint64_t{bp_delay_} + uint64_t{bp_offset_};
+      const uint64_t delay =
+          au.has_buffering_period ? uint64_t{au.initial_cpb_removal_delay} : uint64_t{bp_delay_} + uint64_t{bp_offset_};
       const Time earliest = t_rn - mul(static_cast<Time>(delay), per_90k_);
       if (earliest > t_ai) t_ai = earliest;
     }

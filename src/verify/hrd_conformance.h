@@ -18,7 +18,7 @@ namespace tarnwell {
 enum class HrdPoint { kNal, kVcl };
 enum class HrdViolationKind { kOverflow, kUnderflow, kInitialDelay, kRemovalInterval, kMissingTiming, kLevelLimit };
 
-const char* hrd_point_name(HrdPoint point);              // "nal", "vcl"
+const char* hrd_point_name(HrdPoint point);             // "nal", "vcl"
 const char* hrd_violation_name(HrdViolationKind kind);  // "overflow", ...
 
 struct HrdTestConfig {
@@ -45,7 +45,7 @@ struct HrdViolation {
 struct HrdTestResult {
   HrdTestConfig config;
   bool conforms = true;
-  uint64_t peak_bits = 0;  // largest fullness just before a removal, rounded down
+  uint64_t peak_bits = 0;                // largest fullness just before a removal, rounded down
   std::vector<HrdViolation> violations;  // the first max_violations, in access-unit order
   uint64_t violation_count = 0;
   uint64_t access_units = 0;
@@ -121,10 +121,10 @@ class HrdConformanceTest {
   uint32_t max_violations_;
   TraceSink trace_;
 
-  Time L_ = 0;           // lcm(90000, time_scale): 1/L_ s is the finest delay unit
-  Time D_ = 0;           // L_ * BitRate: time unit is 1/D_ s
-  Time tick_ = 0;        // t_c in time units
-  Time per_90k_ = 0;     // 1/90000 s in time units
+  Time L_ = 0;        // lcm(90000, time_scale): 1/L_ s is the finest delay unit
+  Time D_ = 0;        // L_ * BitRate: time unit is 1/D_ s
+  Time tick_ = 0;     // t_c in time units
+  Time per_90k_ = 0;  // 1/90000 s in time units
   bool overflow_ = false;
 
   uint64_t n_ = 0;
@@ -138,7 +138,7 @@ class HrdConformanceTest {
   uint64_t prev_pic_size_ = 0;
   uint64_t arrived_bits_ = 0;  // bits of the access units before the newest one
   uint64_t removed_bits_ = 0;
-  Time peak_ = 0;              // in 1/L_ bits
+  Time peak_ = 0;  // in 1/L_ bits
   std::deque<Waiting> waiting_;
   Time newest_t_ai_ = 0;
   uint64_t newest_bits_ = 0;

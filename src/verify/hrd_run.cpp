@@ -22,7 +22,7 @@ HrdAccessUnitInput input_for(const AccessUnit& au, const TestSlot& slot) {
   if (au.has_buffering_period && present) {
     in.has_buffering_period = true;
     in.initial_cpb_removal_delay = slot.point == HrdPoint::kNal ? bp.nal_initial_cpb_removal_delay[slot.schedule]
-                                                               : bp.vcl_initial_cpb_removal_delay[slot.schedule];
+                                                                : bp.vcl_initial_cpb_removal_delay[slot.schedule];
     in.initial_cpb_removal_delay_offset = slot.point == HrdPoint::kNal
                                               ? bp.nal_initial_cpb_removal_delay_offset[slot.schedule]
                                               : bp.vcl_initial_cpb_removal_delay_offset[slot.schedule];
@@ -53,8 +53,8 @@ class Run {
     bool schedule_missing = false;
     for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
       const bool chosen = point == HrdPoint::kNal ? options_.nal : options_.vcl;
-      const bool present = point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0
-                                                   : sps.vcl_hrd_parameters_present_flag != 0;
+      const bool present =
+          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
       if (!chosen || !present) continue;
       const HrdParameters& hrd = point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd;
       if (!options_.all_schedules && options_.schedule > hrd.cpb_cnt_minus1) {

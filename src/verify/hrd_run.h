@@ -24,11 +24,11 @@ struct HrdRunOptions {
 };
 
 enum class HrdRunStatus {
-  kDone,              // the tests ran; their results say whether the stream conforms
-  kNoHrdParameters,   // no SPS with HRD parameters (for the chosen points)
-  kNoBufferingPeriod, // HRD parameters, but no buffering period SEI to start from
-  kNoTimingInfo,      // the SPS lacks num_units_in_tick or time_scale
-  kNoSuchSchedule,    // the chosen schedule is beyond cpb_cnt_minus1
+  kDone,               // the tests ran; their results say whether the stream conforms
+  kNoHrdParameters,    // no SPS with HRD parameters (for the chosen points)
+  kNoBufferingPeriod,  // HRD parameters, but no buffering period SEI to start from
+  kNoTimingInfo,       // the SPS lacks num_units_in_tick or time_scale
+  kNoSuchSchedule,     // the chosen schedule is beyond cpb_cnt_minus1
   kReadError,
   kOutOfMemory,
 };

@@ -1,12 +1,13 @@
 // hrd-check as the front end calls it: the report's text and JSON, the trace,
 // the exit codes, and the command's own arguments.
+#include "app/hrd_check_command.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/hrd_check_command.h"
 #include "app_fixture.h"
 #include "picture/access_unit_splitter.h"
 #include "support/stream_builder.h"
@@ -78,7 +79,8 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   }
   ASSERT_GT(starts.size(), 11u);
   std::vector<uint8_t> bytes(original.begin(), original.begin() + static_cast<long>(starts[11]));
-  bytes.insert(bytes.end(), original.begin() + static_cast<long>(starts[10]), original.begin() + static_cast<long>(starts[11]));
+  bytes.insert(bytes.end(), original.begin() + static_cast<long>(starts[10]),
+               original.begin() + static_cast<long>(starts[11]));
   bytes.insert(bytes.end(), original.begin() + static_cast<long>(starts[11]), original.end());
   test::TempStreamFile file(bytes);
   test::TempFolder folder;
@@ -92,11 +94,15 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   // 920 macroblocks at level 3's 40500 MB/s need 0.022716 s between removals.
   EXPECT_NE(ran.out.find(" violations\n    removal_interval at access unit 11, 1.299989 s: 0.022716 s short (removed "
                          "0.000000 s after the previous access unit, at least 0.022716 s needed)\n"),
-            std::string::npos) << ran.out;
+            std::string::npos)
+      << ran.out;
   EXPECT_NE(ran.out.find("    ... "), std::string::npos);
   const std::string trace = test::read_text(request.trace_path);
   EXPECT_EQ(trace.rfind("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n"
-                        "0,125824,0.000000,0.125824,0.899989,0.899989,899988,774164\n", 0), 0u) << trace.substr(0, 200);
+                        "0,125824,0.000000,0.125824,0.899989,0.899989,899988,774164\n",
+                        0),
+            0u)
+      << trace.substr(0, 200);
   EXPECT_FALSE(std::filesystem::exists(request.trace_path + ".part0"));
 
   // The rows for a plot: the same numbers, handed over as the pass goes.

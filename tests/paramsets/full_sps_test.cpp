@@ -2,11 +2,12 @@
 // profile (High 4:4:4 Predictive with its twelve scaling lists), both HRD
 // blocks with all schedules, the SEI payloads read with the right SPS, and
 // the level table.
+#include "paramsets/full_sps.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "paramsets/full_sps.h"
 #include "paramsets/level_limits.h"
 #include "paramsets/timing_sei.h"
 #include "support/bit_writer.h"
@@ -29,7 +30,7 @@ BitWriter sps_444(uint32_t vcl_hrd = 1) {
   BitWriter w;
   w.u(8, 244).u(8, 0).u(8, 40).ue(3);
   w.ue(3).u1(0).ue(0).ue(0).u1(0);  // chroma_format_idc 3, separate_colour_plane_flag 0, bit depths, bypass
-  w.u1(1);                           // seq_scaling_matrix_present_flag
+  w.u1(1);                          // seq_scaling_matrix_present_flag
   for (int i = 0; i < 12; ++i) {
     const bool present = i == 0 || i == 6 || i == 10 || i == 11;
     w.u1(present ? 1 : 0);
@@ -40,10 +41,10 @@ BitWriter sps_444(uint32_t vcl_hrd = 1) {
       for (int j = 0; j < 64; ++j) w.se(j == 0 ? 4 : 0);
     }
   }
-  w.ue(2).ue(0).ue(4);             // log2_max_frame_num_minus4 2, pic_order_cnt_type 0, lsb length 8
-  w.ue(2).u1(0).ue(119).ue(67);    // 120 x 68 map units
-  w.u1(0).u1(0).u1(1).u1(0);       // frame_mbs_only_flag 0 (fields), mbaff 0, direct_8x8 1, no cropping
-  w.u1(1);                         // VUI
+  w.ue(2).ue(0).ue(4);           // log2_max_frame_num_minus4 2, pic_order_cnt_type 0, lsb length 8
+  w.ue(2).u1(0).ue(119).ue(67);  // 120 x 68 map units
+  w.u1(0).u1(0).u1(1).u1(0);     // frame_mbs_only_flag 0 (fields), mbaff 0, direct_8x8 1, no cropping
+  w.u1(1);                       // VUI
   w.u1(0).u1(0).u1(0).u1(0);
   w.u1(1).u(32, 1001).u(32, 60000).u1(1);
   w.u1(1);

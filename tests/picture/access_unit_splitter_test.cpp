@@ -2,6 +2,8 @@
 // 7.4.1.2.4 (fields of a pair apart, redundant slices with their primary
 // picture), sizes at both conformance points, and the timing SEI read with
 // the SPS that is active.
+#include "picture/access_unit_splitter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "picture/access_unit_splitter.h"
 #include "support/stream_builder.h"
 
 namespace tarnwell {
@@ -23,12 +24,12 @@ using test::BitWriter;
 BitWriter interlaced_sps() {
   BitWriter w;
   w.u(8, 77).u(8, 0).u(8, 30).ue(0);
-  w.ue(0).ue(0).ue(0);                   // frame_num and lsb 4 bits, pic_order_cnt_type 0
+  w.ue(0).ue(0).ue(0);  // frame_num and lsb 4 bits, pic_order_cnt_type 0
   w.ue(2).u1(0).ue(10).ue(8).u1(0).u1(0).u1(1).u1(0);
-  w.u1(1).u1(0).u1(0).u1(0).u1(0);       // VUI
+  w.u1(1).u1(0).u1(0).u1(0).u1(0);  // VUI
   w.u1(1).u(32, 1).u(32, 50).u1(1);
   w.u1(1).ue(0).u(4, 0).u(4, 0).ue(15624).ue(15624).u1(1).u(5, 23).u(5, 15).u(5, 4).u(5, 0);
-  w.u1(0).u1(0).u1(0).u1(0);             // no VCL HRD, low_delay 0, pic_struct 0, no restriction
+  w.u1(0).u1(0).u1(0).u1(0);  // no VCL HRD, low_delay 0, pic_struct 0, no restriction
   return w.trailing_bits();
 }
 
@@ -41,7 +42,7 @@ BitWriter pps() {
 BitWriter sei(bool bp, uint32_t removal_delay) {
   BitWriter w;
   if (bp) w.u(8, 0).u(8, 7).ue(0).u(24, 81000).u(24, 9000).u1(1).u(6, 0);  // 1 + 48 bits, aligned: 7 bytes
-  w.u(8, 1).u(8, 3).u(16, removal_delay).u(5, 2).u(3, 4);                 // 16 + 5 bits, then 1 and zeros
+  w.u(8, 1).u(8, 3).u(16, removal_delay).u(5, 2).u(3, 4);                  // 16 + 5 bits, then 1 and zeros
   return w.trailing_bits();
 }
 
@@ -117,7 +118,6 @@ TEST(AccessUnitSplitter, FieldsRedundantSlicesAndSizesAtBothPoints) {
   EXPECT_EQ(splitter.next(au), 0);
   EXPECT_EQ(splitter.notes().broken_slice_headers, 0u);
 }
-
 
 // The shared streams' picture counts were measured with another decoder's
 // parser; every access unit here holds one primary coded picture.

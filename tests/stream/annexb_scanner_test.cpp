@@ -1,11 +1,12 @@
 // The conformance check's scanner: byte positions of every NAL unit (the
 // zero byte of a four-byte start code with the NAL unit it starts, trailing
 // zero bytes with the one before them), the same for every block size.
+#include "stream/annexb_scanner.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "stream/annexb_scanner.h"
 #include "support/stream_builder.h"
 
 namespace tarnwell {
@@ -32,9 +33,9 @@ std::vector<Seen> scan(const std::vector<uint8_t>& bytes, uint32_t block, uint32
 
 TEST(AnnexbScanner, PositionsOfStartCodesAndZeroBytesForEveryBlockSize) {
   // FF 00 | 00 00 00 01 67 AA BB | 00 (trailing) 00 00 00 01 68 CC | 00 00 01 65 00 00 03 01 11 | 00 00 at EOF
-  const std::vector<uint8_t> bytes = {0xFF, 0x00, 0x00, 0x00, 0x00, 0x01, 0x67, 0xAA, 0xBB, 0x00, 0x00, 0x00,
-                                      0x00, 0x01, 0x68, 0xCC, 0x00, 0x00, 0x01, 0x65, 0x00, 0x00, 0x03, 0x01,
-                                      0x11, 0x00, 0x00};
+  const std::vector<uint8_t> bytes = {0xFF, 0x00, 0x00, 0x00, 0x00, 0x01, 0x67, 0xAA, 0xBB,
+                                      0x00, 0x00, 0x00, 0x00, 0x01, 0x68, 0xCC, 0x00, 0x00,
+                                      0x01, 0x65, 0x00, 0x00, 0x03, 0x01, 0x11, 0x00, 0x00};
   for (uint32_t block : {1u, 2u, 3u, 5u, 1024u}) {
     SCOPED_TRACE(block);
     const std::vector<Seen> nals = scan(bytes, block);

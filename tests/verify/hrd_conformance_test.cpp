@@ -1,11 +1,11 @@
 // The Annex C model of one conformance test, on access units given by hand:
 // arrival and removal times, fullness, and each kind of violation, decided
 // exactly.
+#include "verify/hrd_conformance.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "verify/hrd_conformance.h"
 
 namespace tarnwell {
 namespace {

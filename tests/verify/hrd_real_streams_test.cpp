@@ -62,9 +62,8 @@ HrdRunResult check(const Bytes& bytes) {
 
 bool found(const HrdRunResult& r, HrdViolationKind kind, uint64_t access_unit) {
   if (r.tests.size() != 1) return false;
-  return std::any_of(r.tests[0].violations.begin(), r.tests[0].violations.end(), [&](const HrdViolation& v) {
-    return v.kind == kind && v.access_unit == access_unit;
-  });
+  return std::any_of(r.tests[0].violations.begin(), r.tests[0].violations.end(),
+                     [&](const HrdViolation& v) { return v.kind == kind && v.access_unit == access_unit; });
 }
 
 std::vector<ScannedNal> nal_units(const Bytes& bytes) {
@@ -125,7 +124,8 @@ Bytes rewrite_sps(const Bytes& bytes, bool cpb, uint32_t value) {
     for (std::size_t i = p + 2 * zeros + 1; i < stop; ++i) w.u1(bit(i));
     w.trailing_bits();
     FullSps changed;
-    if (zeros > 31 || parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != SyntaxStatus::kOk) {
+    if (zeros > 31 ||
+        parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != SyntaxStatus::kOk) {
       continue;
     }
     FullSps expected = original;
@@ -151,8 +151,8 @@ const char kCbr[] = "--nal-hrd cbr --bitrate 300 --vbv-bufsize 300 --vbv-maxrate
 const char kVbr[] = "--nal-hrd vbr --bitrate 200 --vbv-bufsize 300 --vbv-maxrate 400";
 
 TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
-  for (const std::string& options : {std::string(kCbr), std::string(kVbr), std::string(kCbr) + " --tff",
-                                     std::string(kVbr) + " --tff"}) {
+  for (const std::string& options :
+       {std::string(kCbr), std::string(kVbr), std::string(kCbr) + " --tff", std::string(kVbr) + " --tff"}) {
     SCOPED_TRACE(options);
     const HrdRunResult result = check(encode(options));
     ASSERT_EQ(result.status, HrdRunStatus::kDone);
@@ -216,7 +216,8 @@ TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
       ASSERT_EQ(changed.tests.size(), 1u);
       EXPECT_EQ(changed.tests[0].violation_count, 1u);
       // The access unit that holds this SEI, in decoding order.
-      const uint64_t holder = static_cast<uint64_t>(std::upper_bound(starts.begin(), starts.end(), nal.header) - starts.begin() - 1);
+      const uint64_t holder =
+          static_cast<uint64_t>(std::upper_bound(starts.begin(), starts.end(), nal.header) - starts.begin() - 1);
       EXPECT_TRUE(found(changed, HrdViolationKind::kInitialDelay, holder));
       return;
     }
