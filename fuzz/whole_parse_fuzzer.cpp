@@ -7,7 +7,9 @@
 // real stream's leading zero byte gives 4096); the rest is the stream file.
 // When bits 6 and 7 of byte 0 are both set, the HRD report and the profile
 // and level probe take their pass over the file after the run (a quarter of
-// the inputs: each of those passes costs about as much as the run's).
+// the inputs: each of those passes costs about as much as the run's). When
+// bit 5 is set, the HRD conformance check takes its own pass, with read
+// blocks of the window's size.
 #include <unistd.h>
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include "inspect/hrd_report.h"
 #include "inspect/stream_probe.h"
 #include "verify/check_run.h"
+#include "verify/hrd_run.h"
 
 namespace {
 
@@ -90,6 +93,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::fclose(file);
     lease.release();
     check(probe_profile_level(context) == ProbeResult::Shown, "probe did not show");
+  }
+
+  if ((data[0] & 0x20) != 0) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    check(file != nullptr, "reopening the fuzz input file");
+    HrdRunOptions options;
+    options.max_violations = 3;
+    uint64_t rows = 0;
+    const HrdRunResult hrd = run_hrd_conformance(
+        file, options, [&](std::size_t, const HrdTraceRow&) { ++rows; }, window);
+    std::fclose(file);
+    check(hrd.untested_access_units <= hrd.access_units, "more untested access units than access units");
+    for (const HrdTestResult& test : hrd.tests) {
+      check(test.access_units <= hrd.access_units, "a test saw more access units than the stream holds");
+      check(test.violations.size() <= 3 && test.violations.size() <= test.violation_count, "violations not capped");
+      check(test.conforms == (test.violation_count == 0 && !test.stopped), "verdict disagrees with the violations");
+    }
+    check(rows <= hrd.access_units * hrd.tests.size(), "more trace rows than access units");
   }
 
   std::fclose(memory);

@@ -1,0 +1,56 @@
+#pragma once
+// tarnwell-cli hrd-check: does the stream keep the promises it carries (its
+// SPS's HRD parameters and its buffering period and picture timing SEI)?
+// The text and JSON reports and the exit code; the arguments' parser for the
+// command's own options. The front end opens FILE (or takes standard input
+// for "-") and hands the stream in.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "verify/hrd_conformance.h"
+
+namespace tarnwell {
+
+inline constexpr int kHrdExitConforms = 0;
+inline constexpr int kHrdExitViolation = 1;
+inline constexpr int kHrdExitUnusable = 2;  // no usable HRD data, usage error, file not opened
+
+struct HrdCheckRequest {
+  std::string file;  // FILE as given, for messages; "-" for standard input
+  bool nal = true;   // --point nal|vcl|both
+  bool vcl = true;
+  bool all_schedules = true;  // --schedule N|all
+  uint32_t schedule = 0;
+  bool json = false;
+  std::string trace_path;  // --trace CSV; empty: none
+  std::string plot_path;   // --plot SVG; parsed here, written by the front end
+  uint32_t max_violations = 10;
+  std::string error;  // after parse_hrd_check_args: a usage error, one line without line end
+};
+
+// Parses the arguments after "hrd-check": FILE and the options of the
+// synopsis, in any order; "--" ends the options. Sets request.error on a
+// usage error.
+HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv);
+
+// The synopsis line of hrd-check, ending in a line feed.
+const char* hrd_check_usage();
+
+// For --plot: every test's per-access-unit rows as the one pass goes (time,
+// fullness before and after removal, bits, CpbSize), then, once the tests
+// are done, which test the plot shows: the first failing one, else the first.
+struct HrdRowSink {
+  std::function<void(std::size_t test, const HrdTraceRow& row)> row;
+  std::function<void(std::size_t test, const HrdTestConfig& config)> chosen;
+};
+
+// Runs the check over input (null: FILE could not be opened) and writes the
+// report to out, problems to err. Returns the exit code: 0 every test
+// conforms, 1 a test found a violation, 2 no usable HRD data or a file that
+// cannot be opened or written.
+int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
+                  const HrdRowSink* rows = nullptr);
+
+}  // namespace tarnwell

@@ -1,0 +1,135 @@
+#include "app/hrd_check_report.h"
+
+#include <cinttypes>
+#include <string>
+
+namespace tarnwell {
+namespace {
+
+std::string json_string(const char* text) {
+  std::string out = "\"";
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+const char* point_label(HrdPoint point) { return point == HrdPoint::kNal ? "NAL" : "VCL"; }
+
+}  // namespace
+
+std::string hrd_seconds_text(int64_t us) {
+  const bool negative = us < 0;
+  const uint64_t m = negative ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%" PRIu64 ".%06" PRIu64, negative ? "-" : "", m / 1000000, m % 1000000);
+  return text;
+}
+
+void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
+  for (const HrdTestResult& t : run.tests) {
+    const HrdTestConfig& c = t.config;
+    std::fprintf(out, "%s schedule %u: %" PRIu64 " bit/s, CPB %" PRIu64 " bits, %s: ", point_label(c.point), c.schedule,
+                 c.bit_rate, c.cpb_size, c.cbr ? "CBR" : "VBR");
+    if (t.conforms) {
+      // Per mille, rounded down, from integers only.
+      const uint64_t permille =
+          c.cpb_size == 0 ? 0 : t.peak_bits / c.cpb_size * 1000 + t.peak_bits % c.cpb_size * 1000 / c.cpb_size;
+      std::fprintf(out, "conforms (peak %" PRIu64 " bits, %" PRIu64 ".%" PRIu64 "%%)\n", t.peak_bits, permille / 10,
+                   permille % 10);
+    } else if (t.violation_count > 0) {
+      std::fprintf(out, "%" PRIu64 " violation%s\n", t.violation_count, t.violation_count == 1 ? "" : "s");
+    } else {
+      std::fprintf(out, "not completed\n");
+    }
+    for (const HrdViolation& v : t.violations) {
+      if (!v.has_access_unit) {
+        std::fprintf(out, "    %s: %s\n", hrd_violation_name(v.kind), v.detail);
+        continue;
+      }
+      std::string amount;
+      if (v.kind == HrdViolationKind::kOverflow) {
+        amount = std::to_string(v.bits) + " bits over";
+      } else if (v.kind == HrdViolationKind::kUnderflow) {
+        amount = hrd_seconds_text(v.seconds_us) + " s late";
+      } else if (v.kind == HrdViolationKind::kRemovalInterval) {
+        amount = hrd_seconds_text(v.seconds_us) + " s short";
+      } else if (v.kind == HrdViolationKind::kInitialDelay) {
+        amount = hrd_seconds_text(v.seconds_us) + " s off";
+      } else {
+        amount = "missing";
+      }
+      std::fprintf(out, "    %s at access unit %" PRIu64 ", %s s: %s (%s)\n", hrd_violation_name(v.kind), v.access_unit,
+                   hrd_seconds_text(v.time_us).c_str(), amount.c_str(), v.detail);
+    }
+    if (t.violation_count > t.violations.size()) {
+      std::fprintf(out, "    ... %" PRIu64 " more\n", t.violation_count - t.violations.size());
+    }
+    if (t.stopped) std::fprintf(out, "    stopped after access unit %" PRIu64 ": %s\n", t.access_units, t.stop_reason);
+  }
+  std::fprintf(out, "access units: %" PRIu64 ", not tested (before the first buffering period): %" PRIu64 "\n",
+               run.access_units, run.untested_access_units);
+}
+
+void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
+  std::string s = "{\"tests\":[";
+  char buf[512];
+  for (std::size_t i = 0; i < run.tests.size(); ++i) {
+    const HrdTestResult& t = run.tests[i];
+    const HrdTestConfig& c = t.config;
+    std::snprintf(buf, sizeof buf,
+                  "%s{\"point\":\"%s\",\"schedule\":%u,\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
+                  ",\"cbr\":%s,\"low_delay\":%s,\"conforms\":%s,\"peak_bits\":%" PRIu64 ",\"violations\":[",
+                  i == 0 ? "" : ",", hrd_point_name(c.point), c.schedule, c.bit_rate, c.cpb_size,
+                  c.cbr ? "true" : "false", c.low_delay ? "true" : "false", t.conforms ? "true" : "false", t.peak_bits);
+    s += buf;
+    for (std::size_t k = 0; k < t.violations.size(); ++k) {
+      const HrdViolation& v = t.violations[k];
+      std::string au = v.has_access_unit ? std::to_string(v.access_unit) : "null";
+      std::string time = v.has_access_unit ? hrd_seconds_text(v.time_us) : "null";
+      std::snprintf(buf, sizeof buf,
+                    "%s{\"kind\":\"%s\",\"access_unit\":%s,\"time\":%s,\"bits\":%" PRId64 ",\"seconds\":%s,\"detail\":",
+                    k == 0 ? "" : ",", hrd_violation_name(v.kind), au.c_str(), time.c_str(), v.bits,
+                    hrd_seconds_text(v.seconds_us).c_str());
+      s += buf;
+      s += json_string(v.detail) + "}";
+    }
+    std::snprintf(buf, sizeof buf, "],\"violation_count\":%" PRIu64, t.violation_count);
+    s += buf;
+    if (t.stopped) s += ",\"stopped\":" + json_string(t.stop_reason);
+    s += "}";
+  }
+  std::snprintf(buf, sizeof buf,
+                "],\"access_units\":%" PRIu64 ",\"untested_access_units\":%" PRIu64 ",\"level_limits\":",
+                run.access_units, run.untested_access_units);
+  s += buf;
+  if (run.level == nullptr) {
+    s += "null";
+  } else {
+    const LevelLimits& l = *run.level;
+    const CpbBrFactors& f = run.factors;
+    auto scaled = [](uint32_t factor, uint32_t value) {
+      return factor == 0 ? std::string("null") : std::to_string(uint64_t{factor} * value);
+    };
+    std::snprintf(buf, sizeof buf,
+                  "{\"level\":\"%s\",\"profile_idc\":%u,\"level_idc\":%u,\"max_mbps\":%u,\"max_br_vcl\":%s,"
+                  "\"max_cpb_vcl\":%s,\"max_br_nal\":%s,\"max_cpb_nal\":%s}",
+                  l.name, run.profile_idc, run.level_idc, l.max_mbps, scaled(f.vcl, l.max_br).c_str(),
+                  scaled(f.vcl, l.max_cpb).c_str(), scaled(f.nal, l.max_br).c_str(), scaled(f.nal, l.max_cpb).c_str());
+    s += buf;
+  }
+  s += "}\n";
+  std::fputs(s.c_str(), out);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,19 @@
+#pragma once
+// The two forms of the hrd-check report: one text line per test with its
+// violations indented below it, or one JSON object; and the six-decimal
+// seconds both use.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "verify/hrd_run.h"
+
+namespace tarnwell {
+
+// Microseconds as seconds with six decimals ("-0.040000").
+std::string hrd_seconds_text(int64_t us);
+
+void write_hrd_text_report(const HrdRunResult& run, std::FILE* out);
+void write_hrd_json_report(const HrdRunResult& run, std::FILE* out);
+
+}  // namespace tarnwell

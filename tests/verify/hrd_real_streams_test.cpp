@@ -1,0 +1,229 @@
+// Whole HRD conformance runs over streams that x264 makes in the test's
+// set-up: they keep their VBV by construction, so they conform; the same
+// stream with a smaller CPB or bit rate written into the SPS, an access unit
+// duplicated, or a buffering period's initial delay changed does not.
+// Skipped where x264 cannot be run (under Wine).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "paramsets/full_sps.h"
+#include "paramsets/timing_sei.h"
+#include "stream/annexb_scanner.h"
+#include "stream/nal_reader.h"
+#include "support/stream_builder.h"
+#include "verify/hrd_run.h"
+
+namespace tarnwell {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+#ifndef _WIN32
+bool have_x264() { return std::system("x264 --version >/dev/null 2>&1") == 0; }
+#else
+bool have_x264() { return false; }
+#endif
+
+// 60 frames of 176x144 4:2:0 with a moving, noisy pattern, through x264.
+Bytes encode(const std::string& options) {
+  Bytes yuv;
+  uint32_t seed = 12345;
+  for (int f = 0; f < 60; ++f) {
+    for (int i = 0; i < 176 * 144; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      yuv.push_back(static_cast<uint8_t>(((i % 176 + 3 * f) ^ (i / 176 + f)) + ((seed >> 24) & 15)));
+    }
+    for (int i = 0; i < 2 * 88 * 72; ++i) yuv.push_back(static_cast<uint8_t>(128 + ((i / 88 + f) & 31)));
+  }
+  test::TempStreamFile input(yuv);
+  const std::string out = input.path() + ".264";
+  const std::string command = "x264 --quiet --input-res 176x144 --fps 25 --frames 60 --keyint 20 " + options + " -o " +
+                              out + " " + input.path() + " >/dev/null 2>&1";
+  Bytes bytes;
+  if (std::system(command.c_str()) == 0) {
+    std::FILE* f = std::fopen(out.c_str(), "rb");
+    for (int c; f != nullptr && (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+    if (f != nullptr) std::fclose(f);
+  }
+  std::filesystem::remove(out);
+  return bytes;
+}
+
+HrdRunResult check(const Bytes& bytes) {
+  test::TempStreamFile file(bytes);
+  return run_hrd_conformance(file.file(), HrdRunOptions{});
+}
+
+bool found(const HrdRunResult& r, HrdViolationKind kind, uint64_t access_unit) {
+  if (r.tests.size() != 1) return false;
+  return std::any_of(r.tests[0].violations.begin(), r.tests[0].violations.end(),
+                     [&](const HrdViolation& v) { return v.kind == kind && v.access_unit == access_unit; });
+}
+
+std::vector<ScannedNal> nal_units(const Bytes& bytes) {
+  test::TempStreamFile file(bytes);
+  AnnexbScanner scanner;
+  scanner.begin(file.file());
+  std::vector<ScannedNal> nals;
+  for (ScannedNal nal; scanner.next(nal) == 1;) nals.push_back(nal);
+  return nals;
+}
+
+std::vector<uint64_t> unit_starts(const Bytes& bytes) {
+  test::TempStreamFile file(bytes);
+  AccessUnitSplitter splitter;
+  splitter.begin(file.file());
+  std::vector<uint64_t> starts;
+  for (AccessUnit au; splitter.next(au) == 1;) starts.push_back(au.start);
+  return starts;
+}
+
+Bytes rbsp_of(const Bytes& bytes, const ScannedNal& nal) {
+  Bytes rbsp(bytes.begin() + static_cast<long>(nal.header) + 1, bytes.begin() + static_cast<long>(nal.end));
+  rbsp.resize(static_cast<std::size_t>(remove_emulation_prevention(rbsp.data(), static_cast<int32_t>(rbsp.size()), 0)));
+  return rbsp;
+}
+
+Bytes replace_payload(const Bytes& bytes, const ScannedNal& nal, const Bytes& rbsp) {
+  Bytes out(bytes.begin(), bytes.begin() + static_cast<long>(nal.header) + 1);
+  const Bytes payload = test::add_emulation_prevention(rbsp);
+  out.insert(out.end(), payload.begin(), payload.end());
+  out.insert(out.end(), bytes.begin() + static_cast<long>(nal.end), bytes.end());
+  return out;
+}
+
+FullSps sps_of(const Bytes& bytes) {
+  FullSps sps;
+  const Bytes rbsp = rbsp_of(bytes, nal_units(bytes)[0]);
+  EXPECT_EQ(parse_full_sps(rbsp.data(), static_cast<int32_t>(rbsp.size()), sps), SyntaxStatus::kOk);
+  return sps;
+}
+
+// The stream with the SPS's first NAL schedule's cpb_size_value_minus1 (or
+// bit_rate_value_minus1) set to value: the one Exp-Golomb code whose
+// replacement changes that value and nothing else the check reads.
+Bytes rewrite_sps(const Bytes& bytes, bool cpb, uint32_t value) {
+  const ScannedNal nal = nal_units(bytes)[0];
+  const Bytes rbsp = rbsp_of(bytes, nal);
+  const FullSps original = sps_of(bytes);
+  auto bit = [&](std::size_t i) { return static_cast<uint32_t>((rbsp[i / 8] >> (7 - i % 8)) & 1); };
+  std::size_t stop = rbsp.size() * 8 - 1;
+  while (bit(stop) == 0) --stop;
+  for (std::size_t p = 0; p < stop; ++p) {
+    std::size_t zeros = 0;
+    while (p + zeros < stop && bit(p + zeros) == 0) ++zeros;
+    test::BitWriter w;
+    for (std::size_t i = 0; i < p; ++i) w.u1(bit(i));
+    w.ue(value);
+    for (std::size_t i = p + 2 * zeros + 1; i < stop; ++i) w.u1(bit(i));
+    w.trailing_bits();
+    FullSps changed;
+    if (zeros > 31 ||
+        parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != SyntaxStatus::kOk) {
+      continue;
+    }
+    FullSps expected = original;
+    (cpb ? expected.nal_hrd.cpb_size_value_minus1[0] : expected.nal_hrd.bit_rate_value_minus1[0]) = value;
+    if (changed.nal_hrd.cpb_size_value_minus1 == expected.nal_hrd.cpb_size_value_minus1 &&
+        changed.nal_hrd.bit_rate_value_minus1 == expected.nal_hrd.bit_rate_value_minus1 &&
+        changed.time_scale == original.time_scale && changed.level_idc == original.level_idc) {
+      return replace_payload(bytes, nal, w.data());
+    }
+  }
+  ADD_FAILURE() << "no SPS field to rewrite";
+  return bytes;
+}
+
+class HrdRealStreams : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_x264()) GTEST_SKIP() << "x264 cannot be run here";
+  }
+};
+
+const char kCbr[] = "--nal-hrd cbr --bitrate 300 --vbv-bufsize 300 --vbv-maxrate 300";
+const char kVbr[] = "--nal-hrd vbr --bitrate 200 --vbv-bufsize 300 --vbv-maxrate 400";
+
+TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
+  for (const std::string& options :
+       {std::string(kCbr), std::string(kVbr), std::string(kCbr) + " --tff", std::string(kVbr) + " --tff"}) {
+    SCOPED_TRACE(options);
+    const HrdRunResult result = check(encode(options));
+    ASSERT_EQ(result.status, HrdRunStatus::kDone);
+    EXPECT_EQ(result.access_units, 60u);
+    EXPECT_EQ(result.untested_access_units, 0u);
+    ASSERT_EQ(result.tests.size(), 1u);
+    EXPECT_EQ(result.tests[0].config.cbr, options.find("cbr") != std::string::npos);
+    EXPECT_TRUE(result.tests[0].conforms)
+        << (result.tests[0].violations.empty() ? "" : result.tests[0].violations[0].detail);
+    EXPECT_GT(result.tests[0].peak_bits, 0u);
+    EXPECT_LE(result.tests[0].peak_bits, 300000u);
+  }
+}
+
+TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
+  const Bytes stream = encode(kCbr);
+  ASSERT_FALSE(stream.empty());
+  const FullSps sps = sps_of(stream);
+
+  const HrdRunResult small_cpb = check(rewrite_sps(stream, true, sps.nal_hrd.cpb_size_value_minus1[0] / 2));
+  ASSERT_EQ(small_cpb.tests.size(), 1u);
+  ASSERT_FALSE(small_cpb.tests[0].violations.empty());
+  EXPECT_EQ(small_cpb.tests[0].violations[0].kind, HrdViolationKind::kOverflow);
+
+  const HrdRunResult slow = check(rewrite_sps(stream, false, sps.nal_hrd.bit_rate_value_minus1[0] * 2 / 3));
+  ASSERT_EQ(slow.tests.size(), 1u);
+  EXPECT_TRUE(std::any_of(slow.tests[0].violations.begin(), slow.tests[0].violations.end(),
+                          [](const HrdViolation& v) { return v.kind == HrdViolationKind::kUnderflow; }));
+
+  // Access unit 30 sent twice: the copy is due at the same time.
+  const std::vector<uint64_t> starts = unit_starts(stream);
+  ASSERT_EQ(starts.size(), 60u);
+  Bytes duplicated(stream.begin(), stream.begin() + static_cast<long>(starts[31]));
+  duplicated.insert(duplicated.end(), stream.begin() + static_cast<long>(starts[30]),
+                    stream.begin() + static_cast<long>(starts[31]));
+  duplicated.insert(duplicated.end(), stream.begin() + static_cast<long>(starts[31]), stream.end());
+  const HrdRunResult dup = check(duplicated);
+  EXPECT_EQ(dup.access_units, 61u);
+  EXPECT_TRUE(found(dup, HrdViolationKind::kRemovalInterval, 31));
+
+  // The second buffering period's initial_cpb_removal_delay made 0.1 s
+  // shorter (it follows seq_parameter_set_id 0, a single bit).
+  int periods = 0;
+  for (const ScannedNal& nal : nal_units(stream)) {
+    if (nal.nal_unit_type != 6) continue;
+    Bytes rbsp = rbsp_of(stream, nal);
+    int32_t index = 0;
+    for (SeiMessage m; next_sei_message(rbsp.data(), static_cast<int32_t>(rbsp.size()), index, m);) {
+      if (m.payload_type != 0 || ++periods != 2) continue;
+      BufferingPeriod bp;
+      ASSERT_EQ(parse_buffering_period(m.payload, m.payload_size, sps, bp), SyntaxStatus::kOk);
+      const int length = static_cast<int>(sps.nal_hrd.initial_cpb_removal_delay_length_minus1) + 1;
+      const uint32_t value = bp.nal_initial_cpb_removal_delay[0] - 9000;
+      const std::size_t at = static_cast<std::size_t>(m.payload - rbsp.data()) * 8 + 1;
+      for (int i = 0; i < length; ++i) {
+        const uint8_t mask = static_cast<uint8_t>(0x80 >> ((at + i) % 8));
+        uint8_t& byte = rbsp[(at + i) / 8];
+        byte = static_cast<uint8_t>(((value >> (length - 1 - i)) & 1) != 0 ? (byte | mask) : (byte & ~mask));
+      }
+      const HrdRunResult changed = check(replace_payload(stream, nal, rbsp));
+      ASSERT_EQ(changed.tests.size(), 1u);
+      EXPECT_EQ(changed.tests[0].violation_count, 1u);
+      // The access unit that holds this SEI, in decoding order.
+      const uint64_t holder =
+          static_cast<uint64_t>(std::upper_bound(starts.begin(), starts.end(), nal.header) - starts.begin() - 1);
+      EXPECT_TRUE(found(changed, HrdViolationKind::kInitialDelay, holder));
+      return;
+    }
+  }
+  ADD_FAILURE() << "no second buffering period";
+}
+
+}  // namespace
+}  // namespace tarnwell
