@@ -209,7 +209,7 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     }
     case OptionKind::Point:
       if (text == "nal" || text == "vcl" || text == "both") {
-        options.point = text == "nal" ? HrdPoint::Nal : text == "vcl" ? HrdPoint::Vcl : HrdPoint::Both;
+        options.point = text == "nal" ? HrdPointChoice::Nal : text == "vcl" ? HrdPointChoice::Vcl : HrdPointChoice::Both;
         return true;
       }
       set_error(options, "tarnwell-cli: %s needs nal, vcl or both%s", option.name, not_value.c_str());

@@ -12,7 +12,7 @@ namespace tarnwell {
 enum class CliCommand { Check, Info, Curve, HrdCheck, Help, Version };
 
 // The conformance points hrd-check tests.
-enum class HrdPoint { Both, Nal, Vcl };
+enum class HrdPointChoice { Both, Nal, Vcl };
 
 // What happens to the parse warnings that the dialog shows in its
 // Yes/No/Cancel box: every one shown, each kind shown once, none shown.
@@ -34,7 +34,7 @@ struct CliOptions {
   std::string plot_path;   // --plot SVG; empty: no plot
   std::string csv_path;    // curve --csv PATH
   std::vector<uint32_t> bit_rates;  // curve --bit-rates FROM:TO:STEP or R1,R2,...; empty: the default rates
-  HrdPoint point = HrdPoint::Both;           // hrd-check --point
+  HrdPointChoice point = HrdPointChoice::Both;         // hrd-check --point
   bool all_schedules = true;                 // hrd-check --schedule all (the default)
   uint32_t schedule = 0;                     // hrd-check --schedule N
   uint32_t max_violations = 10;              // hrd-check --max-violations

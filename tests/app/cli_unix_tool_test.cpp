@@ -50,7 +50,7 @@ TEST(CliPipeline, StandardInputGivesTheSameLinesAsTheFile) {
   test::TempFolder folder;
   const std::string x264 = quoted(test::stream_path(test::kX264Stream));
   for (const std::string args : {"check - --json --bit-rate 0", "check - --json --buffer-size 0 --bit-rate 900000",
-                                 "info - --json", "info -"}) {
+                                 "info - --json", "info -", "hrd-check - --json", "curve - --json"}) {
     SCOPED_TRACE(args);
     std::string as_file_args = args;
     as_file_args.replace(as_file_args.find(" -"), 2, " " + x264);

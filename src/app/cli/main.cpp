@@ -1,10 +1,13 @@
 // tarnwell-cli: the check and the report of the dialog, from a command line.
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli_files.h"
 #include "app/check_plot.h"
+#include "app/hrd_check_command.h"
+#include "app/plot_svg.h"
 #include "app/cli/console_dialog.h"
 #include "app/cli/curve_cli.h"
 #include "app/cli_options.h"
@@ -372,6 +375,84 @@ int run_info(const CliOptions& options) {
   return kExitPass;
 }
 
+// The plot of the test hrd-check chose (the first failing one, else the
+// first): the CPB fullness just before and after each removal against time.
+std::string hrd_plot_svg(const std::string& file, const HrdTestConfig& config, const FullnessSeries& series) {
+  TimeSeriesPlot plot;
+  const std::size_t cut = file.find_last_of("/\\");
+  const std::string name = file == "-" ? "standard input" : cut == std::string::npos ? file : file.substr(cut + 1);
+  char text[256];
+  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u", name.c_str(),
+                config.point == HrdPoint::kNal ? "NAL" : "VCL", config.schedule);
+  plot.title = text;
+  std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s",
+                static_cast<unsigned long long>(config.bit_rate), static_cast<unsigned long long>(config.cpb_size),
+                config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "");
+  plot.subtitle = text;
+  plot.samples = series.samples();
+  plot.capacity = static_cast<double>(config.cpb_size);
+  plot.unit_name = "access unit";
+  for (std::size_t i = 0; i < plot.samples.size(); ++i) {
+    const FullnessSample& sample = plot.samples[i];
+    if (sample.before > plot.capacity || sample.after < 0.0) {
+      plot.marked = i;
+      plot.marked_text = sample.after < 0.0 ? "underflow" : "overflow";
+      break;
+    }
+  }
+  return time_series_svg(plot);
+}
+
+int run_hrd_check_cli(const CliOptions& options) {
+  const std::string refusal =
+      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
+  HrdCheckRequest request;
+  request.file = options.file;
+  request.nal = options.point != HrdPointChoice::Vcl;
+  request.vcl = options.point != HrdPointChoice::Nal;
+  request.all_schedules = options.all_schedules;
+  request.schedule = options.schedule;
+  request.json = options.json;
+  request.trace_path = options.trace_path;
+  request.plot_path = options.plot_path;
+  request.max_violations = options.max_violations;
+
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file == nullptr) {
+    print_cannot_open(options.file, reason);
+    return kExitUsage;
+  }
+  // Every test's fullness, in bounded memory, until the run says which
+  // test the plot shows.
+  std::map<std::size_t, FullnessSeries> series;
+  bool chosen = false;
+  HrdTestConfig chosen_config;
+  std::size_t chosen_test = 0;
+  HrdRowSink sink;
+  sink.row = [&](std::size_t test, const HrdTraceRow& row) {
+    series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6, static_cast<double>(row.fullness_before),
+                                    static_cast<double>(row.fullness_after), static_cast<double>(row.bits)});
+  };
+  sink.chosen = [&](std::size_t test, const HrdTestConfig& config) {
+    chosen = true;
+    chosen_test = test;
+    chosen_config = config;
+  };
+  const bool plotting = !options.plot_path.empty();
+  const int code = run_hrd_check(request, input.file, stdout, stderr, plotting ? &sink : nullptr);
+  if (plotting && chosen &&
+      !write_text_file(options.plot_path, hrd_plot_svg(options.file, chosen_config, series[chosen_test]))) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
+    return kExitUsage;
+  }
+  return code;
+}
+
 }  // namespace
 }  // namespace tarnwell
 
@@ -403,9 +484,7 @@ int main(int argc, char** argv) {
       request.plot_path = options.plot_path;
       return run_curve_cli(options.file, request, options.warnings);
     }
-    case CliCommand::HrdCheck:
-      std::fprintf(stderr, "tarnwell-cli: %s is not available in this build\n", argv[1]);
-      return kExitUsage;
+    case CliCommand::HrdCheck: return run_hrd_check_cli(options);
   }
   return kExitUsage;
 }
