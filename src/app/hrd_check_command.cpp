@@ -13,18 +13,6 @@
 namespace tarnwell {
 namespace {
 
-bool parse_u32(const char* text, uint32_t& value) {
-  if (text == nullptr || *text == '\0') return false;
-  uint64_t v = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > 0xFFFFFFFFu) return false;
-  }
-  value = static_cast<uint32_t>(v);
-  return true;
-}
-
 // Each test's trace goes to a file of its own beside the CSV while the one
 // pass runs; the chosen test's file becomes the CSV, the others go.
 class TraceFiles {
@@ -88,78 +76,6 @@ class TraceFiles {
   bool failed_ = false;
 };
 }  // namespace
-
-const char* hrd_check_usage() {
-  return "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV] [--plot SVG] "
-         "[--max-violations N]\n";
-}
-
-HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv) {
-  HrdCheckRequest r;
-  bool options_ended = false;
-  bool have_file = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i] != nullptr ? argv[i] : "";
-    const bool is_option = !options_ended && arg.size() > 2 && arg.compare(0, 2, "--") == 0;
-    if (!options_ended && arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    if (!is_option) {
-      if (have_file) {
-        r.error = "tarnwell-cli: hrd-check takes one FILE, got a second one: " + arg;
-        return r;
-      }
-      r.file = arg;
-      have_file = true;
-      continue;
-    }
-    if (arg == "--json") {
-      r.json = true;
-      continue;
-    }
-    const bool takes_value =
-        arg == "--point" || arg == "--schedule" || arg == "--trace" || arg == "--plot" || arg == "--max-violations";
-    if (!takes_value) {
-      r.error = "tarnwell-cli: unknown option for hrd-check: " + arg;
-      return r;
-    }
-    if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == '\0' || std::strncmp(argv[i + 1], "--", 2) == 0) {
-      r.error = "tarnwell-cli: " + arg + " needs a value";
-      return r;
-    }
-    const std::string value = argv[++i];
-    if (arg == "--point") {
-      if (value == "nal" || value == "vcl" || value == "both") {
-        r.nal = value != "vcl";
-        r.vcl = value != "nal";
-      } else {
-        r.error = "tarnwell-cli: --point takes nal, vcl or both, not " + value;
-        return r;
-      }
-    } else if (arg == "--schedule") {
-      if (value == "all") {
-        r.all_schedules = true;
-      } else if (parse_u32(value.c_str(), r.schedule) && r.schedule <= 31) {
-        r.all_schedules = false;
-      } else {
-        r.error = "tarnwell-cli: --schedule takes all or a number from 0 to 31, not " + value;
-        return r;
-      }
-    } else if (arg == "--max-violations") {
-      if (!parse_u32(value.c_str(), r.max_violations)) {
-        r.error = "tarnwell-cli: --max-violations takes a number from 0 to 4294967295, not " + value;
-        return r;
-      }
-    } else if (arg == "--trace") {
-      r.trace_path = value;
-    } else {
-      r.plot_path = value;
-    }
-  }
-  if (!have_file) r.error = "tarnwell-cli: hrd-check needs a FILE (or - for standard input)";
-  return r;
-}
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {

@@ -27,16 +27,7 @@ struct HrdCheckRequest {
   std::string trace_path;  // --trace CSV; empty: none
   std::string plot_path;   // --plot SVG; parsed here, written by the front end
   uint32_t max_violations = 10;
-  std::string error;  // after parse_hrd_check_args: a usage error, one line without line end
 };
-
-// Parses the arguments after "hrd-check": FILE and the options of the
-// synopsis, in any order; "--" ends the options. Sets request.error on a
-// usage error.
-HrdCheckRequest parse_hrd_check_args(int argc, const char* const* argv);
-
-// The synopsis line of hrd-check, ending in a line feed.
-const char* hrd_check_usage();
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,
 // fullness before and after removal, bits, CpbSize), then, once the tests

@@ -120,6 +120,28 @@ TEST(CliOptions, InitialFillNotGivenIsNinetyPercentOfTheBufferTruncated) {
   EXPECT_EQ(parse({"check", "c", "--initial-fill", "7", "--buffer-size", "500000"}).settings.initial_fill, 7u);
 }
 
+TEST(CliOptions, HrdCheckAndCurveOptions) {
+  const CliOptions r = parse({"hrd-check", "--point", "vcl", "in.264", "--schedule=2", "--json", "--max-violations",
+                              "0", "--trace", "t.csv", "--plot", "p.svg"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.command, CliCommand::HrdCheck);
+  EXPECT_EQ(r.file, "in.264");
+  EXPECT_EQ(r.point, HrdPointChoice::Vcl);
+  EXPECT_FALSE(r.all_schedules);
+  EXPECT_EQ(r.schedule, 2u);
+  EXPECT_EQ(r.max_violations, 0u);
+  EXPECT_EQ(r.plot_path, "p.svg");
+  EXPECT_TRUE(parse({"hrd-check", "a", "--schedule", "all"}).all_schedules);
+  EXPECT_EQ(error_of({"hrd-check", "a", "--schedule", "32"}),
+            "tarnwell-cli: --schedule needs a schedule from 0 to 31 or all, not '32'");
+  EXPECT_EQ(error_of({"hrd-check", "a", "--point", "both2"}), "tarnwell-cli: --point needs nal, vcl or both, not 'both2'");
+  EXPECT_EQ(error_of({"hrd-check", "a", "--strict"}), "tarnwell-cli: unknown option '--strict' for hrd-check");
+  EXPECT_EQ(parse({"curve", "a", "--bit-rates", "1000:3000:1000"}).bit_rates, (std::vector<uint32_t>{1000, 2000, 3000}));
+  EXPECT_EQ(error_of({"curve", "a", "--bit-rates=0,5"}),
+            "tarnwell-cli: --bit-rates needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295, not '0,5'");
+  EXPECT_EQ(error_of({"curve", "a", "--buffer-size", "5"}), "tarnwell-cli: unknown option '--buffer-size' for curve");
+}
+
 TEST(CliOptions, LastOfARepeatedOptionCounts) {
   CliOptions options = parse({"check", "clip.264", "--bit-rate", "1", "--bit-rate", "2"});
   ASSERT_EQ(options.error, "");

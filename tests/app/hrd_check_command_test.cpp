@@ -39,10 +39,6 @@ Ran run_file(const std::string& path, HrdCheckRequest request = {}) {
   return ran;
 }
 
-HrdCheckRequest parse(std::vector<const char*> args) {
-  return parse_hrd_check_args(static_cast<int>(args.size()), args.data());
-}
-
 TEST(HrdCheckCommand, ConformingStreamInTextAndJson) {
   const std::string x264 = test::stream_path(test::kX264Stream);
   const Ran text = run_file(x264);
@@ -152,27 +148,6 @@ TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
   request = HrdCheckRequest{};
   request.nal = false;  // the x264 stream has no VCL HRD parameters
   EXPECT_EQ(run_file(test::stream_path(test::kX264Stream), request).code, 2);
-}
-
-TEST(HrdCheckCommand, ArgumentsAndTheirErrors) {
-  const HrdCheckRequest r = parse({"--point", "vcl", "in.264", "--schedule", "2", "--json", "--max-violations", "0",
-                                   "--trace", "t.csv", "--plot", "p.svg"});
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.file, "in.264");
-  EXPECT_FALSE(r.nal);
-  EXPECT_TRUE(r.vcl);
-  EXPECT_FALSE(r.all_schedules);
-  EXPECT_EQ(r.schedule, 2u);
-  EXPECT_TRUE(r.json);
-  EXPECT_EQ(r.max_violations, 0u);
-  EXPECT_EQ(r.trace_path, "t.csv");
-  EXPECT_EQ(r.plot_path, "p.svg");
-  EXPECT_EQ(parse({"--", "--odd"}).file, "--odd");
-  EXPECT_EQ(parse({}).error, "tarnwell-cli: hrd-check needs a FILE (or - for standard input)");
-  EXPECT_EQ(parse({"a", "--schedule", "32"}).error,
-            "tarnwell-cli: --schedule takes all or a number from 0 to 31, not 32");
-  EXPECT_EQ(parse({"a", "--trace"}).error, "tarnwell-cli: --trace needs a value");
-  EXPECT_EQ(parse({"a", "--strict"}).error, "tarnwell-cli: unknown option for hrd-check: --strict");
 }
 
 }  // namespace
