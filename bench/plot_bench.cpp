@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 #include "app/check_plot.h"
 #include "app/curve_command.h"
 #include "app/plot_svg.h"
@@ -33,16 +35,7 @@
 namespace tarnwell {
 namespace {
 
-class SilentDialog : public DialogPort {
- public:
-  void set_progress(int, uint32_t) override {}
-  void set_text(int, const std::string&) override {}
-  void set_unsigned(int, uint32_t) override {}
-  std::string get_text(int, std::size_t) override { return {}; }
-  void enable(int, bool) override {}
-  bool is_checked(int) override { return false; }
-  BoxAnswer message_box(const std::string&, const char*, BoxKind) override { return BoxAnswer::Yes; }
-};
+using bench::SilentDialog;
 
 const CheckSettings kSettings{20000000, 18000000, 20000000, 0.0};
 

@@ -3,26 +3,10 @@
 #include <cinttypes>
 #include <string>
 
+#include "app/json_text.h"
+
 namespace tarnwell {
 namespace {
-
-std::string json_string(const char* text) {
-  std::string out = "\"";
-  for (const char* p = text; *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 const char* point_label(HrdPoint point) { return point == HrdPoint::kNal ? "NAL" : "VCL"; }
 

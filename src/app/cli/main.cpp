@@ -7,6 +7,7 @@
 #include "app/cli/cli_files.h"
 #include "app/check_plot.h"
 #include "app/hrd_check_command.h"
+#include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "app/cli/console_dialog.h"
 #include "app/cli/curve_cli.h"
@@ -42,28 +43,6 @@ int exit_code_of(Outcome outcome) {
     case Outcome::Aborted: return kExitInterrupted;
     default: return kExitViolation;
   }
-}
-
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 void print_values(const CheckSettings& s) {
