@@ -26,7 +26,7 @@ class ByteSource {
 //
 // Without a spool (none could be made, or none was wanted) the input can be
 // read once only; so it is after a failed write to the spool.
-class SpooledInput : public ByteSource {
+class SpooledInput final : public ByteSource {
  public:
   // Neither file is closed here. `spool` may be null.
   SpooledInput(std::FILE* stream, std::FILE* spool) : stream_(stream), spool_(spool) {}
