@@ -54,7 +54,7 @@ constexpr OptionSpec kOptions[] = {
     {"--bit-rate", OptionKind::BitRate, true, kCheck},
     {"--frame-rate", OptionKind::FrameRate, true, kCheck | kCurve},
     {"--strict", OptionKind::Strict, false, kCheck | kCurve},
-    {"--warnings", OptionKind::Warnings, true, kCheck},
+    {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve},
     {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
     {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
     {"--hrd", OptionKind::Hrd, true, kInfo},
@@ -333,9 +333,9 @@ const char* cli_usage() {
   return "tarnwell-cli check FILE [--buffer-size BITS] [--initial-fill BITS] [--bit-rate BITS_PER_S]\n"
          "                        [--frame-rate FPS] [--strict] [--warnings each|once|off] [--json] [--trace CSV]\n"
          "                        [--plot SVG]\n"
-         "tarnwell-cli info FILE [--hrd PATH] [--json]\n"
+         "tarnwell-cli info FILE [--hrd PATH] [--json] [--warnings each|once|off]\n"
          "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS] [--strict]\n"
-         "                        [--json] [--csv PATH] [--plot SVG]\n"
+         "                        [--json] [--csv PATH] [--plot SVG] [--warnings each|once|off]\n"
          "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
          "                            [--plot SVG] [--max-violations N]\n"
          "tarnwell-cli --help | -h | --version\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/hrd_check_report.h"
+#include "stream/stream_file.h"
 #include "verify/hrd_run.h"
 
 namespace tarnwell {
@@ -22,8 +23,8 @@ class TraceFiles {
 
   bool write(std::size_t test, const HrdTraceRow& r) {
     while (files_.size() <= test) {
-      const std::string name = part_name(files_.size());
-      std::FILE* f = std::fopen(name.c_str(), "w");
+      // On standard output the parts are unnamed temporary files.
+      std::FILE* f = to_stdout() ? open_spool_file() : std::fopen(part_name(files_.size()).c_str(), "w");
       if (f == nullptr) {
         failed_ = true;
         return false;
@@ -40,6 +41,7 @@ class TraceFiles {
 
   // Keeps the chosen test's rows as the CSV (a header only when it has none).
   bool keep(std::size_t chosen) {
+    if (to_stdout()) return keep_on_stdout(chosen);
     close_all(false);
     std::remove(path_.c_str());
     bool ok = !failed_;
@@ -62,12 +64,30 @@ class TraceFiles {
   }
 
  private:
+  bool to_stdout() const { return path_ == "-"; }
+
+  bool keep_on_stdout(std::size_t chosen) {
+    bool ok = !failed_;
+    if (chosen < files_.size()) {
+      std::FILE* part = files_[chosen];
+      ok = ok && std::fflush(part) == 0 && std::fseek(part, 0, SEEK_SET) == 0;
+      char block[65536];
+      std::size_t n = 0;
+      while (ok && (n = std::fread(block, 1, sizeof block, part)) > 0) ok = std::fwrite(block, 1, n, stdout) == n;
+    } else {
+      std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n", stdout);
+    }
+    close_all(false);
+    files_.clear();
+    return ok && std::fflush(stdout) == 0;
+  }
+
   std::string part_name(std::size_t i) const { return path_ + ".part" + std::to_string(i); }
   void close_all(bool remove) {
     for (std::size_t i = 0; i < files_.size(); ++i) {
       if (files_[i] != nullptr) std::fclose(files_[i]);
       files_[i] = nullptr;
-      if (remove) std::remove(part_name(i).c_str());
+      if (remove && !to_stdout()) std::remove(part_name(i).c_str());
     }
   }
 

@@ -74,7 +74,7 @@ TEST(CliOptions, HelpAndVersion) {
   CliOptions options = parse({"check", "clip.264", "--help"});
   EXPECT_EQ(options.command, CliCommand::Help);
   EXPECT_EQ(options.error, "");
-  EXPECT_NE(std::string(cli_usage()).find("tarnwell-cli info FILE [--hrd PATH] [--json]\n"), std::string::npos);
+  EXPECT_NE(std::string(cli_usage()).find("tarnwell-cli info FILE [--hrd PATH] [--json] [--warnings each|once|off]\n"), std::string::npos);
   EXPECT_EQ(parse({"-h"}).command, CliCommand::Help);
   EXPECT_EQ(parse({"check", "clip.264", "-h"}).command, CliCommand::Help);
   EXPECT_EQ(std::string(cli_version()), "tarnwell-cli 1.9");

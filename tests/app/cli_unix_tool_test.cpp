@@ -99,9 +99,14 @@ TEST(CliPipeline, OutputOptionsNamingTheInputAreRefusedAndTheInputKept) {
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1);
     EXPECT_TRUE(test::read_bytes(stream) == before);
   }
-  // "-" is standard output.
+  // "-" is standard output, and nothing is left beside it.
   const Shell traced = shell(kCli + " check " + quoted(stream) + " --bit-rate 1000000 --trace -", folder);
   EXPECT_EQ(traced.out.rfind("picture,size_bits,fullness_before,fullness_after\n0,", 0), 0u);
+  const Shell hrd_traced = shell("cd " + quoted(folder.path()) + " && " + kCli + " hrd-check S.264 --trace=-", folder);
+  EXPECT_EQ(hrd_traced.out.rfind("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,", 0), 0u);
+  EXPECT_NE(hrd_traced.out.find("conforms"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(folder.file("-.part0")));
+  EXPECT_FALSE(std::filesystem::exists(folder.file("-")));
 #endif
 }
 
