@@ -1,16 +1,12 @@
 #include "app/curve_command.h"
 
+#include "app/exit_codes.h"
 #include "app/plot_svg.h"
 #include "verify/picture_sizes.h"
 
 namespace tarnwell {
 
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitViolation = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 std::string number(uint64_t value) {
   char text[24];
@@ -131,7 +127,7 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   }
   const std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
   std::fputs(text.c_str(), out);
-  return kExitDone;
+  return kExitPass;
 }
 
 }  // namespace tarnwell

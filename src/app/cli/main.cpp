@@ -6,11 +6,12 @@
 
 #include "app/cli/cli_files.h"
 #include "app/check_plot.h"
+#include "app/curve_command.h"
+#include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "app/cli/console_dialog.h"
-#include "app/cli/curve_cli.h"
 #include "app/cli_options.h"
 #include "context/application_context.h"
 #include "inspect/hrd_report.h"
@@ -29,11 +30,6 @@
 
 namespace tarnwell {
 namespace {
-
-constexpr int kExitPass = 0;
-constexpr int kExitViolation = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 int exit_code_of(Outcome outcome) {
   switch (outcome) {
@@ -354,6 +350,42 @@ int run_info(const CliOptions& options) {
   return kExitPass;
 }
 
+int run_curve_cli(const CliOptions& options) {
+  const std::string refusal =
+      refuse_outputs_on_input({{"--csv", options.csv_path}, {"--plot", options.plot_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
+  const bool progress = isatty(fileno(stderr)) != 0;
+  // The reading runs the check with the strict box unchecked; the request
+  // carries the strict choice into the arithmetic.
+  ConsoleDialog dialog(options.warnings, false, progress);
+  ApplicationContext context(dialog);
+  context.shared.stream_path = options.file;
+  apply_warning_policy(context, options.warnings);
+  InterruptGuard interrupt(context.shared.abort_requested);
+
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file == nullptr) {
+    print_cannot_open(options.file, reason);
+    return kExitUsage;
+  }
+  CurveRequest request;
+  request.bit_rates = options.bit_rates;
+  request.frame_rate = options.settings.frame_rate;
+  request.strict = options.strict;
+  request.json = options.json;
+  request.csv_path = options.csv_path;
+  request.plot_path = options.plot_path;
+  request.input = input.file;
+  dialog.set_pass(1);
+  const int code = run_curve(context, request, stdout, stderr);
+  dialog.finish_progress();
+  return code;
+}
+
 // The plot of the test hrd-check chose (the first failing one, else the
 // first): the CPB fullness just before and after each removal against time.
 std::string hrd_plot_svg(const std::string& file, const HrdTestConfig& config, const FullnessSeries& series) {
@@ -447,22 +479,7 @@ int main(int argc, char** argv) {
     case CliCommand::Version: std::printf("%s\n", cli_version()); return kExitPass;
     case CliCommand::Check: return run_check(options);
     case CliCommand::Info: return run_info(options);
-    case CliCommand::Curve: {
-      const std::string refusal =
-          refuse_outputs_on_input({{"--csv", options.csv_path}, {"--plot", options.plot_path}}, options.file);
-      if (!refusal.empty()) {
-        std::fprintf(stderr, "%s\n", refusal.c_str());
-        return kExitUsage;
-      }
-      CurveRequest request;
-      request.bit_rates = options.bit_rates;
-      request.frame_rate = options.settings.frame_rate;
-      request.strict = options.strict;
-      request.json = options.json;
-      request.csv_path = options.csv_path;
-      request.plot_path = options.plot_path;
-      return run_curve_cli(options.file, request, options.warnings);
-    }
+    case CliCommand::Curve: return run_curve_cli(options);
     case CliCommand::HrdCheck: return run_hrd_check_cli(options);
   }
   return kExitUsage;
