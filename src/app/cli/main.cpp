@@ -16,6 +16,7 @@
 #include "context/application_context.h"
 #include "inspect/hrd_report.h"
 #include "inspect/stream_probe.h"
+#include "paramsets/full_sps.h"
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
@@ -229,11 +230,8 @@ std::string hrd_json(const HrdParameters& hrd) {
   out += text;
   const uint32_t count = hrd.cpb_cnt_minus1 < kMaxCpbEntries ? hrd.cpb_cnt_minus1 + 1 : kMaxCpbEntries;
   for (uint32_t i = 0; i < count; ++i) {
-    // BitRate = (bit_rate_value_minus1 + 1) * 2^(6 + bit_rate_scale), CpbSize
-    // likewise with 2^(4 + cpb_size_scale); the scales are 4-bit values, so
-    // 64 bits hold both.
-    const uint64_t bit_rate = (uint64_t{hrd.bit_rate_value_minus1[i]} + 1) << (6 + (hrd.bit_rate_scale & 15));
-    const uint64_t cpb_size = (uint64_t{hrd.cpb_size_value_minus1[i]} + 1) << (4 + (hrd.cpb_size_scale & 15));
+    const uint64_t bit_rate = hrd_bit_rate(hrd, i);
+    const uint64_t cpb_size = hrd_cpb_size(hrd, i);
     std::snprintf(text, sizeof text, "%s{\"bit_rate\":%llu,\"cpb_size\":%llu,\"cbr\":%s}", i > 0 ? "," : "",
                   static_cast<unsigned long long>(bit_rate), static_cast<unsigned long long>(cpb_size),
                   hrd.cbr_flag[i] != 0 ? "true" : "false");
