@@ -19,8 +19,8 @@
 
 #include "context/application_context.h"
 #include "fuzz_support.h"
-#include "inspect/hrd_report.h"
-#include "inspect/stream_probe.h"
+#include "inspect/hrd_blocks.h"
+#include "inspect/level_probe.h"
 #include "verify/check_run.h"
 #include "verify/hrd_run.h"
 

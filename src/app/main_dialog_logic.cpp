@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "app/settings_input.h"
-#include "inspect/hrd_report.h"
-#include "inspect/stream_probe.h"
+#include "inspect/hrd_blocks.h"
+#include "inspect/level_probe.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
 

@@ -4,18 +4,18 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_files.h"
 #include "app/check_plot.h"
+#include "app/cli/cli_files.h"
+#include "app/cli/console_dialog.h"
+#include "app/cli_options.h"
 #include "app/curve_command.h"
 #include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
-#include "app/cli/console_dialog.h"
-#include "app/cli_options.h"
 #include "context/application_context.h"
-#include "inspect/hrd_report.h"
-#include "inspect/stream_probe.h"
+#include "inspect/hrd_blocks.h"
+#include "inspect/level_probe.h"
 #include "paramsets/full_sps.h"
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"

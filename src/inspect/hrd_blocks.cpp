@@ -1,4 +1,4 @@
-#include "inspect/hrd_report.h"
+#include "inspect/hrd_blocks.h"
 
 #include "stream/stream_file.h"
 

@@ -1,4 +1,4 @@
-#include "inspect/stream_probe.h"
+#include "inspect/level_probe.h"
 
 #include <cstdio>
 
