@@ -169,14 +169,6 @@ TEST(CheckPlot, RealCheckRecordsTheLastPassAndRenders) {
   expect_renders(folder.file("hour.svg"), folder.file("hour.png"));
 }
 
-TEST(PlotText, NamesAreEscapedAndBrokenUtf8Replaced) {
-  EXPECT_EQ(xml_text("a&b<c>\"d'\x01"), "a&amp;b&lt;c&gt;&quot;d&apos;?");
-  EXPECT_EQ(xml_text("caf\xC3\xA9 \xC3 \xE2\x82\xAC \xC0\xAF \xED\xA0\x80"), "caf\xC3\xA9 ? \xE2\x82\xAC ?? ???");
-  EXPECT_EQ(short_number(9000000), "9M");
-  EXPECT_EQ(short_number(12500), "12.5k");
-  EXPECT_EQ(short_number(-250), "-250");
-}
-
 // --- The curve command --------------------------------------------------------------
 
 TEST(CurveCommand, OneReadingGivesTableJsonCsvAndPlot) {
@@ -208,49 +200,6 @@ TEST(CurveCommand, OneReadingGivesTableJsonCsvAndPlot) {
   const std::vector<CurvePoint> points = {{1000, true, 5000, 1200}, {2000, false, 1ull << 33, 7}};
   EXPECT_EQ(curve_table(points), "bit_rate min_buffer_size min_initial_fill\n1000 5000 1200\n2000 none none\n");
   EXPECT_EQ(curve_csv(points), "bit_rate,min_buffer_size,min_initial_fill\n1000,5000,1200\n2000,,\n");
-}
-
-// Below one picture a second the check takes the stream's rate again at
-// every picture: the curve asks for a rate instead of guessing.
-TEST(CurveCommand, StreamSlowerThanOnePictureASecondNeedsAFrameRate) {
-  test::StreamBuilder stream;
-  stream.nal(3, 7, test::sps_rbsp({.time_scale = 1}));  // 1 / (2 * 1) pictures a second
-  stream.nal(3, 8, test::pps_rbsp(0));
-  for (uint32_t i = 0; i < 3; ++i) {
-    stream.nal(3, i == 0 ? 5 : 1, test::slice_rbsp({.idr = i == 0, .frame_num = i, .body_bytes = 100 * (i + 1)}));
-  }
-  test::TempStreamFile file(stream);
-  RecordingDialog dialog;
-  ApplicationContext context(dialog);
-  context.reporter.set_stderr_enabled(false);
-  context.shared.stream_path = file.path();
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  ASSERT_NE(err, nullptr);
-  EXPECT_EQ(run_curve(context, CurveRequest{}, out, err), 2);
-  CurveRequest given;
-  given.frame_rate = 2.0;
-  EXPECT_EQ(run_curve(context, given, out, err), 0);
-  std::rewind(err);
-  char line[200] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
-  EXPECT_EQ(std::string(line), std::string(kSlowStreamMessage) + "\n");
-  std::fclose(out);
-  std::fclose(err);
-}
-
-TEST(CurveCommand, BitRatesRangeListAndRefusals) {
-  EXPECT_EQ(parse_bit_rates("1000:3000:1000").rates, (std::vector<uint32_t>{1000, 2000, 3000}));
-  EXPECT_EQ(parse_bit_rates("4294967290:4294967295:4").rates, (std::vector<uint32_t>{4294967290u, 4294967294u}));
-  EXPECT_EQ(parse_bit_rates("500,20,4294967295").rates, (std::vector<uint32_t>{500, 20, 4294967295u}));
-  for (const char* bad : {"", "0", "0:10:1", "10:1:1", "1:10:0", "1:10", "1,,2", "1,", "+5", "1e6", "4294967296",
-                          "1:100000:1", " 5", "1:2:3:4"}) {
-    const BitRateList list = parse_bit_rates(bad);
-    EXPECT_FALSE(list.error.empty()) << bad;
-    EXPECT_TRUE(list.rates.empty()) << bad;
-    EXPECT_EQ(list.error.rfind("tarnwell-cli: --bit-rates ", 0), 0u) << bad;
-  }
 }
 
 }  // namespace

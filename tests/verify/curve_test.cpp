@@ -213,18 +213,5 @@ TEST(CurveDefaults, SixteenRatesFromTheRoundedAverageToFourTimesIt) {
   EXPECT_LT(default_curve_rates(std::vector<uint32_t>(3, 2000000000), 1.0).size(), 16u);
 }
 
-TEST(CurveReading, StrictBoxCheckedIsRefusedAndMissingFileNamed) {
-  RecordingDialog dialog;
-  ApplicationContext context(dialog, 1 << 20);
-  context.reporter.set_stderr_enabled(false);
-  context.settings = CheckSettings{5, 4, 3, 2.0};
-  context.shared.stream_path = shared_stream("no-such-stream.264");
-  EXPECT_EQ(read_picture_sizes(context).outcome, Outcome::CannotOpen);
-  EXPECT_EQ(context.settings.buffer_size, 5u);  // the settings are left as they were
-  EXPECT_EQ(context.settings.frame_rate, 2.0);
-  dialog.set_checked(kCheckStrictOverflow, true);
-  EXPECT_EQ(read_picture_sizes(context).outcome, Outcome::Refused);
-}
-
 }  // namespace
 }  // namespace tarnwell

@@ -88,39 +88,5 @@ TEST(UnseekableInput, PipeGivesWhatTheFileGivesEvenWhenASearchReadsAgain) {
 }
 #endif
 
-TEST(UnseekableInput, SpoolServesEveryReadingAndWithoutOneTheSecondIsRefused) {
-  std::FILE* stream = std::tmpfile();
-  ASSERT_NE(stream, nullptr);
-  std::vector<uint8_t> bytes(10000);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
-  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
-
-  // The first reading stops after 3000 bytes; the second reads the first
-  // 3000 from the spool and the rest from the stream, where it stopped.
-  std::rewind(stream);
-  std::FILE* spool = open_spool_file();
-  ASSERT_NE(spool, nullptr);
-  SpooledInput input(stream, spool);
-  std::vector<uint8_t> got(bytes.size() + 10);
-  EXPECT_EQ(input.read(got.data(), 3000), 3000u);
-  ASSERT_TRUE(input.restart());
-  EXPECT_EQ(input.read(got.data(), 2000), 2000u);
-  EXPECT_EQ(input.read(got.data() + 2000, got.size() - 2000), bytes.size() - 2000);
-  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 10000), bytes);
-  EXPECT_EQ(input.stream_bytes(), bytes.size());
-  ASSERT_TRUE(input.restart());
-  EXPECT_EQ(input.read(got.data(), got.size()), bytes.size());
-  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 10000), bytes);
-  std::fclose(spool);
-
-  // Without a spool a reading from the first byte cannot be given.
-  std::rewind(stream);
-  SpooledInput once(stream, nullptr);
-  EXPECT_TRUE(once.restart());  // nothing read yet
-  EXPECT_EQ(once.read(got.data(), 100), 100u);
-  EXPECT_FALSE(once.restart());
-  std::fclose(stream);
-}
-
 }  // namespace
 }  // namespace tarnwell
