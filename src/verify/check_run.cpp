@@ -33,12 +33,6 @@ uint32_t percent_of(uint64_t part, uint64_t whole) {
 // A picture's size in bits. Pictures of 512 MiB and more do not fit 32 bits;
 // they saturate, so the model sees a picture no buffer holds rather than a
 // small wrapped one.
-uint32_t saturating_sum(uint32_t a, uint32_t b) {
-  uint64_t sum = uint64_t{a} + b;
-  return sum > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                    : static_cast<uint32_t>(sum);
-}
-
 uint32_t picture_bits(uint32_t bytes) {
   uint64_t bits = uint64_t{bytes} * 8;
   return bits > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
@@ -213,6 +207,20 @@ void CheckRun::run() {
       parsing.begin_stream(file);
     }
     parsing.paramsets().set_hrd_report_enabled(0);
+    parsing.no_picture_begun = 1;
+    parsing.picture_bytes = 0;
+    parsing.pending_bytes = 0;
+    parsing.first_field_marker = -1;
+    return true;
+  };
+  // The picture just completed opens the next one (the assembler keeps the
+  // sum within 32 bits).
+  auto take_next_picture = [&](uint32_t& bytes) {
+    ParsingState& parsing = context_.parsing;
+    if (parsing.next_picture() == 0) return false;
+    bytes = parsing.picture_bytes;
+    parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
+    parsing.pending_bytes = 0;
     return true;
   };
 
@@ -256,12 +264,6 @@ void CheckRun::run() {
     if (!model.begin_model_pass()) break;
 
     uint64_t consumed = 0;
-    if (read_again) {
-      parsing.no_picture_begun = 1;
-      parsing.picture_bytes = 0;
-      parsing.pending_bytes = 0;
-      parsing.first_field_marker = -1;
-    }
     std::size_t event_cursor = 0;
     last_pass_from_cache = from_cache;
     PassStop stop;
@@ -283,13 +285,10 @@ void CheckRun::run() {
         // reads the stream again). The fraction in force is the one it left:
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
-        if (parsing.next_picture() == 0) {  // end of stream: the open picture is never applied
+        if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
           stop.at_end = true;
           break;
         }
-        bytes = parsing.picture_bytes;
-        parsing.picture_bytes = saturating_sum(parsing.opening_nal_bytes, parsing.pending_bytes);
-        parsing.pending_bytes = 0;
         cache.add_picture(bytes, stream_rate);
       }
       ++stop.pictures;
@@ -352,14 +351,9 @@ void CheckRun::run() {
     ReporterMute mute(reporter);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
       if (!begin_reading(false)) break;
-      parsing.no_picture_begun = 1;
-      parsing.picture_bytes = 0;
-      parsing.pending_bytes = 0;
-      parsing.first_field_marker = -1;
+      uint32_t bytes = 0;
       for (uint64_t taken = 0; it->at_end || taken < it->pictures; ++taken) {
-        if (parsing.next_picture() == 0) break;
-        parsing.picture_bytes = saturating_sum(parsing.opening_nal_bytes, parsing.pending_bytes);
-        parsing.pending_bytes = 0;
+        if (!take_next_picture(bytes)) break;
       }
     }
   }
