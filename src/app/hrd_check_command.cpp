@@ -124,6 +124,20 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   const HrdRunResult run = run_hrd_conformance(input, options, trace_fn);
 
   const char* name = request.file.c_str();
+  // What the splitter met on the way, whether or not the tests could run.
+  const SplitterNotes& n = run.notes;
+  if (n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
+    std::fprintf(err,
+                 "Warning: unreadable NAL units: %" PRIu64 " SPS, %" PRIu64 " PPS, %" PRIu64 " slice headers, %" PRIu64
+                 " SEI, %" PRIu64 " buffering periods naming an unknown SPS\n",
+                 n.broken_sps, n.broken_pps, n.broken_slice_headers, n.broken_sei, n.buffering_period_without_sps);
+  }
+  if (n.incomplete_last_unit) {
+    std::fprintf(err,
+                 "Warning: the last access unit of %s is incomplete (the stream ends inside it); it was tested with "
+                 "the bytes that are there\n",
+                 name);
+  }
   switch (run.status) {
     case HrdRunStatus::kDone:
       break;
@@ -133,6 +147,13 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
           name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
       return kHrdExitUnusable;
     case HrdRunStatus::kNoBufferingPeriod:
+      if (n.buffering_period_without_sps > 0) {
+        std::fprintf(err,
+                     "tarnwell-cli: %s: its buffering period SEI names seq_parameter_set_id %u, which no SPS "
+                     "before it carries\n",
+                     name, n.missing_sps_id);
+        return kHrdExitUnusable;
+      }
       std::fprintf(err,
                    "tarnwell-cli: %s carries HRD parameters but no buffering period SEI; check verifies a "
                    "stream against a buffer you choose\n",
@@ -155,36 +176,37 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       return kHrdExitUnusable;
   }
 
-  bool all_conform = true;
+  // A violation found is a verdict; a test that could not be computed and
+  // found none leaves the question open.
+  bool any_violation = false;
+  bool any_stopped = false;
   std::size_t chosen = 0;
   bool chose = false;
   for (std::size_t i = 0; i < run.tests.size(); ++i) {
-    if (!run.tests[i].conforms) {
-      all_conform = false;
-      if (!chose) {
-        chosen = i;
-        chose = true;
-      }
+    const HrdTestResult& t = run.tests[i];
+    if (t.violation_count > 0) any_violation = true;
+    if (t.stopped) {
+      any_stopped = true;
+      std::fprintf(err, "tarnwell-cli: the %s schedule %u test of %s could not be computed: %s\n",
+                   t.config.point == HrdPoint::kNal ? "NAL" : "VCL", t.config.schedule, name, t.stop_reason);
+    }
+    if (!t.conforms && !chose) {
+      chosen = i;
+      chose = true;
     }
   }
-  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen].config);
+  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
   if (trace && !trace->keep(chosen)) {
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s\n", request.trace_path.c_str());
     return kHrdExitUnusable;
-  }
-  const SplitterNotes& n = run.notes;
-  if (n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
-    std::fprintf(err,
-                 "Warning: unreadable NAL units: %" PRIu64 " SPS, %" PRIu64 " PPS, %" PRIu64 " slice headers, %" PRIu64
-                 " SEI, %" PRIu64 " buffering periods naming an unknown SPS\n",
-                 n.broken_sps, n.broken_pps, n.broken_slice_headers, n.broken_sei, n.buffering_period_without_sps);
   }
   if (request.json) {
     write_hrd_json_report(run, out);
   } else {
     write_hrd_text_report(run, out);
   }
-  return all_conform ? kHrdExitConforms : kHrdExitViolation;
+  if (any_violation) return kHrdExitViolation;
+  return any_stopped ? kHrdExitUnusable : kHrdExitConforms;
 }
 
 }  // namespace tarnwell

@@ -30,11 +30,12 @@ struct HrdCheckRequest {
 };
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,
-// fullness before and after removal, bits, CpbSize), then, once the tests
-// are done, which test the plot shows: the first failing one, else the first.
+// fullness before and after removal, bits, CpbSize, the kinds of violation
+// found there), then, once the tests are done, which test the plot shows:
+// the first failing one, else the first.
 struct HrdRowSink {
   std::function<void(std::size_t test, const HrdTraceRow& row)> row;
-  std::function<void(std::size_t test, const HrdTestConfig& config)> chosen;
+  std::function<void(std::size_t test, const HrdTestResult& result)> chosen;
 };
 
 // Runs the check over input (null: FILE could not be opened) and writes the

@@ -50,6 +50,10 @@ void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
         amount = hrd_seconds_text(v.seconds_us) + " s short";
       } else if (v.kind == HrdViolationKind::kInitialDelay) {
         amount = hrd_seconds_text(v.seconds_us) + " s off";
+      } else if (v.kind == HrdViolationKind::kBufferingPeriod) {
+        amount = v.seconds_us > 0 ? hrd_seconds_text(v.seconds_us) + " s too long" : "invalid";
+      } else if (v.kind == HrdViolationKind::kLevelLimit) {
+        amount = "above the level";
       } else {
         amount = "missing";
       }
@@ -58,6 +62,18 @@ void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
     }
     if (t.violation_count > t.violations.size()) {
       std::fprintf(out, "    ... %" PRIu64 " more\n", t.violation_count - t.violations.size());
+    }
+    for (const HrdParameterChange& change : t.changes) {
+      const HrdTestConfig& p = change.config;
+      std::fprintf(out,
+                   "    new SPS from access unit %" PRIu64 ": %" PRIu64 " bit/s, CPB %" PRIu64
+                   " bits, %s%s, t_c %u/%u s, level %s\n",
+                   change.access_unit, p.bit_rate, p.cpb_size, p.cbr ? "CBR" : "VBR", p.low_delay ? ", low delay" : "",
+                   p.num_units_in_tick, p.time_scale, change.level != nullptr ? change.level : "unknown");
+    }
+    if (t.ended) {
+      std::fprintf(out, "    ended at access unit %" PRIu64 ": %s; the access units before it were tested\n",
+                   t.ended_at, t.end_reason);
     }
     if (t.stopped) std::fprintf(out, "    stopped after access unit %" PRIu64 ": %s\n", t.access_units, t.stop_reason);
   }
@@ -90,6 +106,25 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
     }
     std::snprintf(buf, sizeof buf, "],\"violation_count\":%" PRIu64, t.violation_count);
     s += buf;
+    // Only a stream whose SPS changed the HRD values has these.
+    if (!t.changes.empty()) s += ",\"parameter_changes\":[";
+    for (std::size_t k = 0; k < t.changes.size(); ++k) {
+      const HrdParameterChange& change = t.changes[k];
+      const HrdTestConfig& p = change.config;
+      std::snprintf(buf, sizeof buf,
+                    "%s{\"access_unit\":%" PRIu64 ",\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
+                    ",\"cbr\":%s,\"low_delay\":%s,\"num_units_in_tick\":%u,\"time_scale\":%u,\"level\":",
+                    k == 0 ? "" : ",", change.access_unit, p.bit_rate, p.cpb_size, p.cbr ? "true" : "false",
+                    p.low_delay ? "true" : "false", p.num_units_in_tick, p.time_scale);
+      s += buf;
+      s += (change.level != nullptr ? json_string(change.level) : std::string("null")) + "}";
+    }
+    if (!t.changes.empty()) s += "]";
+    if (t.ended) {
+      std::snprintf(buf, sizeof buf, ",\"ended_at\":%" PRIu64 ",\"ended\":", t.ended_at);
+      s += buf;
+      s += json_string(t.end_reason);
+    }
     if (t.stopped) s += ",\"stopped\":" + json_string(t.stop_reason);
     s += "}";
   }

@@ -210,6 +210,7 @@ void merge_into(FullnessSample& a, const FullnessSample& b) {
   a.before = high;
   a.after = low;
   a.size = std::max(a.size, b.size);
+  a.flagged = a.flagged || b.flagged;
 }
 
 }  // namespace
@@ -345,6 +346,22 @@ std::string time_series_svg(const TimeSeriesPlot& plot) {
   }
   time_axis(svg, x, strip_bottom, false, 10, seconds_label);
   text_at(svg, kLeft + kWidth / 2, strip_bottom + 34, "time (s)", "middle");
+
+  // Every flagged unit, one stroke per pixel column at most.
+  std::string flagged;
+  double last_column = -1.0;
+  for (const FullnessSample& s : samples) {
+    if (!s.flagged) continue;
+    const double column = std::floor(x(s.time_s));
+    if (column == last_column) continue;
+    last_column = column;
+    const double low = std::min(s.before, s.after);
+    const double high = std::max(s.before, s.after);
+    flagged += "M" + px(x(s.time_s)) + " " + px(y(high)) + " V" + px(y(low) + (high == low ? 3.0 : 0.0)) + " ";
+  }
+  if (!flagged.empty()) {
+    svg += "<path d=\"" + flagged + "\" stroke=\"" + kMarkColour + "\" stroke-width=\"2\" fill=\"none\"/>\n";
+  }
 
   // The unit that ended the run, and why.
   if (plot.marked < samples.size()) {

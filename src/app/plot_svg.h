@@ -16,6 +16,7 @@ struct FullnessSample {
   double before = 0.0;  // fullness just before the removal, bits
   double after = 0.0;   // just after it; below 0 when the unit underflowed
   double size = 0.0;    // the bits removed, for the strip under the fullness
+  bool flagged = false;  // drawn in the mark's colour: something was found wrong at this unit
 };
 
 struct TimeSeriesPlot {
@@ -39,6 +40,8 @@ struct TimeSeriesPlot {
   std::size_t marked = static_cast<std::size_t>(-1);
   std::string marked_text;
 };
+// (Every flagged sample gets a red stroke of its own, at most one per pixel
+// column; the marked one also gets its circle and text.)
 
 // Above this many samples the fullness is drawn as one column per pixel,
 // each holding the least and the largest value of the samples in it.

@@ -21,6 +21,8 @@ struct HrdParameters {
   uint32_t cpb_removal_delay_length_minus1 = 0;
   uint32_t dpb_output_delay_length_minus1 = 0;
   uint32_t time_offset_length = 0;
+
+  bool operator==(const HrdParameters&) const = default;
 };
 
 struct VuiParameters {

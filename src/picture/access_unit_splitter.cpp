@@ -12,7 +12,12 @@ namespace {
 
 constexpr uint32_t kKeepBytes = 1u << 20;
 
-bool is_slice(int32_t type) { return type >= 1 && type <= 5; }
+// VCL NAL units: slices, data partitions A, B and C, IDR slices.
+bool is_vcl(int32_t type) { return type >= 1 && type <= 5; }
+
+// Those that begin with a slice header. Partitions B and C (types 3 and 4)
+// begin with slice_id and belong to the picture of their partition A.
+bool has_slice_header(int32_t type) { return type == 1 || type == 2 || type == 5; }
 
 // NAL unit types that, after the last VCL NAL unit of a primary coded
 // picture, begin the next access unit.
@@ -54,6 +59,7 @@ void AccessUnitSplitter::take_sps(int32_t size) {
   FullSps sps;
   if (parse_full_sps(rbsp_.get(), size, sps) != SyntaxStatus::kOk) {
     ++notes_.broken_sps;
+    last_nal_broken_ = true;
     return;
   }
   sps_[sps.seq_parameter_set_id] = sps;
@@ -64,6 +70,7 @@ void AccessUnitSplitter::take_pps(int32_t size) {
   FullPps pps;
   if (parse_full_pps(rbsp_.get(), size, pps) != SyntaxStatus::kOk) {
     ++notes_.broken_pps;
+    last_nal_broken_ = true;
     return;
   }
   pps_[pps.pic_parameter_set_id] = pps;
@@ -81,7 +88,7 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
         continue;
       }
       if (!sps_valid_[id]) {
-        ++notes_.buffering_period_without_sps;
+        if (notes_.buffering_period_without_sps++ == 0) notes_.missing_sps_id = id;
         continue;
       }
       if (parse_buffering_period(message.payload, message.payload_size, sps_[id], bp_) != SyntaxStatus::kOk) {
@@ -95,12 +102,16 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
       std::memcpy(pt_bytes_.data(), message.payload, static_cast<std::size_t>(pt_size_));
     }
   }
+  // The walk ends at the rbsp_trailing_bits when the unit is whole.
+  const bool read_all = index >= 0 && index == size - 1 && rbsp_[index] == 0x80;
+  last_nal_broken_ = complete && !read_all;
   // An SEI NAL unit longer than what is kept loses its later messages.
   if (!complete) ++notes_.broken_sei;
 }
 
 AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal& nal, int32_t size) {
   SliceKey key;
+  key.idr = nal.nal_unit_type == 5;
   CheckedReader r(rbsp_.get(), size);
   key.first_mb_in_slice = r.ue("SH: first_mb_in_slice");
   r.ue("SH: slice_type");
@@ -116,7 +127,6 @@ AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal
     key.field_pic_flag = r.u1("SH: field_pic_flag");
     if (key.field_pic_flag == 1) key.bottom_field_flag = r.u1("SH: bottom_field_flag");
   }
-  key.idr = nal.nal_unit_type == 5;
   key.nal_ref_idc_zero = nal.nal_ref_idc == 0;
   if (key.idr) key.idr_pic_id = r.ue("SH: idr_pic_id");
   key.pic_order_cnt_type = sps.pic_order_cnt_type;
@@ -158,7 +168,8 @@ bool AccessUnitSplitter::new_picture(const SliceKey& a, const SliceKey& b) {
 
 void AccessUnitSplitter::open_unit(const ScannedNal& nal) {
   open_ = true;
-  unit_start_ = nal.start;
+  // Whatever precedes the first start code belongs to the first access unit.
+  unit_start_ = index_ == 0 ? 0 : nal.start;
   vcl_bytes_ = 0;
   has_vcl_ = false;
   first_key_ = SliceKey{};
@@ -169,7 +180,8 @@ void AccessUnitSplitter::open_unit(const ScannedNal& nal) {
 
 void AccessUnitSplitter::add_to_unit(const ScannedNal& nal, const SliceKey* key) {
   const int32_t type = nal.nal_unit_type;
-  if (is_slice(type) || type == 12) vcl_bytes_ += nal.size();
+  if (is_vcl(type) || type == 12) vcl_bytes_ += nal.size();
+  last_nal_broken_ = key != nullptr && !key->valid;
   if (key != nullptr) {
     if (!has_vcl_) {
       first_key_ = *key;
@@ -192,6 +204,7 @@ void AccessUnitSplitter::close_unit(uint64_t end, AccessUnit& au) {
   au.nal_bits = (end - unit_start_) * 8;
   au.vcl_bits = vcl_bytes_ * 8;
   au.has_picture = has_vcl_;
+  au.idr = first_key_.idr;
   if (unit_sps_id_ < 0) unit_sps_id_ = last_sps_id_;
   if (unit_sps_id_ >= 0 && sps_valid_[static_cast<uint32_t>(unit_sps_id_)]) {
     last_sps_id_ = unit_sps_id_;
@@ -231,6 +244,7 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
         ended_ = true;
         end_status_ = got < 0 ? -1 : 0;
         if (open_) {
+          notes_.incomplete_last_unit = !has_vcl_ || last_nal_broken_;
           close_unit(last_end_, au);
           return 1;
         }
@@ -239,7 +253,7 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
     }
     last_end_ = nal.next_start;
 
-    const bool slice = is_slice(nal.nal_unit_type);
+    const bool slice = has_slice_header(nal.nal_unit_type);
     if (slice && !keyed) {
       key = read_slice_key(nal, to_rbsp(nal));
       if (!key.valid) ++notes_.broken_slice_headers;

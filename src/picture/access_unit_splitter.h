@@ -19,9 +19,13 @@ namespace tarnwell {
 struct AccessUnit {
   uint64_t index = 0;     // in decoding order, from 0 at the stream's first access unit
   uint64_t start = 0;     // byte position of its first byte
-  uint64_t nal_bits = 0;  // b(n) at the NAL point: every byte up to the next access unit
+  // b(n) at the NAL point: every byte up to the next access unit; the first
+  // access unit's also every byte before the stream's first start code
+  // (leading_zero_8bits belong to the first byte stream NAL unit).
+  uint64_t nal_bits = 0;
   uint64_t vcl_bits = 0;  // b(n) at the VCL point: VCL and filler data NAL units
   bool has_picture = false;
+  bool idr = false;  // its primary coded picture is an IDR picture
   bool field_pic = false;
   uint64_t pic_size_in_mbs = 0;
   // The SPS active for this access unit: the one its buffering period names,
@@ -40,6 +44,10 @@ struct SplitterNotes {
   uint64_t broken_slice_headers = 0;  // unknown PPS or SPS, or a header that does not read
   uint64_t broken_sei = 0;            // a buffering period or picture timing that does not read
   uint64_t buffering_period_without_sps = 0;
+  uint32_t missing_sps_id = 0;  // the first seq_parameter_set_id such a buffering period named
+  // The stream ends inside its last access unit: that unit has no slice, or
+  // its last NAL unit does not read to its end.
+  bool incomplete_last_unit = false;
 };
 
 class AccessUnitSplitter {
@@ -108,6 +116,7 @@ class AccessUnitSplitter {
   uint64_t unit_start_ = 0;
   uint64_t vcl_bytes_ = 0;
   bool has_vcl_ = false;
+  bool last_nal_broken_ = false;  // the unit's newest NAL unit did not read
   SliceKey first_key_;
   SliceKey last_key_;
   int32_t unit_sps_id_ = -1;

@@ -1,7 +1,11 @@
 #include "verify/hrd_run.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "paramsets/full_sps.h"
 
@@ -31,7 +35,38 @@ HrdAccessUnitInput input_for(const AccessUnit& au, const TestSlot& slot) {
   in.cpb_removal_delay = au.picture_timing.cpb_removal_delay;
   in.pic_size_in_mbs = au.pic_size_in_mbs;
   in.field = au.field_pic;
+  in.idr = au.idr;
   return in;
+}
+
+// The tests one SPS asks for, by conformance point and schedule.
+struct PlannedTest {
+  HrdPoint point;
+  uint32_t schedule;
+  HrdTestConfig config;
+  HrdLevel level;
+};
+
+// A.3.1 i/j, A.3.3 g/h: BitRate and CpbSize within the level's limits for at
+// least one schedule of the point. Empty when one is; else what is wrong
+// with each.
+std::string level_limit_problem(const HrdParameters& hrd, const HrdLevel& level) {
+  if (level.limits == nullptr || level.factor == 0) return "";
+  const uint64_t max_br = uint64_t{level.factor} * level.limits->max_br;
+  const uint64_t max_cpb = uint64_t{level.factor} * level.limits->max_cpb;
+  char text[160];
+  std::snprintf(text, sizeof text, "no schedule within level %s (BitRate at most %" PRIu64 " bit/s, CpbSize at most %" PRIu64 " bits):",
+                level.limits->name, max_br, max_cpb);
+  std::string problem = text;
+  for (uint32_t s = 0; s <= hrd.cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
+    const uint64_t bit_rate = hrd_bit_rate(hrd, s);
+    const uint64_t cpb_size = hrd_cpb_size(hrd, s);
+    if (bit_rate <= max_br && cpb_size <= max_cpb) return "";
+    std::snprintf(text, sizeof text, "%s schedule %u %" PRIu64 " bit/s, %" PRIu64 " bits", s == 0 ? "" : ";", s,
+                  bit_rate, cpb_size);
+    problem += text;
+  }
+  return problem;
 }
 
 class Run {
@@ -46,48 +81,26 @@ class Run {
     result_.level_idc = sps.level_idc;
     result_.level = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
     result_.factors = cpb_br_factors(sps.profile_idc);
-    if (sps.timing_info_present_flag == 0 || sps.num_units_in_tick == 0 || sps.time_scale == 0) {
+    if (!has_timing(sps)) {
       result_.status = HrdRunStatus::kNoTimingInfo;
       return false;
     }
     bool schedule_missing = false;
-    for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
-      const bool chosen = point == HrdPoint::kNal ? options_.nal : options_.vcl;
-      const bool present =
-          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
-      if (!chosen || !present) continue;
-      const HrdParameters& hrd = point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd;
-      if (!options_.all_schedules && options_.schedule > hrd.cpb_cnt_minus1) {
-        schedule_missing = true;
-        continue;
+    for (const PlannedTest& planned : plan(sps, &schedule_missing)) {
+      TestSlot slot{planned.point, planned.schedule,
+                    std::make_unique<HrdConformanceTest>(planned.config, planned.level, options_.max_violations)};
+      if (trace_) {
+        const std::size_t index = slots_.size();
+        const HrdTraceFn* trace = &trace_;
+        slot.test->set_trace([trace, index](const HrdTraceRow& row) { (*trace)(index, row); });
       }
-      for (uint32_t s = 0; s <= hrd.cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
-        if (!options_.all_schedules && s != options_.schedule) continue;
-        HrdTestConfig config;
-        config.point = point;
-        config.schedule = s;
-        config.bit_rate = hrd_bit_rate(hrd, s);
-        config.cpb_size = hrd_cpb_size(hrd, s);
-        config.cbr = hrd.cbr_flag[s] != 0;
-        config.low_delay = sps.low_delay_hrd_flag != 0;
-        config.num_units_in_tick = sps.num_units_in_tick;
-        config.time_scale = sps.time_scale;
-        HrdLevel level;
-        level.limits = result_.level;
-        level.factor = point == HrdPoint::kNal ? result_.factors.nal : result_.factors.vcl;
-        TestSlot slot{point, s, std::make_unique<HrdConformanceTest>(config, level, options_.max_violations)};
-        if (trace_) {
-          const std::size_t index = slots_.size();
-          const HrdTraceFn* trace = &trace_;
-          slot.test->set_trace([trace, index](const HrdTraceRow& row) { (*trace)(index, row); });
-        }
-        slots_.push_back(std::move(slot));
-      }
+      slots_.push_back(std::move(slot));
     }
     if (slots_.empty()) {
       result_.status = schedule_missing ? HrdRunStatus::kNoSuchSchedule : HrdRunStatus::kNoHrdParameters;
       return false;
     }
+    check_level_limits(sps);
     return true;
   }
 
@@ -102,6 +115,9 @@ class Run {
       }
       started_ = true;
       if (!initialise(*au.sps)) return false;
+      active_ = *au.sps;
+    } else if (au.has_buffering_period && au.sps != nullptr && !same_hrd(*au.sps, active_)) {
+      change_sps(*au.sps);
     }
     for (TestSlot& slot : slots_) slot.test->add(input_for(au, slot));
     return true;
@@ -116,10 +132,105 @@ class Run {
   }
 
  private:
+  static bool has_timing(const FullSps& sps) {
+    return sps.timing_info_present_flag != 0 && sps.num_units_in_tick != 0 && sps.time_scale != 0;
+  }
+
+  // What a test takes from the SPS: the HRD blocks, the time base, the level.
+  static bool same_hrd(const FullSps& a, const FullSps& b) {
+    return a.nal_hrd_parameters_present_flag == b.nal_hrd_parameters_present_flag &&
+           a.vcl_hrd_parameters_present_flag == b.vcl_hrd_parameters_present_flag &&
+           (a.nal_hrd_parameters_present_flag == 0 || a.nal_hrd == b.nal_hrd) &&
+           (a.vcl_hrd_parameters_present_flag == 0 || a.vcl_hrd == b.vcl_hrd) &&
+           a.low_delay_hrd_flag == b.low_delay_hrd_flag && a.timing_info_present_flag == b.timing_info_present_flag &&
+           a.num_units_in_tick == b.num_units_in_tick && a.time_scale == b.time_scale &&
+           a.profile_idc == b.profile_idc && a.level_idc == b.level_idc &&
+           a.constraint_set3_flag == b.constraint_set3_flag;
+  }
+
+  std::vector<PlannedTest> plan(const FullSps& sps, bool* schedule_missing) const {
+    std::vector<PlannedTest> tests;
+    const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
+    const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
+    for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
+      const bool chosen = point == HrdPoint::kNal ? options_.nal : options_.vcl;
+      const bool present =
+          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
+      if (!chosen || !present) continue;
+      const HrdParameters& hrd = point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd;
+      if (!options_.all_schedules && options_.schedule > hrd.cpb_cnt_minus1) {
+        if (schedule_missing != nullptr) *schedule_missing = true;
+        continue;
+      }
+      for (uint32_t s = 0; s <= hrd.cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
+        if (!options_.all_schedules && s != options_.schedule) continue;
+        PlannedTest t{point, s, {}, {}};
+        t.config.point = point;
+        t.config.schedule = s;
+        t.config.bit_rate = hrd_bit_rate(hrd, s);
+        t.config.cpb_size = hrd_cpb_size(hrd, s);
+        t.config.cbr = hrd.cbr_flag[s] != 0;
+        t.config.low_delay = sps.low_delay_hrd_flag != 0;
+        t.config.num_units_in_tick = sps.num_units_in_tick;
+        t.config.time_scale = sps.time_scale;
+        t.config.cpb_removal_delay_length = sps.timing_hrd().cpb_removal_delay_length_minus1 + 1;
+        t.level.limits = limits;
+        t.level.factor = point == HrdPoint::kNal ? factors.nal : factors.vcl;
+        tests.push_back(t);
+      }
+    }
+    return tests;
+  }
+
+  // A level limit is broken only when no schedule of the point keeps it; the
+  // tests of that point say so.
+  void check_level_limits(const FullSps& sps) {
+    const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
+    const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
+    for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
+      const bool present =
+          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
+      if (!present) continue;
+      const std::string problem = level_limit_problem(point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd,
+                                                      HrdLevel{limits, point == HrdPoint::kNal ? factors.nal : factors.vcl});
+      if (problem.empty()) continue;
+      for (TestSlot& slot : slots_) {
+        if (slot.point == point) slot.test->report(HrdViolationKind::kLevelLimit, problem.c_str());
+      }
+    }
+  }
+
+  // A buffering period activated an SPS with other HRD values: each test
+  // goes on with its schedule's new values, or ends when the schedule is gone.
+  void change_sps(const FullSps& sps) {
+    active_ = sps;
+    const std::vector<PlannedTest> planned = has_timing(sps) ? plan(sps, nullptr) : std::vector<PlannedTest>{};
+    for (TestSlot& slot : slots_) {
+      const PlannedTest* match = nullptr;
+      for (const PlannedTest& p : planned) {
+        if (p.point == slot.point && p.schedule == slot.schedule) match = &p;
+      }
+      if (match == nullptr) {
+        char reason[160];
+        if (!has_timing(sps)) {
+          std::snprintf(reason, sizeof reason, "a new SPS without timing information");
+        } else {
+          std::snprintf(reason, sizeof reason, "a new SPS without %s schedule %u", hrd_point_name(slot.point),
+                        slot.schedule);
+        }
+        slot.test->end(reason);
+        continue;
+      }
+      slot.test->change_parameters(match->config, match->level);
+    }
+    check_level_limits(sps);
+  }
+
   const HrdRunOptions& options_;
   const HrdTraceFn& trace_;
   HrdRunResult& result_;
   std::vector<TestSlot> slots_;
+  FullSps active_;
   bool started_ = false;
   bool seen_hrd_ = false;
 };

@@ -105,7 +105,7 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   std::vector<HrdTraceRow> rows;
   std::size_t chosen = 99;
   HrdRowSink sink{[&](std::size_t, const HrdTraceRow& row) { rows.push_back(row); },
-                  [&](std::size_t test, const HrdTestConfig&) { chosen = test; }};
+                  [&](std::size_t test, const HrdTestResult&) { chosen = test; }};
   std::rewind(file.file());
   request.trace_path.clear();
   EXPECT_EQ(run(request, file.file(), &sink).code, 1);

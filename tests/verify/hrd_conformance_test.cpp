@@ -70,26 +70,28 @@ TEST(HrdModel, SteadyCbrStreamConformsWithExactTimesAndFullness) {
 TEST(HrdModel, OverflowAndUnderflowAreFoundAndCapped) {
   HrdTestConfig small = cbr_config();
   small.cpb_size = 400;
+  // The 0.5 s initial delay is also longer than 400 bits take at 1000 bit/s.
   const Outcome over = run(small, steady(20), {}, 3);
   EXPECT_FALSE(over.result.conforms);
   // Once arrivals end (0.8 s) the CPB drains: removals from 0.9 s on are within it.
-  EXPECT_EQ(over.result.violation_count, 10u);
+  EXPECT_EQ(over.result.violation_count, 11u);
   ASSERT_EQ(over.result.violations.size(), 3u);
-  EXPECT_EQ(over.result.violations[0].kind, HrdViolationKind::kOverflow);
-  EXPECT_EQ(over.result.violations[0].bits, 100);
-  EXPECT_EQ(over.result.violations[1].access_unit, 1u);
+  EXPECT_EQ(over.result.violations[0].kind, HrdViolationKind::kBufferingPeriod);
+  EXPECT_EQ(over.result.violations[1].kind, HrdViolationKind::kOverflow);
+  EXPECT_EQ(over.result.violations[1].bits, 100);
+  EXPECT_EQ(over.result.violations[2].access_unit, 1u);
 
   // The overflow at access unit 0 shows only when access unit 12 arrives,
   // after access unit 1's missing timing: the list is still in order.
   std::vector<HrdAccessUnitInput> units = steady(20);
   units[1].has_picture_timing = false;
-  const Outcome ordered = run(small, units, {}, 3);
-  ASSERT_EQ(ordered.result.violations.size(), 3u);
-  EXPECT_EQ(ordered.result.violations[0].kind, HrdViolationKind::kOverflow);
-  EXPECT_EQ(ordered.result.violations[1].kind, HrdViolationKind::kMissingTiming);
-  EXPECT_EQ(ordered.result.violations[1].access_unit, 1u);
-  EXPECT_EQ(ordered.result.violations[2].kind, HrdViolationKind::kOverflow);
+  const Outcome ordered = run(small, units, {}, 4);
+  ASSERT_EQ(ordered.result.violations.size(), 4u);
+  EXPECT_EQ(ordered.result.violations[1].kind, HrdViolationKind::kOverflow);
+  EXPECT_EQ(ordered.result.violations[2].kind, HrdViolationKind::kMissingTiming);
   EXPECT_EQ(ordered.result.violations[2].access_unit, 1u);
+  EXPECT_EQ(ordered.result.violations[3].kind, HrdViolationKind::kOverflow);
+  EXPECT_EQ(ordered.result.violations[3].access_unit, 1u);
 
   units = steady(10);
   units[5].bits = 1000;  // arrives 0.2 .. 1.2 s, removal due at 0.7 s
@@ -132,6 +134,7 @@ TEST(HrdModel, InitialDelayOfALaterBufferingPeriodIsCheckedAgainstFloorAndCeilin
   for (uint32_t delay : {75856u, 75857u, 75858u, 75859u}) {
     std::vector<HrdAccessUnitInput> units = steady(12);
     units[10].has_buffering_period = true;
+    units[10].idr = true;  // a new coded video sequence: delay + offset may change
     units[10].initial_cpb_removal_delay = delay;
     units[11].cpb_removal_delay = 2;  // counted from the new buffering period
     const Outcome out = run(config, units);
@@ -150,28 +153,27 @@ TEST(HrdModel, InitialDelayOfALaterBufferingPeriodIsCheckedAgainstFloorAndCeilin
   for (uint32_t delay : {40000u, 48086u, 48087u}) {
     std::vector<HrdAccessUnitInput> units = steady(12);
     units[10].has_buffering_period = true;
+    units[10].idr = true;
     units[10].initial_cpb_removal_delay = delay;
     units[11].cpb_removal_delay = 2;
     EXPECT_EQ(run(config, units).result.conforms, delay != 48087u) << delay;
   }
 }
 
-TEST(HrdModel, LevelLimitsRemovalIntervalAndMissingTiming) {
+TEST(HrdModel, RemovalIntervalOfTheLevelAndMissingTiming) {
   HrdTestConfig config = cbr_config();
-  config.bit_rate = 100000;  // above level 1's 64000 bit/s at the VCL point
+  config.bit_rate = 100000;
   config.cpb_size = 100000;
   HrdLevel level{find_level_limits(66, 10, 0), 1000};
   std::vector<HrdAccessUnitInput> units = steady(4);
   units[2].has_picture_timing = false;
   const Outcome out = run(config, units, level);
   // 99 macroblocks at 1485 MB/s need 1/15 s between removals; these come every 0.04 s.
-  ASSERT_EQ(out.result.violations.size(), 5u);
-  EXPECT_EQ(out.result.violations[0].kind, HrdViolationKind::kLevelLimit);
-  EXPECT_FALSE(out.result.violations[0].has_access_unit);
-  EXPECT_EQ(out.result.violations[1].kind, HrdViolationKind::kRemovalInterval);
-  EXPECT_EQ(out.result.violations[1].seconds_us, 26667);
-  EXPECT_EQ(out.result.violations[2].kind, HrdViolationKind::kMissingTiming);
-  EXPECT_EQ(out.result.violations[2].access_unit, 2u);
+  ASSERT_EQ(out.result.violations.size(), 4u);
+  EXPECT_EQ(out.result.violations[0].kind, HrdViolationKind::kRemovalInterval);
+  EXPECT_EQ(out.result.violations[0].seconds_us, 26667);
+  EXPECT_EQ(out.result.violations[1].kind, HrdViolationKind::kMissingTiming);
+  EXPECT_EQ(out.result.violations[1].access_unit, 2u);
   EXPECT_EQ(out.rows[2].t_rn_us, 580000);  // one interval after the previous removal
 }
 

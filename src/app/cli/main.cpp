@@ -385,29 +385,43 @@ int run_curve_cli(const CliOptions& options) {
 }
 
 // The plot of the test hrd-check chose (the first failing one, else the
-// first): the CPB fullness just before and after each removal against time.
-std::string hrd_plot_svg(const std::string& file, const HrdTestConfig& config, const FullnessSeries& series) {
+// first): the CPB fullness just before and after each removal against time,
+// every access unit with a violation in red, the first one named.
+std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, const FullnessSeries& series) {
+  const HrdTestConfig& config = result.config;
   TimeSeriesPlot plot;
   const std::size_t cut = file.find_last_of("/\\");
   const std::string name = file == "-" ? "standard input" : cut == std::string::npos ? file : file.substr(cut + 1);
-  char text[256];
-  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u", name.c_str(),
-                config.point == HrdPoint::kNal ? "NAL" : "VCL", config.schedule);
+  char verdict[64];
+  if (result.violation_count > 0) {
+    std::snprintf(verdict, sizeof verdict, "%llu violation%s", static_cast<unsigned long long>(result.violation_count),
+                  result.violation_count == 1 ? "" : "s");
+  } else {
+    std::snprintf(verdict, sizeof verdict, "%s", result.conforms ? "conforms" : "not completed");
+  }
+  char text[320];
+  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u: %s", name.c_str(),
+                config.point == HrdPoint::kNal ? "NAL" : "VCL", config.schedule, verdict);
   plot.title = text;
-  std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s",
+  std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s%s",
                 static_cast<unsigned long long>(config.bit_rate), static_cast<unsigned long long>(config.cpb_size),
-                config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "");
+                config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "",
+                result.changes.empty() ? "" : " (until a new SPS)");
   plot.subtitle = text;
   plot.samples = series.samples();
   plot.capacity = static_cast<double>(config.cpb_size);
   plot.unit_name = "access unit";
-  for (std::size_t i = 0; i < plot.samples.size(); ++i) {
-    const FullnessSample& sample = plot.samples[i];
-    if (sample.before > plot.capacity || sample.after < 0.0) {
-      plot.marked = i;
-      plot.marked_text = sample.after < 0.0 ? "underflow" : "overflow";
-      break;
+  // The first violation at an access unit is named beside its mark.
+  for (const HrdViolation& v : result.violations) {
+    if (!v.has_access_unit) continue;
+    for (std::size_t i = 0; i < plot.samples.size(); ++i) {
+      if (plot.samples[i].flagged) {
+        plot.marked = i;
+        plot.marked_text = hrd_violation_name(v.kind);
+        break;
+      }
     }
+    break;
   }
   return time_series_svg(plot);
 }
@@ -440,22 +454,23 @@ int run_hrd_check_cli(const CliOptions& options) {
   // test the plot shows.
   std::map<std::size_t, FullnessSeries> series;
   bool chosen = false;
-  HrdTestConfig chosen_config;
+  HrdTestResult chosen_result;
   std::size_t chosen_test = 0;
   HrdRowSink sink;
   sink.row = [&](std::size_t test, const HrdTraceRow& row) {
     series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6, static_cast<double>(row.fullness_before),
-                                    static_cast<double>(row.fullness_after), static_cast<double>(row.bits)});
+                                    static_cast<double>(row.fullness_after), static_cast<double>(row.bits),
+                                    row.violations != 0});
   };
-  sink.chosen = [&](std::size_t test, const HrdTestConfig& config) {
+  sink.chosen = [&](std::size_t test, const HrdTestResult& result) {
     chosen = true;
     chosen_test = test;
-    chosen_config = config;
+    chosen_result = result;
   };
   const bool plotting = !options.plot_path.empty();
   const int code = run_hrd_check(request, input.file, stdout, stderr, plotting ? &sink : nullptr);
   if (plotting && chosen &&
-      !write_text_file(options.plot_path, hrd_plot_svg(options.file, chosen_config, series[chosen_test]))) {
+      !write_text_file(options.plot_path, hrd_plot_svg(options.file, chosen_result, series[chosen_test]))) {
     std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
     return kExitUsage;
   }
