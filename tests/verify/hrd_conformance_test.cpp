@@ -102,6 +102,14 @@ TEST(HrdModel, OverflowAndUnderflowAreFoundAndCapped) {
   EXPECT_EQ(v.access_unit, 5u);
   EXPECT_EQ(v.time_us, 700000);
   EXPECT_EQ(v.seconds_us, 500000);
+  // The trace keeps the model's own values: access unit 6 is due at 0.74 s,
+  // while 540 of access unit 5's bits have arrived and all 1200 bits of
+  // units 0 to 5 are gone.
+  EXPECT_EQ(under.rows[5].fullness_after, -500);
+  EXPECT_EQ(under.rows[6].fullness_before, -460);
+  EXPECT_EQ(under.rows[6].fullness_after, -500);
+  EXPECT_NE(under.rows[5].violations & (1u << static_cast<uint32_t>(HrdViolationKind::kUnderflow)), 0u);
+  EXPECT_EQ(under.rows[4].violations, 0u);
 }
 
 TEST(HrdModel, LowDelayRemovesALatePictureAtTheNextTick) {

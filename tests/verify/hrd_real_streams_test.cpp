@@ -167,6 +167,25 @@ TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
   }
 }
 
+TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
+  const Bytes stream = encode(kCbr);
+  ASSERT_FALSE(stream.empty());
+  Bytes padded(1000, 0);
+  padded.insert(padded.end(), stream.begin(), stream.end());
+  const auto rows_of = [](const Bytes& bytes) {
+    std::vector<HrdTraceRow> rows;
+    test::TempStreamFile file(bytes);
+    run_hrd_conformance(file.file(), HrdRunOptions{}, [&](std::size_t, const HrdTraceRow& r) { rows.push_back(r); });
+    return rows;
+  };
+  const std::vector<HrdTraceRow> plain = rows_of(stream);
+  const std::vector<HrdTraceRow> zeros = rows_of(padded);
+  ASSERT_EQ(plain.size(), zeros.size());
+  ASSERT_FALSE(plain.empty());
+  EXPECT_EQ(zeros[0].bits, plain[0].bits + 8000);
+  EXPECT_EQ(zeros[1].bits, plain[1].bits);
+}
+
 TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
   const Bytes stream = encode(kCbr);
   ASSERT_FALSE(stream.empty());
