@@ -176,8 +176,8 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       return kHrdExitUnusable;
   }
 
-  // A violation found is a verdict; a test that could not be computed and
-  // found none leaves the question open.
+  // A test that could not be computed leaves the question open, whatever it
+  // found before it stopped: its HRD data cannot be used as it stands.
   bool any_violation = false;
   bool any_stopped = false;
   std::size_t chosen = 0;
@@ -205,8 +205,8 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   } else {
     write_hrd_text_report(run, out);
   }
-  if (any_violation) return kHrdExitViolation;
-  return any_stopped ? kHrdExitUnusable : kHrdExitConforms;
+  if (any_stopped) return kHrdExitUnusable;
+  return any_violation ? kHrdExitViolation : kHrdExitConforms;
 }
 
 }  // namespace tarnwell

@@ -1,7 +1,7 @@
 #pragma once
 // The two forms of the hrd-check report: one text line per test with its
-// violations indented below it, or one JSON object; and the six-decimal
-// seconds both use.
+// violations indented below it, or one JSON object; the six-decimal seconds
+// both use; the plot of one test.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,5 +15,10 @@ std::string hrd_seconds_text(int64_t us);
 
 void write_hrd_text_report(const HrdRunResult& run, std::FILE* out);
 void write_hrd_json_report(const HrdRunResult& run, std::FILE* out);
+
+class FullnessSeries;
+// The SVG of one test's CPB fullness (series: its rows, recorded as the run
+// went), titled with the input's name and the test's verdict.
+std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, const FullnessSeries& series);
 
 }  // namespace tarnwell

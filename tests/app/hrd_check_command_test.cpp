@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/hrd_check_report.h"
+#include "app/plot_svg.h"
 #include "app_fixture.h"
 #include "picture/access_unit_splitter.h"
+#include "support/hrd_stream.h"
 #include "support/stream_builder.h"
 
 namespace tarnwell {
@@ -113,6 +116,28 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   ASSERT_EQ(rows.size(), 251u);
   EXPECT_EQ(rows[0].fullness_before, 899988);
   EXPECT_EQ(rows[0].cpb_size, 1000000u);
+
+  // The plot marks every access unit with a violation and counts them in its title.
+  FullnessSeries series;
+  uint64_t flagged = 0;
+  for (const HrdTraceRow& row : rows) {
+    series.add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6, static_cast<double>(row.fullness_before),
+                              static_cast<double>(row.fullness_after), static_cast<double>(row.bits),
+                              row.violations != 0});
+    flagged += row.violations != 0 ? 1 : 0;
+  }
+  HrdTestResult result;
+  result.config.cpb_size = 1000000;
+  result.conforms = false;
+  result.violation_count = 3;
+  result.violations.resize(1);
+  result.violations[0].has_access_unit = true;
+  result.violations[0].kind = HrdViolationKind::kRemovalInterval;
+  const std::string svg = hrd_plot_svg("dir/dup.264", result, series);
+  EXPECT_NE(svg.find("CPB of dup.264: NAL schedule 0: 3 violations"), std::string::npos);
+  EXPECT_GE(flagged, 1u);
+  const std::size_t marks = svg.find("stroke=\"#d00000\" stroke-width=\"2\" fill=\"none\"");
+  ASSERT_NE(marks, std::string::npos) << svg.substr(0, 400);
 }
 
 TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
@@ -148,6 +173,53 @@ TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
   request = HrdCheckRequest{};
   request.nal = false;  // the x264 stream has no VCL HRD parameters
   EXPECT_EQ(run_file(test::stream_path(test::kX264Stream), request).code, 2);
+}
+
+TEST(HrdCheckCommand, MissingSpsIncompleteEndsAndUncomputableTestsAreNamed) {
+  using Delays = std::vector<std::pair<uint32_t, uint32_t>>;
+  const auto ran = [](const std::vector<uint8_t>& bytes) {
+    test::TempStreamFile file(bytes);
+    HrdCheckRequest request;
+    request.file = "s.264";
+    return run(request, file.file());
+  };
+  // A buffering period naming SPS 5, where the stream carries SPS 0 only.
+  test::HrdSps sps;
+  test::HrdSps other = sps;
+  other.seq_parameter_set_id = 5;
+  test::HrdStream named(sps);
+  named.builder().nal(0, 6, test::buffering_period_rbsp(other, {{45000, 0}}));
+  named.picture(true, 0, 100).picture(false, 2, 100);
+  const Ran missing = ran(named.bytes());
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_NE(missing.err.find("names seq_parameter_set_id 5"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("Warning: unreadable NAL units"), std::string::npos) << missing.err;
+
+  // The stream ends with an access unit's SEI but no slice, or inside a slice header.
+  test::HrdStream whole(sps);
+  for (uint32_t k = 0; k < 5; ++k) whole.picture(k == 0, 2 * k, 100, k == 0 ? Delays{{45000, 0}} : Delays{});
+  EXPECT_EQ(ran(whole.bytes()).err, "");
+  whole.builder().nal(0, 6, test::picture_timing_rbsp(sps, 10));
+  const Ran no_slice = ran(whole.bytes());
+  EXPECT_EQ(no_slice.code, 0);
+  EXPECT_NE(no_slice.err.find("incomplete"), std::string::npos);
+  std::vector<uint8_t> cut = whole.bytes();
+  cut.insert(cut.end(), {0, 0, 0, 1, 0x21, 0x88});
+  EXPECT_NE(ran(cut).err.find("incomplete"), std::string::npos);
+
+  // Times beyond exact arithmetic: exit 2 and the test named.
+  test::HrdSps huge;
+  huge.num_units_in_tick = 0xFFFFFFFF;
+  huge.time_scale = 0xFFFFFFFB;
+  huge.bit_rate_scale = 15;
+  huge.schedules = {{0xFFFFFFFE, 62499, true}};
+  huge.delay_length = 32;
+  test::HrdStream big(huge);
+  for (uint32_t k = 0; k < 3; ++k) big.picture(k == 0, 0xFFFFFFFF, 100, k == 0 ? Delays{{45000, 0}} : Delays{});
+  const Ran stopped = ran(big.bytes());
+  EXPECT_EQ(stopped.code, 2);
+  EXPECT_NE(stopped.err.find("NAL schedule 0 test of s.264 could not be computed"), std::string::npos)
+      << stopped.err;
 }
 
 }  // namespace

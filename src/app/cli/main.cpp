@@ -11,6 +11,7 @@
 #include "app/curve_command.h"
 #include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
+#include "app/hrd_check_report.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "context/application_context.h"
@@ -382,48 +383,6 @@ int run_curve_cli(const CliOptions& options) {
   const int code = run_curve(context, request, stdout, stderr);
   dialog.finish_progress();
   return code;
-}
-
-// The plot of the test hrd-check chose (the first failing one, else the
-// first): the CPB fullness just before and after each removal against time,
-// every access unit with a violation in red, the first one named.
-std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, const FullnessSeries& series) {
-  const HrdTestConfig& config = result.config;
-  TimeSeriesPlot plot;
-  const std::size_t cut = file.find_last_of("/\\");
-  const std::string name = file == "-" ? "standard input" : cut == std::string::npos ? file : file.substr(cut + 1);
-  char verdict[64];
-  if (result.violation_count > 0) {
-    std::snprintf(verdict, sizeof verdict, "%llu violation%s", static_cast<unsigned long long>(result.violation_count),
-                  result.violation_count == 1 ? "" : "s");
-  } else {
-    std::snprintf(verdict, sizeof verdict, "%s", result.conforms ? "conforms" : "not completed");
-  }
-  char text[320];
-  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u: %s", name.c_str(),
-                config.point == HrdPoint::kNal ? "NAL" : "VCL", config.schedule, verdict);
-  plot.title = text;
-  std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s%s",
-                static_cast<unsigned long long>(config.bit_rate), static_cast<unsigned long long>(config.cpb_size),
-                config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "",
-                result.changes.empty() ? "" : " (until a new SPS)");
-  plot.subtitle = text;
-  plot.samples = series.samples();
-  plot.capacity = static_cast<double>(config.cpb_size);
-  plot.unit_name = "access unit";
-  // The first violation at an access unit is named beside its mark.
-  for (const HrdViolation& v : result.violations) {
-    if (!v.has_access_unit) continue;
-    for (std::size_t i = 0; i < plot.samples.size(); ++i) {
-      if (plot.samples[i].flagged) {
-        plot.marked = i;
-        plot.marked_text = hrd_violation_name(v.kind);
-        break;
-      }
-    }
-    break;
-  }
-  return time_series_svg(plot);
 }
 
 int run_hrd_check_cli(const CliOptions& options) {
