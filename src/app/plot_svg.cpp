@@ -357,7 +357,14 @@ std::string time_series_svg(const TimeSeriesPlot& plot) {
     last_column = column;
     const double low = std::min(s.before, s.after);
     const double high = std::max(s.before, s.after);
-    flagged += "M" + px(x(s.time_s)) + " " + px(y(high)) + " V" + px(y(low) + (high == low ? 3.0 : 0.0)) + " ";
+    // Appended piece by piece: g++ 12 warns (wrongly) on "M" + std::string here.
+    flagged += 'M';
+    flagged += px(x(s.time_s));
+    flagged += ' ';
+    flagged += px(y(high));
+    flagged += " V";
+    flagged += px(y(low) + (high == low ? 3.0 : 0.0));
+    flagged += ' ';
   }
   if (!flagged.empty()) {
     svg += "<path d=\"" + flagged + "\" stroke=\"" + kMarkColour + "\" stroke-width=\"2\" fill=\"none\"/>\n";
