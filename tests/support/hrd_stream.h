@@ -24,13 +24,19 @@ struct HrdSchedule {
 };
 
 struct HrdSps {
+  HrdSps() {
+    HrdSchedule one;
+    one.bit_rate_value_minus1 = 15624;
+    one.cpb_size_value_minus1 = 62499;
+    schedules.push_back(one);
+  }
   uint32_t profile_idc = 66;
   uint32_t level_idc = 30;
   uint32_t seq_parameter_set_id = 0;
   uint32_t num_units_in_tick = 1;
   uint32_t time_scale = 50;  // 25 pictures a second at 2 ticks each
   uint32_t bit_rate_scale = 0;
-  std::vector<HrdSchedule> schedules = {HrdSchedule{15624, 62499, true}};  // 1 Mbit/s, 1 Mbit CPB
+  std::vector<HrdSchedule> schedules;  // one of 1 Mbit/s, 1 Mbit CPB, CBR unless set otherwise
   uint32_t initial_length = 24;  // initial_cpb_removal_delay_length_minus1 + 1
   uint32_t delay_length = 24;    // cpb_removal_delay_length_minus1 + 1
   uint32_t output_length = 24;   // dpb_output_delay_length_minus1 + 1

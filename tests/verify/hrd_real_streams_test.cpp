@@ -170,8 +170,8 @@ TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
 TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
   const Bytes stream = encode(kCbr);
   ASSERT_FALSE(stream.empty());
-  Bytes padded(1000, 0);
-  padded.insert(padded.end(), stream.begin(), stream.end());
+  Bytes padded(stream.size() + 1000, 0);
+  std::copy(stream.begin(), stream.end(), padded.begin() + 1000);
   const auto rows_of = [](const Bytes& bytes) {
     std::vector<HrdTraceRow> rows;
     test::TempStreamFile file(bytes);
