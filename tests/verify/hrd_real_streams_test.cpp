@@ -16,6 +16,7 @@
 #include "paramsets/timing_sei.h"
 #include "stream/annexb_scanner.h"
 #include "stream/nal_reader.h"
+#include "support/bit_writer.h"
 #include "support/stream_builder.h"
 #include "verify/hrd_run.h"
 
@@ -165,6 +166,95 @@ TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
     EXPECT_GT(result.tests[0].peak_bits, 0u);
     EXPECT_LE(result.tests[0].peak_bits, 300000u);
   }
+}
+
+// The stream with 5-bit cpb_removal_delays: the SPS's
+// cpb_removal_delay_length_minus1 set to 4 (a fixed-length field: the one
+// 5-bit position whose change changes that value and nothing else), every
+// picture timing's delay written again modulo 32.
+Bytes with_five_bit_delays(const Bytes& bytes) {
+  const std::vector<ScannedNal> nals = nal_units(bytes);
+  const FullSps original = sps_of(bytes);
+  EXPECT_EQ(original.pic_struct_present_flag, 0u);  // picture timing holds the two delays only
+  const int old_length = static_cast<int>(original.nal_hrd.cpb_removal_delay_length_minus1) + 1;
+  const int output_length = static_cast<int>(original.nal_hrd.dpb_output_delay_length_minus1) + 1;
+  Bytes out = bytes;
+  // From the last NAL unit back, so the positions of those before stay right.
+  for (auto nal = nals.rbegin(); nal != nals.rend(); ++nal) {
+    Bytes rbsp = rbsp_of(bytes, *nal);
+    auto bit = [&](const Bytes& b, std::size_t i) { return static_cast<uint32_t>((b[i / 8] >> (7 - i % 8)) & 1); };
+    if (nal->nal_unit_type == 7) {
+      bool done = false;
+      for (std::size_t p = 0; !done && p + 5 < rbsp.size() * 8; ++p) {
+        Bytes changed = rbsp;
+        for (std::size_t i = 0; i < 5; ++i) {
+          const uint8_t mask = static_cast<uint8_t>(0x80 >> ((p + i) % 8));
+          changed[(p + i) / 8] = static_cast<uint8_t>(((4u >> (4 - i)) & 1) != 0 ? (changed[(p + i) / 8] | mask)
+                                                                                  : (changed[(p + i) / 8] & ~mask));
+        }
+        FullSps sps;
+        if (parse_full_sps(changed.data(), static_cast<int32_t>(changed.size()), sps) != SyntaxStatus::kOk) continue;
+        FullSps expected = original;
+        expected.nal_hrd.cpb_removal_delay_length_minus1 = 4;
+        if (sps.nal_hrd == expected.nal_hrd && sps.time_scale == original.time_scale &&
+            sps.level_idc == original.level_idc && sps.frame_size_in_mbs() == original.frame_size_in_mbs() &&
+            sps.pic_struct_present_flag == 0 && sps.low_delay_hrd_flag == original.low_delay_hrd_flag) {
+          out = replace_payload(out, *nal, changed);
+          done = true;
+        }
+      }
+      EXPECT_TRUE(done) << "no cpb_removal_delay_length_minus1 to rewrite";
+      continue;
+    }
+    if (nal->nal_unit_type != 6) continue;
+    test::BitWriter sei;
+    int32_t index = 0;
+    for (SeiMessage m; next_sei_message(rbsp.data(), static_cast<int32_t>(rbsp.size()), index, m);) {
+      Bytes payload(m.payload, m.payload + m.payload_size);
+      if (m.payload_type == 1) {
+        uint32_t delay = 0;
+        uint32_t output = 0;
+        for (int i = 0; i < old_length; ++i) delay = delay << 1 | bit(payload, static_cast<std::size_t>(i));
+        for (int i = 0; i < output_length; ++i) {
+          output = output << 1 | bit(payload, static_cast<std::size_t>(old_length + i));
+        }
+        test::BitWriter p;
+        p.u(5, delay % 32).u(output_length, output);
+        if (!p.byte_aligned()) p.u1(1).align_zero();
+        payload = p.data();
+      }
+      sei.u(8, m.payload_type);
+      sei.u(8, static_cast<uint32_t>(payload.size()));  // every payload here is shorter than 255 bytes
+      sei.bytes(payload);
+    }
+    out = replace_payload(out, *nal, sei.trailing_bits().data());
+  }
+  return out;
+}
+
+TEST_F(HrdRealStreams, FiveBitRemovalDelaysGiveTheVerdictOfTenBitOnes) {
+  // Buffering periods of 20 pictures: delays up to 40 ticks, past 32.
+  const Bytes stream = encode(kVbr);
+  ASSERT_FALSE(stream.empty());
+  const Bytes narrow = with_five_bit_delays(stream);
+  ASSERT_NE(narrow, stream);
+  EXPECT_EQ(sps_of(narrow).nal_hrd.cpb_removal_delay_length_minus1, 4u);
+  const auto removals = [](const Bytes& bytes, HrdRunResult& result) {
+    std::vector<int64_t> times;
+    test::TempStreamFile file(bytes);
+    result = run_hrd_conformance(file.file(), HrdRunOptions{},
+                                 [&](std::size_t, const HrdTraceRow& r) { times.push_back(r.t_r_us); });
+    return times;
+  };
+  HrdRunResult wide_result;
+  HrdRunResult narrow_result;
+  const std::vector<int64_t> wide_times = removals(stream, wide_result);
+  const std::vector<int64_t> narrow_times = removals(narrow, narrow_result);
+  ASSERT_EQ(narrow_result.tests.size(), 1u);
+  EXPECT_EQ(narrow_result.tests[0].conforms, wide_result.tests[0].conforms);
+  EXPECT_EQ(narrow_result.tests[0].violation_count, wide_result.tests[0].violation_count);
+  EXPECT_EQ(narrow_times, wide_times);
+  EXPECT_EQ(narrow_times.size(), 60u);
 }
 
 TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
