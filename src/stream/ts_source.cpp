@@ -71,11 +71,10 @@ const uint8_t* TsSource::next_packet() {
     uint64_t skipped = 0;
     for (;;) {
       if (!fill(3 * size)) {
-        if (!fill(size)) {
-          demux_.note_sync_loss(number_, skipped);
+        if (!fill(size)) {  // no sync before the end: one loss, the rest skipped
           const std::size_t left = block_fill_ - block_pos_;
           block_pos_ = block_fill_;
-          if (left > 0) demux_.note_trailing_bytes(number_ == 0 ? 0 : number_ - 1, left);
+          demux_.note_sync_loss(number_, skipped + left);
           return nullptr;
         }
       }
