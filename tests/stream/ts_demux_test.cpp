@@ -246,13 +246,21 @@ TEST(TsPes, HeaderFieldsDuplicatesAndBoundedLength) {
   EXPECT_EQ(d.last_pes.pts, 1000u);
   EXPECT_FALSE(d.last_pes.has_dts);
 
-  // The 33-bit values of the second PES, read when it is the last.
+  // A header cut over two packets (the first filled by its adaptation
+  // field), with 33-bit timestamps.
   Mux two;
   two.tables({{1, 0x10}}, {test::pmt_section(1, 0x11, {{0x1B, 0x11}})});
-  two.pes(0x11, access_unit(0x02, 40), 0x1FFFFFFFF, 0x100000001);
+  const Bytes header = test::pes_header(0x1FFFFFFFF, 0x100000001);
+  two.packets.push_back(test::ts_packet(0x11, true, 0, Bytes(header.begin(), header.begin() + 4)));
+  Bytes rest(header.begin() + 4, header.end());
+  const Bytes au = access_unit(0x02, 40);
+  rest.insert(rest.end(), au.begin(), au.end());
+  two.packets.push_back(test::ts_packet(0x11, false, 1, rest));
   const Demuxed t = demux(two.bytes());
+  EXPECT_EQ(t.es, au);
   EXPECT_EQ(t.last_pes.pts, 0x1FFFFFFFFu);
   EXPECT_EQ(t.last_pes.dts, 0x100000001u);
+  EXPECT_TRUE(t.warnings.empty());
 }
 
 TEST(TsDamage, EachKindWarnedWithPidAndPacketAndCounted) {
