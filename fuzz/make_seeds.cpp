@@ -18,6 +18,7 @@
 #include "base/error_reporter.h"
 #include "fuzz_support.h"
 #include "stream/nal_reader.h"
+#include "stream/ts_sections.h"
 
 namespace {
 
@@ -170,6 +171,60 @@ void whole_parse_seeds(const fs::path& stream, SeedWriter& out) {
   }
 }
 
+// A 188-byte packet: header, stuffing in an adaptation field, payload.
+Bytes ts_packet(uint16_t pid, bool unit_start, uint8_t& cc, const Bytes& payload) {
+  Bytes p = {0x47, static_cast<uint8_t>((unit_start ? 0x40 : 0) | (pid >> 8)), static_cast<uint8_t>(pid),
+             static_cast<uint8_t>(0x30 | (cc++ & 0x0F))};
+  const std::size_t field = 184 - payload.size();
+  p.push_back(static_cast<uint8_t>(field - 1));
+  if (field >= 2) p.push_back(0x00);
+  p.resize(4 + field, 0xFF);
+  append(p, payload);
+  return p;
+}
+
+Bytes section(uint8_t table_id, uint16_t id, const Bytes& body) {
+  const std::size_t length = 5 + body.size() + 4;
+  Bytes s = {table_id, static_cast<uint8_t>(0xB0 | (length >> 8)), static_cast<uint8_t>(length),
+             static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0xC1, 0x00, 0x00};
+  append(s, body);
+  const uint32_t crc = tarnwell::mpeg_crc32(s.data(), s.size());
+  for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<uint8_t>(crc >> shift));
+  return s;
+}
+
+// The start of a stream as a transport stream (PAT, PMT with an H.264 and
+// an AAC PID, PES packets of about 1000 bytes), behind each packet-size choice.
+void ts_seeds(const fs::path& stream, SeedWriter& out) {
+  std::ifstream in(stream, std::ios::binary);
+  Bytes es(4000);
+  in.read(reinterpret_cast<char*>(es.data()), static_cast<std::streamsize>(es.size()));
+  es.resize(static_cast<std::size_t>(in.gcount()));
+  uint8_t cc[3] = {};
+  Bytes ts;
+  Bytes pat = {0x00};
+  append(pat, section(0x00, 1, {0x00, 0x01, 0xE1, 0x00}));
+  append(ts, ts_packet(0, true, cc[0], pat));
+  Bytes pmt = {0x00};
+  append(pmt, section(0x02, 1, {0xE1, 0x01, 0xF0, 0x00, 0x1B, 0xE1, 0x01, 0xF0, 0x00, 0x0F, 0xE1, 0x02, 0xF0, 0x00}));
+  append(ts, ts_packet(0x100, true, cc[1], pmt));
+  for (std::size_t pes_start = 0; pes_start < es.size(); pes_start += 1000) {
+    Bytes pes = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05, 0x21, 0x00, 0x01, 0x00, 0x01};
+    append(pes, Bytes(es.begin() + static_cast<std::ptrdiff_t>(pes_start),
+                      es.begin() + static_cast<std::ptrdiff_t>(std::min(pes_start + 1000, es.size()))));
+    for (std::size_t at = 0; at < pes.size(); at += 184) {
+      append(ts, ts_packet(0x101, at == 0, cc[2],
+                           Bytes(pes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 pes.begin() + static_cast<std::ptrdiff_t>(std::min(at + 184, pes.size())))));
+    }
+  }
+  for (uint8_t choice = 0; choice < 4; ++choice) {
+    Bytes b{choice, 0x01, 0x01};
+    append(b, ts);
+    out.write(b);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +237,7 @@ int main(int argc, char** argv) {
   SeedWriter syntax(out / "syntax");
   SeedWriter model(out / "buffer_model");
   SeedWriter whole(out / "whole_parse");
+  SeedWriter ts(out / "ts_demux");
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(streams, error)) {
     const fs::path& path = entry.path();
@@ -189,6 +245,7 @@ int main(int argc, char** argv) {
     if (ext == ".264" || ext == ".h264" || ext == ".jsv") {
       syntax_seeds(path, syntax);
       whole_parse_seeds(path, whole);
+      ts_seeds(path, ts);
     } else if (ext == ".sizes") {
       model_seeds(path, model);
     }

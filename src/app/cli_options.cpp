@@ -32,6 +32,10 @@ enum class OptionKind {
   Point,
   Schedule,
   MaxViolations,
+  Format,
+  Program,
+  Pid,
+  Output,
 };
 
 // The commands that accept an option, as a set of bits.
@@ -40,6 +44,8 @@ constexpr unsigned kCheck = bit(CliCommand::Check);
 constexpr unsigned kInfo = bit(CliCommand::Info);
 constexpr unsigned kCurve = bit(CliCommand::Curve);
 constexpr unsigned kHrdCheck = bit(CliCommand::HrdCheck);
+constexpr unsigned kDemux = bit(CliCommand::Demux);
+constexpr unsigned kReaders = kCheck | kInfo | kCurve | kHrdCheck | kDemux;
 
 struct OptionSpec {
   const char* name;
@@ -54,7 +60,7 @@ constexpr OptionSpec kOptions[] = {
     {"--bit-rate", OptionKind::BitRate, true, kCheck},
     {"--frame-rate", OptionKind::FrameRate, true, kCheck | kCurve},
     {"--strict", OptionKind::Strict, false, kCheck | kCurve},
-    {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve},
+    {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve | kDemux},
     {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
     {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
     {"--hrd", OptionKind::Hrd, true, kInfo},
@@ -64,6 +70,10 @@ constexpr OptionSpec kOptions[] = {
     {"--point", OptionKind::Point, true, kHrdCheck},
     {"--schedule", OptionKind::Schedule, true, kHrdCheck},
     {"--max-violations", OptionKind::MaxViolations, true, kHrdCheck},
+    {"--format", OptionKind::Format, true, kReaders},
+    {"--program", OptionKind::Program, true, kReaders},
+    {"--pid", OptionKind::Pid, true, kReaders},
+    {"--output", OptionKind::Output, true, kDemux},
 };
 
 const OptionSpec* find_option(std::string_view name) {
@@ -79,6 +89,7 @@ const char* command_name(CliCommand command) {
     case CliCommand::Info: return "info";
     case CliCommand::Curve: return "curve";
     case CliCommand::HrdCheck: return "hrd-check";
+    case CliCommand::Demux: return "demux";
     case CliCommand::Help: return "--help";
     case CliCommand::Version: return "--version";
   }
@@ -119,6 +130,27 @@ std::optional<double> parse_rate(std::string_view text) {
   DecimalPrefix number = scan_decimal_prefix(text);
   if (number.length != text.size() || !std::isfinite(number.value)) return std::nullopt;
   return number.value;
+}
+
+// A PID: decimal, or hexadecimal after 0x, from 0 to 8191.
+std::optional<uint16_t> parse_pid(std::string_view text) {
+  uint32_t value = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    for (char c : text.substr(2)) {
+      const int digit = is_digit(c)              ? c - '0'
+                        : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                        : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                 : -1;
+      if (digit < 0) return std::nullopt;
+      value = value * 16 + static_cast<uint32_t>(digit);
+      if (value > 0x1FFF) return std::nullopt;
+    }
+  } else {
+    std::optional<uint32_t> number = parse_whole_number(text);
+    if (!number || *number > 0x1FFF) return std::nullopt;
+    value = *number;
+  }
+  return static_cast<uint16_t>(value);
 }
 
 std::optional<WarningPolicy> parse_policy(std::string_view text) {
@@ -182,18 +214,49 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       options.warnings = *policy;
       return true;
     }
+    case OptionKind::Format:
+      if (text == "ts" || text == "h264") {
+        options.format = text == "ts" ? InputFormat::Ts : InputFormat::H264;
+        return true;
+      }
+      set_error(options, "tarnwell-cli: %s needs ts or h264%s", option.name, not_value.c_str());
+      return false;
+    case OptionKind::Program: {
+      std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
+      if (!number || *number == 0 || *number > 65535) {
+        set_error(options, "tarnwell-cli: %s needs a program_number from 1 to 65535%s", option.name,
+                  not_value.c_str());
+        return false;
+      }
+      options.ts.by_program = true;
+      options.ts.program_number = static_cast<uint16_t>(*number);
+      return true;
+    }
+    case OptionKind::Pid: {
+      std::optional<uint16_t> pid = present ? parse_pid(text) : std::nullopt;
+      if (!pid) {
+        set_error(options, "tarnwell-cli: %s needs a PID from 0 to 8191 (or 0x0 to 0x1FFF)%s", option.name,
+                  not_value.c_str());
+        return false;
+      }
+      options.ts.by_pid = true;
+      options.ts.pid = *pid;
+      return true;
+    }
     case OptionKind::Trace:
     case OptionKind::Hrd:
     case OptionKind::Plot:
-    case OptionKind::Csv: {
+    case OptionKind::Csv:
+    case OptionKind::Output: {
       if (!present || !is_path_value(text)) {
         set_error(options, "tarnwell-cli: %s needs a file name%s", option.name, not_value.c_str());
         return false;
       }
-      std::string& field = option.kind == OptionKind::Trace ? options.trace_path
-                           : option.kind == OptionKind::Hrd ? options.hrd_path
+      std::string& field = option.kind == OptionKind::Trace  ? options.trace_path
+                           : option.kind == OptionKind::Hrd  ? options.hrd_path
                            : option.kind == OptionKind::Plot ? options.plot_path
-                                                             : options.csv_path;
+                           : option.kind == OptionKind::Csv  ? options.csv_path
+                                                             : options.output_path;
       field = text;
       return true;
     }
@@ -271,6 +334,8 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     options.command = CliCommand::Curve;
   } else if (command == "hrd-check") {
     options.command = CliCommand::HrdCheck;
+  } else if (command == "demux") {
+    options.command = CliCommand::Demux;
   } else {
     set_error(options, "tarnwell-cli: unknown command '%s'; try tarnwell-cli --help", argv[1]);
     return options;
@@ -323,6 +388,23 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
   }
   if (options.file.empty()) {
     set_error(options, "tarnwell-cli: %s needs a FILE", command_name(options.command));
+    return options;
+  }
+  if (options.ts.by_program && options.ts.by_pid) {
+    set_error(options, "tarnwell-cli: --program and --pid cannot be given together");
+    return options;
+  }
+  if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux) {
+    if (options.format == InputFormat::H264) {
+      set_error(options, "tarnwell-cli: %s reads a transport stream, not --format h264",
+                options.command == CliCommand::Demux ? "demux" : options.ts.by_pid ? "--pid" : "--program");
+      return options;
+    }
+    options.format = InputFormat::Ts;
+  }
+  if (options.command == CliCommand::Demux && options.output_path.empty()) {
+    set_error(options, "tarnwell-cli: demux needs --output PATH");
+    return options;
   }
   // The rule the buffer-size search uses for the fill of its later passes.
   if (!options.initial_fill_given) options.settings.initial_fill = default_initial_fill(options.settings.buffer_size);
@@ -338,9 +420,12 @@ const char* cli_usage() {
          "                        [--json] [--csv PATH] [--plot SVG] [--warnings each|once|off]\n"
          "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
          "                            [--plot SVG] [--max-violations N]\n"
+         "tarnwell-cli demux FILE --output PATH [--program N | --pid N] [--warnings each|once|off]\n"
          "tarnwell-cli --help | -h | --version\n"
          "\n"
          "FILE may be - for standard input; an output PATH of - is standard output.\n"
+         "Every command takes [--format ts|h264] [--program N | --pid N]: a transport stream is read\n"
+         "as its H.264 stream (by default the first of the lowest program_number that has one).\n"
          "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
          "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
          "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";

@@ -2,6 +2,7 @@
 
 #include "app/exit_codes.h"
 #include "app/plot_svg.h"
+#include "app/ts_input.h"
 #include "verify/picture_sizes.h"
 
 namespace tarnwell {
@@ -78,7 +79,7 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
 }
 
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
-  const PictureSizes sizes = read_picture_sizes(context, request.input);
+  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts);
   if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
   if (sizes.outcome != Outcome::Pass) {
     std::fprintf(err, "tarnwell-cli: %s: %s\n", sizes.message.c_str(), context.shared.stream_path.c_str());
@@ -125,7 +126,8 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
     std::fprintf(err, "tarnwell-cli: cannot write the plot file %s\n", request.plot_path.c_str());
     return kExitUsage;
   }
-  const std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
+  std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
+  if (request.json) text = add_json_fields(text, ts_errors_json(request.ts));
   std::fputs(text.c_str(), out);
   return kExitPass;
 }

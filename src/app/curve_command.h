@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "context/application_context.h"
+#include "stream/ts_source.h"
 #include "verify/curve.h"
 
 namespace tarnwell {
@@ -21,6 +22,7 @@ struct CurveRequest {
   std::string csv_path;             // --csv; empty: none
   std::string plot_path;            // --plot; empty: none
   std::FILE* input = nullptr;       // an open stream to read instead of the stream path; not closed
+  TsSource* ts = nullptr;           // a transport stream's elementary stream, read instead of either
 };
 
 // The curve of the stream at the context's stream path. The context's

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/hrd_check_report.h"
+#include "app/ts_input.h"
 #include "stream/stream_file.h"
 #include "verify/hrd_run.h"
 
@@ -99,7 +100,7 @@ class TraceFiles {
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
-  if (input == nullptr) {
+  if (input == nullptr && request.ts == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
     return kHrdExitUnusable;
   }
@@ -121,7 +122,8 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       if (sink_rows) rows->row(test, row);
     };
   }
-  const HrdRunResult run = run_hrd_conformance(input, options, trace_fn);
+  const HrdRunResult run = request.ts != nullptr ? run_hrd_conformance(*request.ts, options, trace_fn)
+                                                 : run_hrd_conformance(input, options, trace_fn);
 
   const char* name = request.file.c_str();
   // What the splitter met on the way, whether or not the tests could run.
@@ -201,7 +203,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     return kHrdExitUnusable;
   }
   if (request.json) {
-    write_hrd_json_report(run, out);
+    write_hrd_json_report(run, out, ts_errors_json(request.ts));
   } else {
     write_hrd_text_report(run, out);
   }

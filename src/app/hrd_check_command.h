@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "stream/ts_source.h"
 #include "verify/hrd_conformance.h"
 
 namespace tarnwell {
@@ -27,6 +28,8 @@ struct HrdCheckRequest {
   std::string trace_path;  // --trace CSV; empty: none
   std::string plot_path;   // --plot SVG; parsed here, written by the front end
   uint32_t max_violations = 10;
+  // A transport stream's elementary stream, read instead of the input.
+  TsSource* ts = nullptr;
 };
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,

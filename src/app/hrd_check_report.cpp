@@ -82,7 +82,7 @@ void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
                run.access_units, run.untested_access_units);
 }
 
-void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
+void write_hrd_json_report(const HrdRunResult& run, std::FILE* out, const std::string& extra_fields) {
   std::string s = "{\"tests\":[";
   char buf[512];
   for (std::size_t i = 0; i < run.tests.size(); ++i) {
@@ -148,7 +148,7 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out) {
                   scaled(f.vcl, l.max_cpb).c_str(), scaled(f.nal, l.max_br).c_str(), scaled(f.nal, l.max_cpb).c_str());
     s += buf;
   }
-  s += "}\n";
+  s += extra_fields + "}\n";
   std::fputs(s.c_str(), out);
 }
 

@@ -14,7 +14,8 @@ namespace tarnwell {
 std::string hrd_seconds_text(int64_t us);
 
 void write_hrd_text_report(const HrdRunResult& run, std::FILE* out);
-void write_hrd_json_report(const HrdRunResult& run, std::FILE* out);
+// `extra_fields`: more fields for the object (",\"name\":value..."), or empty.
+void write_hrd_json_report(const HrdRunResult& run, std::FILE* out, const std::string& extra_fields = "");
 
 class FullnessSeries;
 // The SVG of one test's CPB fullness (series: its rows, recorded as the run

@@ -12,7 +12,10 @@ void show_error(ApplicationContext& context, const char* text) {
 
 }  // namespace
 
-void write_hrd_report(ApplicationContext& context, std::FILE* stream, std::FILE* out) {
+namespace {
+
+template <typename Input>
+void write_report(ApplicationContext& context, Input& stream, std::FILE* out) {
   ParsingState& parsing = context.parsing;
   std::fputs("---HRD INFO---\n\n", out);
   parsing.reset_parsing_state();
@@ -24,6 +27,16 @@ void write_hrd_report(ApplicationContext& context, std::FILE* stream, std::FILE*
   // The switch stays on as the report leaves it, but no later parse may write
   // into a file that its owner is about to close.
   parsing.paramsets().set_hrd_report_file(nullptr);
+}
+
+}  // namespace
+
+void write_hrd_report(ApplicationContext& context, std::FILE* stream, std::FILE* out) {
+  write_report(context, stream, out);
+}
+
+void write_hrd_report(ApplicationContext& context, ByteSource& source, std::FILE* out) {
+  write_report(context, source, out);
 }
 
 std::string hrd_report_path(const std::string& executable_path) {

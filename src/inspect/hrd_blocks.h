@@ -7,6 +7,7 @@
 #include <string>
 
 #include "context/application_context.h"
+#include "stream/byte_source.h"
 
 namespace tarnwell {
 
@@ -15,6 +16,8 @@ inline constexpr char kHrdReportName[] = "hrd.txt";
 // Parses the start of the stream in `stream` with the report switch on,
 // writing the framed report into `out`. The caller holds the parsing lease.
 void write_hrd_report(ApplicationContext& context, std::FILE* stream, std::FILE* out);
+// The same, reading from `source` from where it stands.
+void write_hrd_report(ApplicationContext& context, ByteSource& source, std::FILE* out);
 
 // The path of hrd.txt for an executable at `executable_path`: its folder (cut
 // after the last separator), or the current folder when it has none.

@@ -53,7 +53,8 @@ std::string level_text(int32_t level_idc, int32_t constrained_set3_flag) {
 
 namespace {
 
-void probe_stream(ApplicationContext& context, std::FILE* file) {
+template <typename Input>
+void probe_stream(ApplicationContext& context, Input& file) {
   ParsingState& parsing = context.parsing;
   parsing.reset_parsing_state();
   parsing.begin_stream(file);
@@ -90,6 +91,16 @@ ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream) 
     return ProbeResult::Busy;
   }
   probe_stream(context, stream);
+  return ProbeResult::Shown;
+}
+
+ProbeResult probe_profile_level(ApplicationContext& context, ByteSource& source) {
+  ApplicationContext::ParsingLease lease = context.try_take_parsing();
+  if (!lease) {
+    context.request_probe_after_release();
+    return ProbeResult::Busy;
+  }
+  probe_stream(context, source);
   return ProbeResult::Shown;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "context/application_context.h"
+#include "stream/byte_source.h"
 
 namespace tarnwell {
 
@@ -21,5 +22,7 @@ ProbeResult probe_profile_level(ApplicationContext& context);
 // The same over a stream the caller has opened (and closes): read from its
 // current position.
 ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream);
+// The same over `source`, from where it stands.
+ProbeResult probe_profile_level(ApplicationContext& context, ByteSource& source);
 
 }  // namespace tarnwell

@@ -31,6 +31,11 @@ AccessUnitSplitter::AccessUnitSplitter(uint32_t block_bytes) : scanner_(block_by
   rbsp_.reset(new (std::nothrow) uint8_t[kKeepBytes + 1]);
 }
 
+void AccessUnitSplitter::begin(ByteSource& source) {
+  begin(static_cast<std::FILE*>(nullptr));
+  scanner_.begin(source);
+}
+
 void AccessUnitSplitter::begin(std::FILE* file) {
   scanner_.begin(file);
   sps_valid_.fill(false);

@@ -57,6 +57,7 @@ class AccessUnitSplitter {
   AccessUnitSplitter& operator=(const AccessUnitSplitter&) = delete;
 
   void begin(std::FILE* file);
+  void begin(ByteSource& source);
   // 1: an access unit was delivered (its sps pointer stays valid until the
   // next call); 0: none is left; -1: the file could not be read.
   int32_t next(AccessUnit& au);

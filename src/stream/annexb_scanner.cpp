@@ -13,8 +13,14 @@ AnnexbScanner::AnnexbScanner(uint32_t block_bytes, uint32_t keep_bytes)
   keep_.reset(new (std::nothrow) uint8_t[keep_bytes_]);
 }
 
+void AnnexbScanner::begin(ByteSource& source) {
+  begin(static_cast<std::FILE*>(nullptr));
+  source_ = &source;
+}
+
 void AnnexbScanner::begin(std::FILE* file) {
   file_ = file;
+  source_ = nullptr;
   len_ = 0;
   pos_ = 0;
   block_origin_ = 0;
@@ -26,9 +32,13 @@ void AnnexbScanner::begin(std::FILE* file) {
 }
 
 bool AnnexbScanner::refill() {
-  if (file_ == nullptr || !allocated()) return false;
+  if ((file_ == nullptr && source_ == nullptr) || !allocated()) return false;
   block_origin_ += len_;
   pos_ = 0;
+  if (source_ != nullptr) {
+    len_ = source_->read(block_.get(), block_bytes_);
+    return len_ > 0;
+  }
   len_ = std::fread(block_.get(), 1, block_bytes_, file_);
   if (len_ == 0 && std::ferror(file_) != 0) read_error_ = true;
   return len_ > 0;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "stream/byte_source.h"
+
 namespace tarnwell {
 
 struct ScannedNal {
@@ -41,6 +43,8 @@ class AnnexbScanner {
   // Starts a pass over file from its current position (the caller opens and
   // closes it).
   void begin(std::FILE* file);
+  // The same, reading from `source` (which outlives the pass) instead.
+  void begin(ByteSource& source);
   // 1: a NAL unit was delivered; 0: none is left (or the buffers could not be
   // allocated); -1: the file could not be read.
   int32_t next(ScannedNal& nal);
@@ -60,6 +64,7 @@ class AnnexbScanner {
   std::unique_ptr<uint8_t[]> block_;
   std::unique_ptr<uint8_t[]> keep_;
   std::FILE* file_ = nullptr;
+  ByteSource* source_ = nullptr;  // when set, read instead of file_
   std::size_t len_ = 0;
   std::size_t pos_ = 0;
   uint64_t block_origin_ = 0;  // stream position of block_[0]

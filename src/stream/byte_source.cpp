@@ -17,6 +17,12 @@ bool seek_to(std::FILE* file, uint64_t offset) {
 
 }  // namespace
 
+std::size_t FileSource::read(uint8_t* into, std::size_t count) {
+  return file_ == nullptr ? 0 : std::fread(into, 1, count, file_);
+}
+
+bool FileSource::restart() { return file_ != nullptr && std::fseek(file_, 0, SEEK_SET) == 0; }
+
 std::size_t SpooledInput::read(uint8_t* into, std::size_t count) {
   std::size_t done = 0;
   // The part read before comes from the spool.

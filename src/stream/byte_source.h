@@ -18,6 +18,28 @@ class ByteSource {
   ~ByteSource() = default;
 };
 
+// A byte source that can be read again from its first byte.
+class RewindableSource : public ByteSource {
+ public:
+  // The next read starts at the first byte again; false when it cannot.
+  virtual bool restart() = 0;
+
+ protected:
+  ~RewindableSource() = default;
+};
+
+// An open file that can be sought (a regular file), read from where it
+// stands and restarted at its first byte. The file is not closed here.
+class FileSource final : public RewindableSource {
+ public:
+  explicit FileSource(std::FILE* file) : file_(file) {}
+  std::size_t read(uint8_t* into, std::size_t count) override;
+  bool restart() override;
+
+ private:
+  std::FILE* file_;
+};
+
 // A stream that cannot be sought (a pipe, a terminal, standard input), read
 // through a spool: every byte taken from the stream is also written to a
 // temporary file, so a later reading from the first byte takes the bytes
@@ -26,7 +48,7 @@ class ByteSource {
 //
 // Without a spool (none could be made, or none was wanted) the input can be
 // read once only; so it is after a failed write to the spool.
-class SpooledInput final : public ByteSource {
+class SpooledInput final : public RewindableSource {
  public:
   // Neither file is closed here. `spool` may be null.
   SpooledInput(std::FILE* stream, std::FILE* spool) : stream_(stream), spool_(spool) {}
@@ -37,7 +59,7 @@ class SpooledInput final : public ByteSource {
 
   // The next read starts at the first byte again. False, and nothing
   // changed, when the bytes read so far are not all in the spool.
-  bool restart();
+  bool restart() override;
   // Bytes taken from the stream so far.
   uint64_t stream_bytes() const { return spooled_; }
 

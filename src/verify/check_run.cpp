@@ -172,10 +172,10 @@ void CheckRun::run() {
   }
 
   const std::string path = context_.shared.stream_path;
-  StreamCloser stream{input, input == nullptr};
-  if (input == nullptr) stream.file = open_stream_file(path.c_str());
+  StreamCloser stream{input, input == nullptr && source == nullptr};
+  if (input == nullptr && source == nullptr) stream.file = open_stream_file(path.c_str());
   std::FILE* file = stream.file;
-  if (file == nullptr) {
+  if (file == nullptr && source == nullptr) {
     result_.outcome = Outcome::CannotOpen;
     result_.message = "Cannot open input file";
     dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
@@ -187,21 +187,28 @@ void CheckRun::run() {
   // search may need it again from its first byte, so while a search reads it
   // a temporary copy is kept and later readings take their bytes from there.
   constexpr uint64_t kUnknownSize = std::numeric_limits<uint64_t>::max();
-  const bool seekable = is_seekable_stream(file);
+  const bool seekable = source == nullptr && is_seekable_stream(file);
   const bool search = context_.settings.buffer_size == 0 || context_.settings.bit_rate == 0;
   uint64_t file_size = kUnknownSize;
   if (seekable) file_size = input == nullptr ? measure_file_size(path) : stream_file_size(file);
-  std::unique_ptr<std::FILE, SpoolCloser> spool(!seekable && search ? open_spool_file() : nullptr);
+  std::unique_ptr<std::FILE, SpoolCloser> spool(source == nullptr && !seekable && search ? open_spool_file()
+                                                                                         : nullptr);
   std::optional<SpooledInput> spooled;
-  if (!seekable) spooled.emplace(file, spool.get());
+  if (source == nullptr && !seekable) spooled.emplace(file, spool.get());
   // Back to the first byte; false when the stream cannot be read again.
   auto begin_reading = [&](bool first) {
     ParsingState& parsing = context_.parsing;
     if (!first) {
-      if (spooled ? !spooled->restart() : std::fseek(file, 0, SEEK_SET) != 0) return false;
+      if (source != nullptr) {
+        if (!source->restart()) return false;
+      } else if (spooled ? !spooled->restart() : std::fseek(file, 0, SEEK_SET) != 0) {
+        return false;
+      }
     }
     parsing.reset_parsing_state();
-    if (spooled) {
+    if (source != nullptr) {
+      parsing.begin_stream(*source);
+    } else if (spooled) {
       parsing.begin_stream(*spooled);
     } else {
       parsing.begin_stream(file);

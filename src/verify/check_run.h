@@ -9,6 +9,7 @@
 #include <string>
 
 #include "context/application_context.h"
+#include "stream/byte_source.h"
 #include "verify/buffer_model.h"
 #include "verify/picture_cache.h"
 
@@ -51,6 +52,10 @@ class CheckRun {
   // An open stream to read instead of opening the stream path (standard
   // input); the run neither closes it nor needs to seek it.
   std::FILE* input = nullptr;
+  // Bytes to read instead of a file (the elementary stream of a transport
+  // stream); every later reading restarts it. Neither opened nor closed
+  // here, and its size is unknown.
+  RewindableSource* source = nullptr;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives

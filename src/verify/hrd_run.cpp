@@ -237,8 +237,10 @@ class Run {
 
 }  // namespace
 
-HrdRunResult run_hrd_conformance(std::FILE* input, const HrdRunOptions& options, const HrdTraceFn& trace,
-                                 uint32_t block_bytes) {
+namespace {
+
+template <typename Input>
+HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTraceFn& trace, uint32_t block_bytes) {
   HrdRunResult result;
   auto splitter = std::unique_ptr<AccessUnitSplitter>(new (std::nothrow) AccessUnitSplitter(block_bytes));
   if (!splitter || !splitter->allocated()) {
@@ -277,6 +279,18 @@ HrdRunResult run_hrd_conformance(std::FILE* input, const HrdRunOptions& options,
   }
   if (going) run.finish();
   return result;
+}
+
+}  // namespace
+
+HrdRunResult run_hrd_conformance(std::FILE* input, const HrdRunOptions& options, const HrdTraceFn& trace,
+                                 uint32_t block_bytes) {
+  return run_over(input, options, trace, block_bytes);
+}
+
+HrdRunResult run_hrd_conformance(ByteSource& input, const HrdRunOptions& options, const HrdTraceFn& trace,
+                                 uint32_t block_bytes) {
+  return run_over(input, options, trace, block_bytes);
 }
 
 }  // namespace tarnwell

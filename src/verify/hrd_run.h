@@ -50,5 +50,8 @@ using HrdTraceFn = std::function<void(std::size_t test, const HrdTraceRow& row)>
 
 HrdRunResult run_hrd_conformance(std::FILE* input, const HrdRunOptions& options, const HrdTraceFn& trace = {},
                                  uint32_t block_bytes = AnnexbScanner::kDefaultBlockBytes);
+// The same over a byte source (a transport stream's elementary stream).
+HrdRunResult run_hrd_conformance(ByteSource& input, const HrdRunOptions& options, const HrdTraceFn& trace = {},
+                                 uint32_t block_bytes = AnnexbScanner::kDefaultBlockBytes);
 
 }  // namespace tarnwell

@@ -6,7 +6,7 @@
 
 namespace tarnwell {
 
-PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input) {
+PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, RewindableSource* source) {
   PictureSizes sizes;
   if (context.dialog.is_checked(kCheckStrictOverflow)) {
     sizes.outcome = Outcome::Refused;
@@ -19,6 +19,7 @@ PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input) {
 
   CheckRun run(context);
   run.input = input;
+  run.source = source;
   run.replay = false;  // one pass: nothing to go over again
   bool too_many = false;
   run.on_picture = [&](const PictureTrace& trace) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/application_context.h"
+#include "stream/byte_source.h"
 
 namespace tarnwell {
 
@@ -35,7 +36,9 @@ inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with
 // own. The context's dialog must answer the strict overflow box unchecked.
 // The context's settings are left as they were.
 // `input`: an open stream to read instead of opening the stream path
-// (standard input); not closed here.
-PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input = nullptr);
+// (standard input); not closed here. `source`: bytes to read instead of
+// either (a transport stream's elementary stream).
+PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input = nullptr,
+                                RewindableSource* source = nullptr);
 
 }  // namespace tarnwell

@@ -33,8 +33,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { close(); }
 
-  // False (with `reason` set) when the file cannot be opened.
-  bool open(const std::string& path, std::string& reason);
+  // False (with `reason` set) when the file cannot be opened. `binary`:
+  // bytes written as they are (on Windows, standard output included).
+  bool open(const std::string& path, std::string& reason, bool binary = false);
   std::FILE* get() const { return file_; }
   // False when a write failed or the file could not be closed cleanly.
   bool close();

@@ -14,6 +14,7 @@
 #include "app/hrd_check_report.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
+#include "app/ts_input.h"
 #include "context/application_context.h"
 #include "inspect/hrd_blocks.h"
 #include "inspect/level_probe.h"
@@ -110,6 +111,22 @@ void print_cannot_open(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
 }
 
+// The transport stream layer when FILE is read as one; false after the
+// refusal line is printed.
+bool open_ts_input(const CliOptions& options, std::FILE* file, TsInput& ts, TsWarningFn warn) {
+  if (file == nullptr || options.format != InputFormat::Ts) return true;
+  std::string refusal;
+  const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
+  const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
+  if (ts.open(file, options.ts, read_again, std::move(warn), refusal)) return true;
+  std::fprintf(stderr, "tarnwell-cli: '%s': %s\n", options.file.c_str(), refusal.c_str());
+  return false;
+}
+
+TsWarningFn reporter_warnings(ApplicationContext& context) {
+  return [&context](const char* text) { context.reporter.notify_error("%s", text); };
+}
+
 // Closes the input unless it is standard input.
 struct InputCloser {
   std::FILE* file = nullptr;
@@ -136,6 +153,8 @@ int run_check(const CliOptions& options) {
   std::string reason;
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) print_cannot_open(options.file, reason);
+  TsInput ts;
+  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
 
   if (!options.trace_path.empty() && options.trace_path != "-") {
     std::FILE* probe = std::fopen(options.trace_path.c_str(), "w");
@@ -160,6 +179,7 @@ int run_check(const CliOptions& options) {
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
   run.input = input.file;
+  run.source = ts.source();
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
@@ -191,9 +211,10 @@ int run_check(const CliOptions& options) {
   if (options.json) {
     std::printf(
         "{\"outcome\":\"%s\",\"message\":%s,\"buffer_size\":%u,\"initial_fill\":%u,\"bit_rate\":%u,"
-        "\"frame_rate\":%.3f,\"passes\":%u,\"reads\":%u,\"pictures\":%llu}\n",
+        "\"frame_rate\":%.3f,\"passes\":%u,\"reads\":%u,\"pictures\":%llu%s}\n",
         outcome_name(result.outcome), json_string(result.message).c_str(), s.buffer_size, s.initial_fill, s.bit_rate,
-        s.frame_rate, result.passes, result.reads, static_cast<unsigned long long>(result.pictures));
+        s.frame_rate, result.passes, result.reads, static_cast<unsigned long long>(result.pictures),
+        ts_errors_json(ts.source()).c_str());
   } else {
     if (result.outcome == Outcome::Pass) {
       std::puts("PASS");
@@ -241,7 +262,7 @@ std::string hrd_json(const HrdParameters& hrd) {
   return out + "]}";
 }
 
-void print_info_json(const ApplicationContext& context, ConsoleDialog& dialog) {
+void print_info_json(const ApplicationContext& context, ConsoleDialog& dialog, const std::string& extra_fields) {
   const ParameterSets& sets = context.parsing.paramsets();
   const SeqParamSet* sps = described_sps(sets);
   const FrameRateFraction& rate = context.shared.frame_rate;
@@ -262,8 +283,8 @@ void print_info_json(const ApplicationContext& context, ConsoleDialog& dialog) {
   const bool vui = sps != nullptr && sps->vui_parameters_present_flag != 0;
   const bool nal = vui && sps->vui.nal_hrd_parameters_present_flag != 0;
   const bool vcl = vui && sps->vui.vcl_hrd_parameters_present_flag != 0;
-  std::printf("\"nal_hrd\":%s,\"vcl_hrd\":%s}\n", nal ? hrd_json(sps->vui.nal_hrd).c_str() : "null",
-              vcl ? hrd_json(sps->vui.vcl_hrd).c_str() : "null");
+  std::printf("\"nal_hrd\":%s,\"vcl_hrd\":%s%s}\n", nal ? hrd_json(sps->vui.nal_hrd).c_str() : "null",
+              vcl ? hrd_json(sps->vui.vcl_hrd).c_str() : "null", extra_fields.c_str());
 }
 
 // A stream that cannot be read twice (a pipe) is copied whole into a
@@ -314,8 +335,14 @@ int run_info(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
-  probe_profile_level(context, input.file);
-  if (std::fseek(input.file, 0, SEEK_SET) != 0) {
+  TsInput ts;
+  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  if (ts.source() != nullptr) {
+    probe_profile_level(context, *ts.source());
+  } else {
+    probe_profile_level(context, input.file);
+  }
+  if (ts.source() != nullptr ? !ts.source()->restart() : std::fseek(input.file, 0, SEEK_SET) != 0) {
     std::fprintf(stderr, "tarnwell-cli: cannot read '%s' again\n", options.file.c_str());
     return kExitUsage;
   }
@@ -329,14 +356,22 @@ int run_info(const CliOptions& options) {
   if (!options.json) {
     std::printf("Profile: %s\nLevel: %s\n", dialog.get_text(kEditProfile, 100).c_str(),
                 dialog.get_text(kEditLevel, 100).c_str());
+    if (ts.source() != nullptr) std::fputs(ts_structure_text(*ts.source()).c_str(), stdout);
     std::fflush(stdout);
   }
   if (report_wanted) {
     ApplicationContext::ParsingLease lease = context.try_take_parsing();
-    write_hrd_report(context, input.file, report.get());
+    if (ts.source() != nullptr) {
+      write_hrd_report(context, *ts.source(), report.get());
+    } else {
+      write_hrd_report(context, input.file, report.get());
+    }
   }
   const bool sps_seen = context.parsing.sps_seen != 0;
-  if (options.json) print_info_json(context, dialog);
+  if (options.json) {
+    print_info_json(context, dialog,
+                    ts.source() != nullptr ? ts_structure_json(*ts.source()) + ts_errors_json(ts.source()) : "");
+  }
   if (!report.close()) {
     std::fprintf(stderr, "tarnwell-cli: cannot write the HRD report to %s\n",
                  options.hrd_path.empty() ? "standard output" : options.hrd_path.c_str());
@@ -379,6 +414,9 @@ int run_curve_cli(const CliOptions& options) {
   request.csv_path = options.csv_path;
   request.plot_path = options.plot_path;
   request.input = input.file;
+  TsInput ts;
+  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  request.ts = ts.source();
   dialog.set_pass(1);
   const int code = run_curve(context, request, stdout, stderr);
   dialog.finish_progress();
@@ -409,6 +447,10 @@ int run_hrd_check_cli(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  TsInput ts;
+  const TsWarningFn warn = [](const char* text) { std::fprintf(stderr, "Warning: %s\n", text); };
+  if (!open_ts_input(options, input.file, ts, warn)) return kExitUsage;
+  request.ts = ts.source();
   // Every test's fullness, in bounded memory, until the run says which
   // test the plot shows.
   std::map<std::size_t, FullnessSeries> series;
@@ -436,6 +478,37 @@ int run_hrd_check_cli(const CliOptions& options) {
   return code;
 }
 
+// The chosen elementary stream, as the other commands read it, to a file.
+int run_demux_cli(const CliOptions& options) {
+  const std::string refusal = refuse_outputs_on_input({{"--output", options.output_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
+  ConsoleDialog dialog(options.warnings, false, false);
+  ApplicationContext context(dialog);
+  apply_warning_policy(context, options.warnings);
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file == nullptr) {
+    print_cannot_open(options.file, reason);
+    return kExitUsage;
+  }
+  TsInput ts;
+  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  OutputFile output;
+  if (!output.open(options.output_path, reason, true)) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write %s: %s\n", options.output_path.c_str(), reason.c_str());
+    return kExitUsage;
+  }
+  const bool copied = copy_elementary_stream(*ts.source(), output.get());
+  if (!output.close() || !copied) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write %s\n", options.output_path.c_str());
+    return kExitUsage;
+  }
+  return kExitPass;
+}
+
 }  // namespace
 }  // namespace tarnwell
 
@@ -453,6 +526,7 @@ int main(int argc, char** argv) {
     case CliCommand::Info: return run_info(options);
     case CliCommand::Curve: return run_curve_cli(options);
     case CliCommand::HrdCheck: return run_hrd_check_cli(options);
+    case CliCommand::Demux: return run_demux_cli(options);
   }
   return kExitUsage;
 }

@@ -1,0 +1,117 @@
+#include "app/ts_input.h"
+
+#include <memory>
+
+#include "stream/stream_file.h"
+
+namespace tarnwell {
+
+TsInput::~TsInput() {
+  ts_.reset();
+  spooled_.reset();
+  if (spool_ != nullptr) std::fclose(spool_);
+}
+
+bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn,
+                   std::string& refusal) {
+  RewindableSource* packets = nullptr;
+  if (is_seekable_stream(file)) {
+    packets = &file_.emplace(file);
+  } else {
+    // Without a spool the stream is read once; a reading that must start
+    // again then ends as a stream that cannot be read again does.
+    if (read_again) spool_ = open_spool_file();
+    packets = &spooled_.emplace(file, spool_);
+  }
+  ts_.emplace(*packets, choice, std::move(warn));
+  if (!ts_->open()) {
+    refusal = ts_->refusal();
+    ts_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool copy_elementary_stream(ByteSource& source, std::FILE* out) {
+  std::unique_ptr<uint8_t[]> block(new uint8_t[1 << 16]);
+  std::size_t n = 0;
+  while ((n = source.read(block.get(), 1 << 16)) > 0) {
+    if (std::fwrite(block.get(), 1, n, out) != n) return false;
+  }
+  return std::ferror(out) == 0;
+}
+
+std::string ts_errors_json(const TsSource* source) {
+  if (source == nullptr) return "";
+  const TsErrorCounts e = source->errors();
+  char text[256];
+  std::snprintf(text, sizeof text,
+                ",\"ts_errors\":{\"continuity\":%llu,\"transport_error\":%llu,\"sync_loss\":%llu,"
+                "\"pes_mid_access_unit\":%llu,\"bad_crc\":%llu}",
+                static_cast<unsigned long long>(e.continuity), static_cast<unsigned long long>(e.transport_error),
+                static_cast<unsigned long long>(e.sync_loss), static_cast<unsigned long long>(e.pes_mid_access_unit),
+                static_cast<unsigned long long>(e.bad_crc));
+  return text;
+}
+
+std::string add_json_fields(const std::string& object, const std::string& fields) {
+  const std::size_t brace = object.rfind('}');
+  if (fields.empty() || brace == std::string::npos) return object;
+  return object.substr(0, brace) + fields + object.substr(brace);
+}
+
+std::string ts_structure_text(const TsSource& source) {
+  std::string out;
+  char line[256];
+  std::snprintf(line, sizeof line, "Container: MPEG transport stream, %u-byte packets, H.264 from PID %u\n",
+                source.packet_size(), source.pid());
+  out += line;
+  for (const TsProgram& program : source.structure().programs) {
+    if (program.pmt_seen) {
+      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, PCR PID %u\n", program.program_number,
+                    program.program_map_PID, program.PCR_PID);
+    } else {
+      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, no program map table found\n",
+                    program.program_number, program.program_map_PID);
+    }
+    out += line;
+    for (const TsElementaryStream& stream : program.streams) {
+      std::snprintf(line, sizeof line, "  PID %u: stream_type 0x%02X, %s\n", stream.elementary_PID,
+                    stream.stream_type, stream_type_description(stream.stream_type));
+      out += line;
+    }
+  }
+  return out;
+}
+
+std::string ts_structure_json(const TsSource& source) {
+  std::string out;
+  char text[160];
+  std::snprintf(text, sizeof text, ",\"container\":\"ts\",\"packet_size\":%u,\"pid\":%u,\"programs\":[",
+                source.packet_size(), source.pid());
+  out += text;
+  bool first_program = true;
+  for (const TsProgram& program : source.structure().programs) {
+    if (!first_program) out += ",";
+    first_program = false;
+    std::snprintf(text, sizeof text, "{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
+                  program.program_map_PID);
+    out += text;
+    if (program.pmt_seen) {
+      out += std::to_string(program.PCR_PID);
+    } else {
+      out += "null";
+    }
+    out += ",\"streams\":[";
+    for (std::size_t i = 0; i < program.streams.size(); ++i) {
+      const TsElementaryStream& stream = program.streams[i];
+      std::snprintf(text, sizeof text, "%s{\"pid\":%u,\"stream_type\":%u,\"codec\":\"%s\"}", i > 0 ? "," : "",
+                    stream.elementary_PID, stream.stream_type, stream_type_codec(stream.stream_type));
+      out += text;
+    }
+    out += "]}";
+  }
+  return out + "]";
+}
+
+}  // namespace tarnwell
