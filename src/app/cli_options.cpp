@@ -32,6 +32,7 @@ enum class OptionKind {
   Point,
   Schedule,
   MaxViolations,
+  Format,
 };
 
 // The commands that accept an option, as a set of bits.
@@ -64,6 +65,7 @@ constexpr OptionSpec kOptions[] = {
     {"--point", OptionKind::Point, true, kHrdCheck},
     {"--schedule", OptionKind::Schedule, true, kHrdCheck},
     {"--max-violations", OptionKind::MaxViolations, true, kHrdCheck},
+    {"--format", OptionKind::Format, true, kCheck | kInfo | kCurve | kHrdCheck},
 };
 
 const OptionSpec* find_option(std::string_view name) {
@@ -239,6 +241,13 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       options.max_violations = *number;
       return true;
     }
+    case OptionKind::Format:
+      if (text == "h264") {
+        options.format = InputFormatChoice::H264;
+        return true;
+      }
+      set_error(options, "tarnwell-cli: %s needs h264%s", option.name, not_value.c_str());
+      return false;
     case OptionKind::Strict:
       options.strict = true;
       return true;
@@ -343,6 +352,8 @@ const char* cli_usage() {
          "FILE may be - for standard input; an output PATH of - is standard output.\n"
          "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
          "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
+         "Every command refuses a FILE that is not H.264 (MP4, transport stream, HEVC, ...);\n"
+         "--format h264 reads it as H.264 whatever it looks like.\n"
          "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";
 }
 

@@ -18,6 +18,10 @@ enum class HrdPointChoice { Both, Nal, Vcl };
 // Yes/No/Cancel box: every one shown, each kind shown once, none shown.
 enum class WarningPolicy { Each, Once, Off };
 
+// How FILE is read: as what its first bytes show it to be (refused unless
+// H.264), or as H.264 whatever it looks like (--format h264).
+enum class InputFormatChoice { Detect, H264 };
+
 struct CliOptions {
   CliCommand command = CliCommand::Help;
   std::string file;  // FILE of every command; "-" is standard input
@@ -29,6 +33,7 @@ struct CliOptions {
   bool strict = false;  // the strict overflow check
   WarningPolicy warnings = WarningPolicy::Once;
   bool json = false;
+  InputFormatChoice format = InputFormatChoice::Detect;  // --format
   std::string trace_path;  // --trace CSV; empty: no trace
   std::string hrd_path;    // --hrd PATH; empty: "hrd.txt" beside the program
   std::string plot_path;   // --plot SVG; empty: no plot
@@ -61,6 +66,7 @@ struct CliOptions {
 //   most one point, then an optional exponent; no sign, so no negative rate;
 //   no hexadecimal, inf or nan. The locale does not matter. It must be
 //   finite; a number too small for a double counts as 0.
+// - --format takes h264, for every command.
 // - --trace, --hrd, --plot and --csv take a non-empty path that does not
 //   begin with "--" (so a forgotten value does not swallow the next option);
 //   write "./--x" for such a file. "-" is standard output.

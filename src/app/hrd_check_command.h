@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "verify/hrd_conformance.h"
 
@@ -27,6 +28,7 @@ struct HrdCheckRequest {
   std::string trace_path;  // --trace CSV; empty: none
   std::string plot_path;   // --plot SVG; parsed here, written by the front end
   uint32_t max_violations = 10;
+  std::vector<uint8_t> input_head;  // the first bytes of the input when taken from it already (a pipe)
 };
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,

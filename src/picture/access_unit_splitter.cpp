@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "paramsets/checked_reader.h"
 #include "stream/nal_reader.h"
@@ -26,8 +27,8 @@ AccessUnitSplitter::AccessUnitSplitter(uint32_t block_bytes) : scanner_(block_by
   rbsp_.reset(new (std::nothrow) uint8_t[kKeepBytes + 1]);
 }
 
-void AccessUnitSplitter::begin(std::FILE* file) {
-  scanner_.begin(file);
+void AccessUnitSplitter::begin(std::FILE* file, std::vector<uint8_t> head) {
+  scanner_.begin(file, std::move(head));
   sps_valid_.fill(false);
   pps_valid_.fill(false);
   notes_ = SplitterNotes{};

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "paramsets/full_sps.h"
 #include "paramsets/timing_sei.h"
@@ -48,7 +49,8 @@ class AccessUnitSplitter {
   AccessUnitSplitter(const AccessUnitSplitter&) = delete;
   AccessUnitSplitter& operator=(const AccessUnitSplitter&) = delete;
 
-  void begin(std::FILE* file);
+  // `head`: bytes already taken from the file, read first (AnnexbScanner).
+  void begin(std::FILE* file, std::vector<uint8_t> head = {});
   // 1: an access unit was delivered (its sps pointer stays valid until the
   // next call); 0: none is left; -1: the file could not be read.
   int32_t next(AccessUnit& au);

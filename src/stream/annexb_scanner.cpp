@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace tarnwell {
 
@@ -13,8 +14,10 @@ AnnexbScanner::AnnexbScanner(uint32_t block_bytes, uint32_t keep_bytes)
   keep_.reset(new (std::nothrow) uint8_t[keep_bytes_]);
 }
 
-void AnnexbScanner::begin(std::FILE* file) {
+void AnnexbScanner::begin(std::FILE* file, std::vector<uint8_t> head) {
   file_ = file;
+  head_ = std::move(head);
+  head_taken_ = 0;
   len_ = 0;
   pos_ = 0;
   block_origin_ = 0;
@@ -29,6 +32,12 @@ bool AnnexbScanner::refill() {
   if (file_ == nullptr || !allocated()) return false;
   block_origin_ += len_;
   pos_ = 0;
+  if (head_taken_ < head_.size()) {
+    len_ = std::min<std::size_t>(block_bytes_, head_.size() - head_taken_);
+    std::memcpy(block_.get(), head_.data() + head_taken_, len_);
+    head_taken_ += len_;
+    return true;
+  }
   len_ = std::fread(block_.get(), 1, block_bytes_, file_);
   if (len_ == 0 && std::ferror(file_) != 0) read_error_ = true;
   return len_ > 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace tarnwell {
 
@@ -39,8 +40,9 @@ class AnnexbScanner {
   AnnexbScanner& operator=(const AnnexbScanner&) = delete;
 
   // Starts a pass over file from its current position (the caller opens and
-  // closes it).
-  void begin(std::FILE* file);
+  // closes it). `head`: bytes already taken from the file (to see what the
+  // input is), scanned first as if they came from it.
+  void begin(std::FILE* file, std::vector<uint8_t> head = {});
   // 1: a NAL unit was delivered; 0: none is left (or the buffers could not be
   // allocated); -1: the file could not be read.
   int32_t next(ScannedNal& nal);
@@ -60,6 +62,8 @@ class AnnexbScanner {
   std::unique_ptr<uint8_t[]> block_;
   std::unique_ptr<uint8_t[]> keep_;
   std::FILE* file_ = nullptr;
+  std::vector<uint8_t> head_;
+  std::size_t head_taken_ = 0;
   std::size_t len_ = 0;
   std::size_t pos_ = 0;
   uint64_t block_origin_ = 0;  // stream position of block_[0]

@@ -193,7 +193,7 @@ void CheckRun::run() {
   if (seekable) file_size = input == nullptr ? measure_file_size(path) : stream_file_size(file);
   std::unique_ptr<std::FILE, SpoolCloser> spool(!seekable && search ? open_spool_file() : nullptr);
   std::optional<SpooledInput> spooled;
-  if (!seekable) spooled.emplace(file, spool.get());
+  if (!seekable) spooled.emplace(file, spool.get(), input_head);
   // Back to the first byte; false when the stream cannot be read again.
   auto begin_reading = [&](bool first) {
     ParsingState& parsing = context_.parsing;
@@ -328,6 +328,10 @@ void CheckRun::run() {
   } else {
     result_.outcome = model.outcome();
     result_.message = model.message();
+    if (result_.outcome == Outcome::Pass && result_.pictures == 0) {
+      result_.outcome = Outcome::NoPictures;
+      result_.message = kNoPicturesMessage;
+    }
   }
 
   // A run that ended in a pass over kept pictures left the parsing state
@@ -356,6 +360,11 @@ void CheckRun::run() {
         if (!take_next_picture(bytes)) break;
       }
     }
+  }
+  // The end of the stream without a message passes only a stream that had
+  // a picture to check.
+  if (result_.outcome == Outcome::NoPictures) {
+    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
   }
   set_busy(false);
 }

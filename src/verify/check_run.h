@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "context/application_context.h"
 #include "verify/buffer_model.h"
@@ -51,6 +52,9 @@ class CheckRun {
   // An open stream to read instead of opening the stream path (standard
   // input); the run neither closes it nor needs to seek it.
   std::FILE* input = nullptr;
+  // The first bytes of `input` when they were taken from it already (to see
+  // what the input is) and it cannot be sought back: read before the rest.
+  std::vector<uint8_t> input_head;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives
@@ -61,7 +65,9 @@ class CheckRun {
   // for every later pass.
   uint64_t replay_cache_bytes = kDefaultPictureCacheBytes;
 
-  // The whole run, from opening the file to setting the controls idle.
+  // The whole run, from opening the file to setting the controls idle. A
+  // stream that ends before any picture was applied ends as NoPictures, with
+  // its box: nothing was checked, so nothing passed.
   void run();
   const CheckRunResult& result() const { return result_; }
 

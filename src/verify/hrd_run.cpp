@@ -134,7 +134,7 @@ HrdRunResult run_hrd_conformance(std::FILE* input, const HrdRunOptions& options,
     result.status = HrdRunStatus::kOutOfMemory;
     return result;
   }
-  splitter->begin(input);
+  splitter->begin(input, options.input_head);
   Run run(options, trace, result);
   // One access unit held back: a last one without a picture (a trailing SEI
   // or parameter set) gives its bytes to the one before it.

@@ -11,6 +11,7 @@
 #include "app/curve_command.h"
 #include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "context/application_context.h"
@@ -36,7 +37,8 @@ int exit_code_of(Outcome outcome) {
   switch (outcome) {
     case Outcome::Pass: return kExitPass;
     case Outcome::Refused:
-    case Outcome::CannotOpen: return kExitUsage;
+    case Outcome::CannotOpen:
+    case Outcome::NoPictures: return kExitUsage;
     case Outcome::Aborted: return kExitInterrupted;
     default: return kExitViolation;
   }
@@ -135,6 +137,11 @@ int run_check(const CliOptions& options) {
   std::string reason;
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) print_cannot_open(options.file, reason);
+  InputCheck format;
+  if (input.file != nullptr && options.format == InputFormatChoice::Detect) {
+    format = check_input(input.file, options.file, "check");
+    if (!format.supported) return refuse_input(format, options.json, stdout, stderr);
+  }
 
   if (!options.trace_path.empty() && options.trace_path != "-") {
     std::FILE* probe = std::fopen(options.trace_path.c_str(), "w");
@@ -159,6 +166,7 @@ int run_check(const CliOptions& options) {
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
   run.input = input.file;
+  run.input_head = std::move(format.head);
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
@@ -176,9 +184,6 @@ int run_check(const CliOptions& options) {
 
   const CheckRunResult& result = run.result();
   const CheckSettings& s = context.settings;
-  if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
-    std::fputs("Warning: no picture was checked\n", stderr);
-  }
   trace.flush_kept();
   if (plotting && !write_check_plot(options.plot_path,
                                     CheckPlotInput{options.file, context.settings, options.strict, result.outcome,
@@ -313,6 +318,10 @@ int run_info(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  if (options.format == InputFormatChoice::Detect) {
+    const InputCheck format = check_input(input.file, options.file, "info");
+    if (!format.supported) return refuse_input(format, options.json, stdout, stderr);
+  }
   probe_profile_level(context, input.file);
   if (std::fseek(input.file, 0, SEEK_SET) != 0) {
     std::fprintf(stderr, "tarnwell-cli: cannot read '%s' again\n", options.file.c_str());
@@ -370,6 +379,11 @@ int run_curve_cli(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  InputCheck format;
+  if (options.format == InputFormatChoice::Detect) {
+    format = check_input(input.file, options.file, "curve");
+    if (!format.supported) return refuse_input(format, options.json, stdout, stderr);
+  }
   CurveRequest request;
   request.bit_rates = options.bit_rates;
   request.frame_rate = options.settings.frame_rate;
@@ -378,6 +392,7 @@ int run_curve_cli(const CliOptions& options) {
   request.csv_path = options.csv_path;
   request.plot_path = options.plot_path;
   request.input = input.file;
+  request.input_head = std::move(format.head);
   dialog.set_pass(1);
   const int code = run_curve(context, request, stdout, stderr);
   dialog.finish_progress();
@@ -435,6 +450,11 @@ int run_hrd_check_cli(const CliOptions& options) {
   if (input.file == nullptr) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
+  }
+  if (options.format == InputFormatChoice::Detect) {
+    InputCheck format = check_input(input.file, options.file, "hrd-check");
+    if (!format.supported) return refuse_input(format, options.json, stdout, stderr);
+    request.input_head = std::move(format.head);
   }
   // Every test's fullness, in bounded memory, until the run says which
   // test the plot shows.
