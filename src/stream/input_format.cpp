@@ -180,7 +180,9 @@ InputFormat recognize_input(const uint8_t* head, std::size_t size) {
     format.kind = InputKind::Hevc;
     return format;
   }
-  if (is_text(head, size)) format.kind = InputKind::Text;
+  // Text only when the whole input was seen: a long run of text may be junk
+  // in front of a stream's first start code.
+  if (size < kInputHeadBytes && is_text(head, size)) format.kind = InputKind::Text;
   return format;
 }
 

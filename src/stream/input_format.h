@@ -29,7 +29,7 @@ enum class InputKind {
   Zip,
   Gzip,
   Pdf,
-  Text,
+  Text,             // the whole input, shorter than kInputHeadBytes, is text
 };
 
 struct InputFormat {

@@ -131,6 +131,7 @@ TEST(InputFormat, EveryFormOfH264IsH264AndEveryOtherFormatIsNamed) {
       {"SEI first", joined(sei_first, 3), InputKind::H264},
       {"garbage before the first start code", concat(random_bytes(5000, 1), x264), InputKind::H264},
       {"text before the first start code", concat(text_bytes("stream dump v1\n"), x264), InputKind::H264},
+      {"more text than is looked at", Bytes(kInputHeadBytes, 'j'), InputKind::H264},
       {"only its first 100 bytes", Bytes(x264.begin(), x264.begin() + 100), InputKind::H264},
       {"empty", {}, InputKind::H264},
       {"all zero", Bytes(5000, 0), InputKind::H264},
