@@ -57,10 +57,6 @@ TEST(CliInput, EveryCommandRefusesWhatIsNotH264AndFormatH264ReadsItAnyway) {
   // An MP4 box in front of an H.264 stream: refused as what it looks like,
   // read as the stream behind it when the user says so.
   const std::string mp4 = write_file(folder, "in.mp4", Bytes("\0\0\0\x10" "ftypisom\0\0\0\0", 16) + x264);
-  const std::string hevc = write_file(folder, "in.265",
-                                      Bytes("\0\0\0\x01\x40\x01\x0C\x01\0\0\0\x01\x42\x01\x01\x01\0\0\0\x01\x44\x01"
-                                            "\xC1\x72",
-                                            24));
 
   struct Case {
     std::string file;
@@ -73,13 +69,11 @@ TEST(CliInput, EveryCommandRefusesWhatIsNotH264AndFormatH264ReadsItAnyway) {
       {mp4,
        " is an MP4 file, not an H.264 Annex B stream; extract its video with: ffmpeg -i '" + mp4 +
            "' -c:v copy -bsf:v h264_mp4toannexb -f h264 - | tarnwell-cli "},
-      {hevc, " is an H.265/HEVC stream; Tarnwell reads H.264"},
   };
   for (const char* command : {"check", "curve", "info", "hrd-check"}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(command) + " " + c.file);
-      const bool offers_ffmpeg = c.file != hevc;
-      const std::string message = "'" + c.file + "'" + c.what + (offers_ffmpeg ? std::string(command) + " -" : "");
+      const std::string message = "'" + c.file + "'" + c.what + command + " -";
       const test::ProcessResult text = cli(folder, {command, c.file});
       EXPECT_EQ(text.exit_code, 2);
       EXPECT_EQ(text.out, "");
