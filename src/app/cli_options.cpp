@@ -216,7 +216,7 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     }
     case OptionKind::Format:
       if (text == "ts" || text == "h264") {
-        options.format = text == "ts" ? InputFormat::Ts : InputFormat::H264;
+        options.format = text == "ts" ? FormatOption::Ts : FormatOption::H264;
         return true;
       }
       set_error(options, "tarnwell-cli: %s needs ts or h264%s", option.name, not_value.c_str());
@@ -395,12 +395,12 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     return options;
   }
   if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux) {
-    if (options.format == InputFormat::H264) {
+    if (options.format == FormatOption::H264) {
       set_error(options, "tarnwell-cli: %s reads a transport stream, not --format h264",
                 options.command == CliCommand::Demux ? "demux" : options.ts.by_pid ? "--pid" : "--program");
       return options;
     }
-    options.format = InputFormat::Ts;
+    options.format = FormatOption::Ts;
   }
   if (options.command == CliCommand::Demux && options.output_path.empty()) {
     set_error(options, "tarnwell-cli: demux needs --output PATH");
@@ -428,6 +428,8 @@ const char* cli_usage() {
          "as its H.264 stream (by default the first of the lowest program_number that has one).\n"
          "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
          "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
+         "Every command refuses a FILE that is neither H.264 nor a transport stream (MP4, HEVC, ...);\n"
+         "--format h264 reads it as H.264 whatever it looks like.\n"
          "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";
 }
 

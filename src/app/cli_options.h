@@ -16,8 +16,9 @@ enum class CliCommand { Check, Info, Curve, HrdCheck, Demux, Help, Version };
 enum class HrdPointChoice { Both, Nal, Vcl };
 
 // How FILE is read: as an Annex B byte stream, or as a transport stream
-// whose H.264 elementary stream is read. Not stated: Annex B.
-enum class InputFormat { Unstated, H264, Ts };
+// whose H.264 elementary stream is read. Not stated: as what its first bytes
+// show it to be (refused unless H.264 or a transport stream).
+enum class FormatOption { Unstated, H264, Ts };
 
 // What happens to the parse warnings that the dialog shows in its
 // Yes/No/Cancel box: every one shown, each kind shown once, none shown.
@@ -43,7 +44,7 @@ struct CliOptions {
   bool all_schedules = true;                 // hrd-check --schedule all (the default)
   uint32_t schedule = 0;                     // hrd-check --schedule N
   uint32_t max_violations = 10;              // hrd-check --max-violations
-  InputFormat format = InputFormat::Unstated;  // --format; --program, --pid and demux ask for ts
+  FormatOption format = FormatOption::Unstated;  // --format; --program, --pid and demux ask for ts
   TsChoice ts;                               // --program N, --pid N
   std::string output_path;                   // demux --output PATH
   // Not empty after a usage error: one line, without a line end, naming
@@ -69,9 +70,10 @@ struct CliOptions {
 //   most one point, then an optional exponent; no sign, so no negative rate;
 //   no hexadecimal, inf or nan. The locale does not matter. It must be
 //   finite; a number too small for a double counts as 0.
-// - --format takes ts or h264. --program takes a program_number from 1 to
-//   65535, --pid a PID from 0 to 8191 in decimal or 0x hexadecimal; either
-//   reads FILE as a transport stream, and they exclude each other.
+// - --format takes ts or h264, for every command. --program takes a
+//   program_number from 1 to 65535, --pid a PID from 0 to 8191 in decimal or
+//   0x hexadecimal; either reads FILE as a transport stream, and they exclude
+//   each other.
 // - demux reads a transport stream and needs --output.
 // - --trace, --hrd, --plot, --csv and --output take a non-empty path that does not
 //   begin with "--" (so a forgotten value does not swallow the next option);

@@ -1,6 +1,7 @@
 #include "app/curve_command.h"
 
 #include "app/exit_codes.h"
+#include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
 #include "verify/picture_sizes.h"
@@ -79,8 +80,17 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
 }
 
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
-  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts);
+  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts, request.input_head);
   if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
+  if (sizes.outcome == Outcome::NoPictures) {
+    if (request.json) {
+      std::fprintf(out, "{\"outcome\":\"%s\",\"message\":%s}\n", outcome_name(sizes.outcome),
+                   json_string(sizes.message).c_str());
+    } else {
+      std::fprintf(out, "%s\n", sizes.message.c_str());
+    }
+    return kExitUsage;
+  }
   if (sizes.outcome != Outcome::Pass) {
     std::fprintf(err, "tarnwell-cli: %s: %s\n", sizes.message.c_str(), context.shared.stream_path.c_str());
     return kExitUsage;
@@ -90,11 +100,8 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   double frame_rate = request.frame_rate;
   if (frame_rate < 1.0) {
     if (sizes.fraction.frame_rate_num == 0 || sizes.fraction.frame_rate_den == 0) {
-      if (!sizes.bits.empty()) {
-        std::fputs("Dont' know the frame rate!\n", out);
-        return kExitViolation;
-      }
-      frame_rate = 0.0;
+      std::fputs("Dont' know the frame rate!\n", out);
+      return kExitViolation;
     } else {
       frame_rate =
           static_cast<double>(sizes.fraction.frame_rate_num) / static_cast<double>(sizes.fraction.frame_rate_den);
@@ -106,7 +113,6 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
       }
     }
   }
-  if (sizes.bits.empty()) std::fputs("Warning: no picture was checked\n", err);
 
   const std::vector<uint32_t> rates =
       request.bit_rates.empty() ? default_curve_rates(sizes.bits, frame_rate >= 1.0 ? frame_rate : 1.0)

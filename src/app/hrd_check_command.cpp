@@ -110,6 +110,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   options.all_schedules = request.all_schedules;
   options.schedule = request.schedule;
   options.max_violations = request.max_violations;
+  options.input_head = request.input_head;
 
   std::unique_ptr<TraceFiles> trace;
   if (!request.trace_path.empty()) trace = std::make_unique<TraceFiles>(request.trace_path);

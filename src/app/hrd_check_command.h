@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "stream/ts_source.h"
 #include "verify/hrd_conformance.h"
@@ -30,6 +31,7 @@ struct HrdCheckRequest {
   uint32_t max_violations = 10;
   // A transport stream's elementary stream, read instead of the input.
   TsSource* ts = nullptr;
+  std::vector<uint8_t> input_head;  // the first bytes of the input when taken from it already (a pipe)
 };
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,

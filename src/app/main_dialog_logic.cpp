@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/input_check.h"
 #include "app/settings_input.h"
 #include "inspect/hrd_blocks.h"
 #include "inspect/level_probe.h"
+#include "stream/input_format.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
 
@@ -80,11 +82,26 @@ void MainDialogLogic::on_stream_path_changed() {
     return;
   }
   context_.shared.stream_path = text;
+  // A file that is clearly something else (an MP4, a transport stream, ...)
+  // is not probed: the parser would fill the reporter's boxes with what it
+  // makes of the container. One box says what the file is. A stream that
+  // cannot be sought (a FIFO) is not looked at: its bytes would be gone.
+  InputFormat format;
+  if (is_seekable_stream(trial)) {
+    const InputHead head = read_input_head(trial, kInputHeadBytes);
+    format = recognize_input(head.bytes.data(), head.bytes.size());
+  }
+  std::fclose(trial);
   lease.release();
+  if (format.kind != InputKind::H264) {
+    dialog.set_text(kEditProfile, "");
+    dialog.set_text(kEditLevel, "");
+    dialog.message_box(unsupported_file_message(format, text), caption_of(BoxKind::Warning), BoxKind::Warning);
+    return;
+  }
   // Should a worker started just now take the state first, the probe asks
   // to run again when that worker lets go.
   probe_profile_level(context_);
-  std::fclose(trial);
 }
 
 bool MainDialogLogic::worker_alive() const { return !has_ended(worker_); }

@@ -72,12 +72,17 @@ class MainDialogLogic {
   // Edit 1001 changed (typing, Browse, a drop) or a probe that waited may now
   // run. The whole text is read, as Check reads it. A file that opens becomes
   // the stream path and is probed; one that does not empties the stream path
-  // and the Profile and Level fields.
+  // and the Profile and Level fields. A file whose first bytes show that it
+  // is no H.264 stream (an MP4, a transport stream, ...) empties the Profile
+  // and Level fields and shows one box that says what it is, unprobed.
   void on_stream_path_changed();
 
   // Ignored while the last verification worker lives. Otherwise, with the
   // parsing state free, reads the settings and starts the run; with the state
   // taken by a probe or a report, shows the busy message and starts nothing.
+  // A run that checks no picture ends with the box "No picture was checked"
+  // (CheckRun). The bars' updates go through the context's port: the
+  // program gives it a ProgressThrottle.
   void on_check();
 
   // The open-file dialog closed; chosen is its file-name buffer, empty when

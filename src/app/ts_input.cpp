@@ -1,6 +1,7 @@
 #include "app/ts_input.h"
 
 #include <memory>
+#include <utility>
 
 #include "stream/stream_file.h"
 
@@ -13,15 +14,15 @@ TsInput::~TsInput() {
 }
 
 bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn,
-                   std::string& refusal) {
+                   std::string& refusal, std::vector<uint8_t> head) {
   RewindableSource* packets = nullptr;
-  if (is_seekable_stream(file)) {
+  if (head.empty() && is_seekable_stream(file)) {
     packets = &file_.emplace(file);
   } else {
     // Without a spool the stream is read once; a reading that must start
     // again then ends as a stream that cannot be read again does.
     if (read_again) spool_ = open_spool_file();
-    packets = &spooled_.emplace(file, spool_);
+    packets = &spooled_.emplace(file, spool_, std::move(head));
   }
   ts_.emplace(*packets, choice, std::move(warn));
   if (!ts_->open()) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "stream/byte_source.h"
 #include "stream/ts_source.h"
@@ -25,7 +26,10 @@ class TsInput {
   // stream. False, with `refusal` set to the line to print, when it has
   // none to read. `read_again`: a stream that cannot be sought is copied
   // to a temporary file as it is read, for the readings after the first.
-  bool open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn, std::string& refusal);
+  // `head`: its first bytes when they were taken from it already (a pipe
+  // whose start was looked at), read first.
+  bool open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn, std::string& refusal,
+            std::vector<uint8_t> head = {});
   // Null until open() succeeded.
   TsSource* source() { return ts_ ? &*ts_ : nullptr; }
   const TsSource* source() const { return ts_ ? &*ts_ : nullptr; }

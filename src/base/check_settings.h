@@ -34,7 +34,10 @@ enum class Outcome {
   CannotOpen,
   Aborted,
   SearchExhausted,
+  NoPictures,  // the stream ended before any picture was applied: nothing was checked
 };
+
+inline constexpr char kNoPicturesMessage[] = "No picture was checked";
 
 inline const char* outcome_name(Outcome outcome) {
   switch (outcome) {
@@ -47,6 +50,7 @@ inline const char* outcome_name(Outcome outcome) {
     case Outcome::CannotOpen: return "cannot_open";
     case Outcome::Aborted: return "aborted";
     case Outcome::SearchExhausted: return "search_exhausted";
+    case Outcome::NoPictures: return "no_pictures";
   }
   return "pass";
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "paramsets/checked_reader.h"
 #include "stream/nal_reader.h"
@@ -36,8 +37,8 @@ void AccessUnitSplitter::begin(ByteSource& source) {
   scanner_.begin(source);
 }
 
-void AccessUnitSplitter::begin(std::FILE* file) {
-  scanner_.begin(file);
+void AccessUnitSplitter::begin(std::FILE* file, std::vector<uint8_t> head) {
+  scanner_.begin(file, std::move(head));
   sps_valid_.fill(false);
   pps_valid_.fill(false);
   notes_ = SplitterNotes{};
@@ -173,8 +174,9 @@ bool AccessUnitSplitter::new_picture(const SliceKey& a, const SliceKey& b) {
 
 void AccessUnitSplitter::open_unit(const ScannedNal& nal) {
   open_ = true;
-  // Whatever precedes the first start code belongs to the first access unit.
-  unit_start_ = index_ == 0 ? 0 : nal.start;
+  // The zero bytes in front of the first start code (leading_zero_8bits)
+  // belong to the first access unit.
+  unit_start_ = index_ == 0 ? nal.start - std::min<uint64_t>(nal.start, scanner_.leading_zero_bytes()) : nal.start;
   vcl_bytes_ = 0;
   has_vcl_ = false;
   first_key_ = SliceKey{};

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "paramsets/full_sps.h"
 #include "paramsets/timing_sei.h"
@@ -20,8 +21,8 @@ struct AccessUnit {
   uint64_t index = 0;     // in decoding order, from 0 at the stream's first access unit
   uint64_t start = 0;     // byte position of its first byte
   // b(n) at the NAL point: every byte up to the next access unit; the first
-  // access unit's also every byte before the stream's first start code
-  // (leading_zero_8bits belong to the first byte stream NAL unit).
+  // access unit's also the zero bytes in front of the stream's first start
+  // code (leading_zero_8bits belong to the first byte stream NAL unit).
   uint64_t nal_bits = 0;
   uint64_t vcl_bits = 0;  // b(n) at the VCL point: VCL and filler data NAL units
   bool has_picture = false;
@@ -56,7 +57,8 @@ class AccessUnitSplitter {
   AccessUnitSplitter(const AccessUnitSplitter&) = delete;
   AccessUnitSplitter& operator=(const AccessUnitSplitter&) = delete;
 
-  void begin(std::FILE* file);
+  // `head`: bytes already taken from the file, read first (AnnexbScanner).
+  void begin(std::FILE* file, std::vector<uint8_t> head = {});
   void begin(ByteSource& source);
   // 1: an access unit was delivered (its sps pointer stays valid until the
   // next call); 0: none is left; -1: the file could not be read.

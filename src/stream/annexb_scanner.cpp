@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace tarnwell {
 
@@ -18,9 +19,11 @@ void AnnexbScanner::begin(ByteSource& source) {
   source_ = &source;
 }
 
-void AnnexbScanner::begin(std::FILE* file) {
+void AnnexbScanner::begin(std::FILE* file, std::vector<uint8_t> head) {
   file_ = file;
   source_ = nullptr;
+  head_ = std::move(head);
+  head_taken_ = 0;
   len_ = 0;
   pos_ = 0;
   block_origin_ = 0;
@@ -29,12 +32,19 @@ void AnnexbScanner::begin(std::FILE* file) {
   ended_ = false;
   read_error_ = false;
   leading_bytes_ = 0;
+  leading_zero_bytes_ = 0;
 }
 
 bool AnnexbScanner::refill() {
   if ((file_ == nullptr && source_ == nullptr) || !allocated()) return false;
   block_origin_ += len_;
   pos_ = 0;
+  if (head_taken_ < head_.size()) {
+    len_ = std::min<std::size_t>(block_bytes_, head_.size() - head_taken_);
+    std::memcpy(block_.get(), head_.data() + head_taken_, len_);
+    head_taken_ += len_;
+    return true;
+  }
   if (source_ != nullptr) {
     len_ = source_->read(block_.get(), block_bytes_);
     return len_ > 0;
@@ -105,6 +115,7 @@ int32_t AnnexbScanner::next(ScannedNal& nal) {
     cur_header_ = found_at_ + 1;
     cur_start_ = found_at_ - 2 - (found_zeros_ >= 3 ? 1 : 0);
     leading_bytes_ = cur_start_;
+    leading_zero_bytes_ = found_zeros_ - 2 - (found_zeros_ >= 3 ? 1 : 0);
   }
   kept_ = 0;
   seen_ = 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "stream/byte_source.h"
 
@@ -41,8 +42,9 @@ class AnnexbScanner {
   AnnexbScanner& operator=(const AnnexbScanner&) = delete;
 
   // Starts a pass over file from its current position (the caller opens and
-  // closes it).
-  void begin(std::FILE* file);
+  // closes it). `head`: bytes already taken from the file (to see what the
+  // input is), scanned first as if they came from it.
+  void begin(std::FILE* file, std::vector<uint8_t> head = {});
   // The same, reading from `source` (which outlives the pass) instead.
   void begin(ByteSource& source);
   // 1: a NAL unit was delivered; 0: none is left (or the buffers could not be
@@ -52,6 +54,10 @@ class AnnexbScanner {
   bool allocated() const { return block_ != nullptr && keep_ != nullptr; }
   // Bytes before the first start code (leading zero bytes, or anything else).
   uint64_t leading_bytes() const { return leading_bytes_; }
+  // Of those, the zero bytes just before the first NAL unit's start
+  // (leading_zero_8bits): whatever comes before them is not part of a byte
+  // stream.
+  uint64_t leading_zero_bytes() const { return leading_zero_bytes_; }
 
  private:
   enum class Scan { kFound, kEnd, kError };
@@ -65,6 +71,8 @@ class AnnexbScanner {
   std::unique_ptr<uint8_t[]> keep_;
   std::FILE* file_ = nullptr;
   ByteSource* source_ = nullptr;  // when set, read instead of file_
+  std::vector<uint8_t> head_;
+  std::size_t head_taken_ = 0;
   std::size_t len_ = 0;
   std::size_t pos_ = 0;
   uint64_t block_origin_ = 0;  // stream position of block_[0]
@@ -73,6 +81,7 @@ class AnnexbScanner {
   bool ended_ = false;
   bool read_error_ = false;
   uint64_t leading_bytes_ = 0;
+  uint64_t leading_zero_bytes_ = 0;
 
   // The NAL unit being collected.
   uint64_t cur_start_ = 0;

@@ -1,5 +1,6 @@
 #include "stream/byte_source.h"
 
+#include <cstring>
 #include <limits>
 
 namespace tarnwell {
@@ -34,9 +35,17 @@ std::size_t SpooledInput::read(uint8_t* into, std::size_t count) {
     position_ += done;
     if (done < want) return done;  // the spool failed: the reading ends here
   }
-  if (done == count || stream_ == nullptr) return done;
-  // The rest is new: taken from the stream and added to the spool.
-  const std::size_t fresh = std::fread(into + done, 1, count - done, stream_);
+  if (done == count) return done;
+  // The rest is new: taken from the stream (its head first) and added to the spool.
+  std::size_t fresh = 0;
+  if (spooled_ < head_.size()) {
+    const uint64_t left = head_.size() - spooled_;
+    fresh = left < count - done ? static_cast<std::size_t>(left) : count - done;
+    std::memcpy(into + done, head_.data() + spooled_, fresh);
+  }
+  if (done + fresh < count && stream_ != nullptr) {
+    fresh += std::fread(into + done + fresh, 1, count - done - fresh, stream_);
+  }
   if (fresh > 0 && spool_ != nullptr && spool_complete_) {
     if (!seek_to(spool_, spooled_) || std::fwrite(into + done, 1, fresh, spool_) != fresh) spool_complete_ = false;
   }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace tarnwell {
 
@@ -50,8 +52,11 @@ class FileSource final : public RewindableSource {
 // read once only; so it is after a failed write to the spool.
 class SpooledInput final : public RewindableSource {
  public:
-  // Neither file is closed here. `spool` may be null.
-  SpooledInput(std::FILE* stream, std::FILE* spool) : stream_(stream), spool_(spool) {}
+  // Neither file is closed here. `spool` may be null. `head`: the stream's
+  // first bytes, already taken from it (to see what the input is); they are
+  // read first, as if they came from the stream.
+  SpooledInput(std::FILE* stream, std::FILE* spool, std::vector<uint8_t> head = {})
+      : stream_(stream), spool_(spool), head_(std::move(head)) {}
   SpooledInput(const SpooledInput&) = delete;
   SpooledInput& operator=(const SpooledInput&) = delete;
 
@@ -66,6 +71,7 @@ class SpooledInput final : public RewindableSource {
  private:
   std::FILE* stream_;
   std::FILE* spool_;
+  std::vector<uint8_t> head_;
   bool spool_complete_ = true;  // every byte taken from the stream is in the spool
   uint64_t spooled_ = 0;        // bytes taken from the stream
   uint64_t position_ = 0;       // of the current reading

@@ -61,4 +61,24 @@ std::FILE* open_spool_file() {
 #endif
 }
 
+InputHead read_input_head(std::FILE* file, std::size_t count) {
+  InputHead head;
+  if (file == nullptr) return head;
+  head.bytes.resize(count);
+  std::size_t got = 0;
+  // A pipe may give its bytes in parts; fread waits for all or the end.
+  while (got < count) {
+    const std::size_t n = std::fread(head.bytes.data() + got, 1, count - got, file);
+    if (n == 0) break;
+    got += n;
+  }
+  head.bytes.resize(got);
+  if (is_seekable_stream(file) && std::fseek(file, 0, SEEK_SET) == 0) {
+    std::clearerr(file);
+  } else {
+    head.taken = true;
+  }
+  return head;
+}
+
 }  // namespace tarnwell

@@ -1,6 +1,9 @@
 #pragma once
 // Opening the stream file, the same way for every user of the parsing state.
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace tarnwell {
 
@@ -17,5 +20,17 @@ bool is_seekable_stream(std::FILE* file);
 // when it is closed or the process ends, however it ends. Null when none can
 // be made.
 std::FILE* open_spool_file();
+
+// The first bytes of an input, to see what it is before anything reads it.
+struct InputHead {
+  std::vector<uint8_t> bytes;  // up to the count asked for; fewer when the input is shorter
+  // The bytes are gone from the input (a pipe) and must be read before the
+  // rest of it; false when the input was sought back to its first byte.
+  bool taken = false;
+};
+
+// Up to `count` first bytes of `file`, which is at its first byte. A regular
+// file is sought back to it; from anything else the bytes are taken.
+InputHead read_input_head(std::FILE* file, std::size_t count);
 
 }  // namespace tarnwell

@@ -194,7 +194,7 @@ void CheckRun::run() {
   std::unique_ptr<std::FILE, SpoolCloser> spool(source == nullptr && !seekable && search ? open_spool_file()
                                                                                          : nullptr);
   std::optional<SpooledInput> spooled;
-  if (source == nullptr && !seekable) spooled.emplace(file, spool.get());
+  if (source == nullptr && !seekable) spooled.emplace(file, spool.get(), input_head);
   // Back to the first byte; false when the stream cannot be read again.
   auto begin_reading = [&](bool first) {
     ParsingState& parsing = context_.parsing;
@@ -335,6 +335,10 @@ void CheckRun::run() {
   } else {
     result_.outcome = model.outcome();
     result_.message = model.message();
+    if (result_.outcome == Outcome::Pass && result_.pictures == 0) {
+      result_.outcome = Outcome::NoPictures;
+      result_.message = kNoPicturesMessage;
+    }
   }
 
   // A run that ended in a pass over kept pictures left the parsing state
@@ -363,6 +367,11 @@ void CheckRun::run() {
         if (!take_next_picture(bytes)) break;
       }
     }
+  }
+  // The end of the stream without a message passes only a stream that had
+  // a picture to check.
+  if (result_.outcome == Outcome::NoPictures) {
+    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
   }
   set_busy(false);
 }

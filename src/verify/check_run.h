@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "context/application_context.h"
 #include "stream/byte_source.h"
@@ -56,6 +57,9 @@ class CheckRun {
   // stream); every later reading restarts it. Neither opened nor closed
   // here, and its size is unknown.
   RewindableSource* source = nullptr;
+  // The first bytes of `input` when they were taken from it already (to see
+  // what the input is) and it cannot be sought back: read before the rest.
+  std::vector<uint8_t> input_head;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives
@@ -66,7 +70,9 @@ class CheckRun {
   // for every later pass.
   uint64_t replay_cache_bytes = kDefaultPictureCacheBytes;
 
-  // The whole run, from opening the file to setting the controls idle.
+  // The whole run, from opening the file to setting the controls idle. A
+  // stream that ends before any picture was applied ends as NoPictures, with
+  // its box: nothing was checked, so nothing passed.
   void run();
   const CheckRunResult& result() const { return result_; }
 

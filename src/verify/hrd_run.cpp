@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "paramsets/full_sps.h"
@@ -247,7 +248,11 @@ HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTrace
     result.status = HrdRunStatus::kOutOfMemory;
     return result;
   }
-  splitter->begin(input);
+  if constexpr (std::is_same_v<Input, std::FILE*>) {
+    splitter->begin(input, options.input_head);
+  } else {
+    splitter->begin(input);  // a byte source gives every byte itself
+  }
   Run run(options, trace, result);
   // One access unit held back: a last one without a picture (a trailing SEI
   // or parameter set) gives its bytes to the one before it.

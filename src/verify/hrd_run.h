@@ -21,6 +21,8 @@ struct HrdRunOptions {
   bool all_schedules = true;
   uint32_t schedule = 0;  // when not all_schedules
   uint32_t max_violations = 10;
+  // Bytes already taken from the input (to see what it is), read first.
+  std::vector<uint8_t> input_head;
 };
 
 enum class HrdRunStatus {

@@ -1,12 +1,14 @@
 #include "verify/picture_sizes.h"
 
 #include <limits>
+#include <utility>
 
 #include "verify/check_run.h"
 
 namespace tarnwell {
 
-PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, RewindableSource* source) {
+PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, RewindableSource* source,
+                                std::vector<uint8_t> input_head) {
   PictureSizes sizes;
   if (context.dialog.is_checked(kCheckStrictOverflow)) {
     sizes.outcome = Outcome::Refused;
@@ -20,6 +22,7 @@ PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, R
   CheckRun run(context);
   run.input = input;
   run.source = source;
+  run.input_head = std::move(input_head);
   run.replay = false;  // one pass: nothing to go over again
   bool too_many = false;
   run.on_picture = [&](const PictureTrace& trace) {

@@ -14,8 +14,9 @@ namespace tarnwell {
 struct PictureSizes {
   // How the reading ended: Pass once the stream was read to its end;
   // CannotOpen, Refused (the state was busy, the dialog answers the strict
-  // box checked, or the stream holds more than kMaxKeptPictures pictures) or
-  // Aborted otherwise, with the box text in message.
+  // box checked, or the stream holds more than kMaxKeptPictures pictures),
+  // NoPictures (the stream ended before a picture was applied) or Aborted
+  // otherwise, with the box text in message.
   Outcome outcome = Outcome::Pass;
   std::string message;
   std::vector<uint32_t> bits;   // every applied picture's size, as the check counts it
@@ -37,8 +38,9 @@ inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with
 // The context's settings are left as they were.
 // `input`: an open stream to read instead of opening the stream path
 // (standard input); not closed here. `source`: bytes to read instead of
-// either (a transport stream's elementary stream).
+// either (a transport stream's elementary stream). `input_head`: the first
+// bytes of `input` when they were taken from it already (CheckRun::input_head).
 PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input = nullptr,
-                                RewindableSource* source = nullptr);
+                                RewindableSource* source = nullptr, std::vector<uint8_t> input_head = {});
 
 }  // namespace tarnwell

@@ -306,21 +306,28 @@ TEST(CliCheck, FilesAndSettingsThatCannotBeUsed) {
   }
 }
 
-TEST(CliCheck, StreamWithoutPicturesPassesWithAWarningThatOffSilences) {
+// A stream of parameter sets and type-20 slices holds no picture to check:
+// that is no pass, for check and curve alike, in text and in JSON.
+TEST(CliCheck, StreamWithoutPicturesEndsAsNoPicturesInCheckAndCurve) {
   const std::string stream = test::stream_path("sps_subsetsps_bothVUI.264");
   Cli cli;
   const CliResult shown = cli.run({"check", stream, "--bit-rate", "1000000"});
-  EXPECT_EQ(shown.exit_code, 0);
-  EXPECT_EQ(shown.out, "PASS\n" + values_text(10000000, 9000000, 1000000, 0.0));
-  const std::vector<std::string> lines = lines_of(shown.err);
-  ASSERT_FALSE(lines.empty());
-  for (const std::string& line : lines) EXPECT_EQ(line.rfind("Warning: ", 0), 0u) << line;
-  EXPECT_EQ(lines.back(), "Warning: no picture was checked");
+  EXPECT_EQ(shown.exit_code, 2);
+  EXPECT_EQ(shown.out, "No picture was checked\n" + values_text(10000000, 9000000, 1000000, 0.0));
+  for (const std::string& line : lines_of(shown.err)) EXPECT_EQ(line.rfind("Warning: ", 0), 0u) << line;
 
   const CliResult off = cli.run({"check", stream, "--bit-rate", "1000000", "--warnings", "off", "--json"});
-  EXPECT_EQ(off.exit_code, 0);
+  EXPECT_EQ(off.exit_code, 2);
   EXPECT_EQ(off.err, "");
-  EXPECT_EQ(verdict_members(off.out), verdict("pass", "", 10000000, 9000000, 1000000, 0.0, 1, 0));
+  EXPECT_EQ(verdict_members(off.out),
+            verdict("no_pictures", "No picture was checked", 10000000, 9000000, 1000000, 0.0, 1, 0));
+
+  const CliResult curve = cli.run({"curve", stream, "--warnings", "off"});
+  EXPECT_EQ(curve.exit_code, 2);
+  EXPECT_EQ(curve.out, "No picture was checked\n");
+  const CliResult curve_json = cli.run({"curve", stream, "--warnings", "off", "--json"});
+  EXPECT_EQ(curve_json.exit_code, 2);
+  EXPECT_EQ(curve_json.out, "{\"outcome\":\"no_pictures\",\"message\":\"No picture was checked\"}\n");
 }
 
 TEST(CliUsage, ErrorsExitWith2AndOneLineOnStandardError) {

@@ -134,5 +134,38 @@ TEST(CliPipeline, DefaultFillFollowsTheBufferAndOnceShowsEachLineOnce) {
 #endif
 }
 
+// From a pipe, the first bytes are looked at too, and handed back to the
+// reading when the input is H.264; zeros are no format but no pass either.
+TEST(CliPipeline, WhatComesThroughAPipeIsToldFromItsFirstBytes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "shell pipelines are tested natively";
+#else
+  test::TempFolder folder;
+  const Shell ts = shell("head -c 20000 /dev/zero | tr '\\0' 'G' | " + kCli + " hrd-check -", folder);
+  EXPECT_EQ(ts.exit_code, 2);
+  // Read as the transport stream it looks like, the bytes looked at included.
+  EXPECT_NE(ts.err.find("tarnwell-cli: '-': no H.264 stream in the transport stream; no program association table "
+                        "was found\n"),
+            std::string::npos)
+      << ts.err;
+  const Shell zeros = shell("head -c 5000000 /dev/zero | " + kCli + " check - --json", folder);
+  EXPECT_EQ(zeros.exit_code, 2);
+  EXPECT_NE(zeros.out.find("{\"outcome\":\"no_pictures\",\"message\":\"No picture was checked\","), std::string::npos)
+      << zeros.out;
+  // Junk without zero bytes before the stream, longer than the bytes looked
+  // at: the reading gets every byte back, in order.
+  const std::string x264 = quoted(test::stream_path(test::kX264Stream));
+  const std::string junk = "head -c 100000 /dev/zero | tr '\\0' 'j'";
+  const std::string search = " --json --buffer-size 0 --bit-rate 900000";
+  const std::string joined = quoted(folder.file("j.264"));
+  const Shell as_file =
+      shell("(" + junk + "; cat " + x264 + ") > " + joined + " && " + kCli + " check " + joined + search, folder);
+  const Shell piped = shell("(" + junk + "; cat " + x264 + ") | " + kCli + " check -" + search, folder);
+  EXPECT_EQ(piped.exit_code, 0);
+  EXPECT_EQ(piped.out, as_file.out);
+  EXPECT_NE(piped.out.find("\"pictures\":249"), std::string::npos) << piped.out;
+#endif
+}
+
 }  // namespace
 }  // namespace tarnwell

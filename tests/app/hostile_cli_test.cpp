@@ -86,7 +86,11 @@ int64_t pictures_of(const std::string& json) {
   return at == std::string::npos ? -1 : std::stoll(json.substr(at + 11));
 }
 
-constexpr char kNoPicture[] = "Warning: no picture was checked\n";
+// The verdict of a check that found no picture to check.
+constexpr char kNoPicturesJson[] =
+    "{\"outcome\":\"no_pictures\",\"message\":\"No picture was checked\",\"buffer_size\":100000000,"
+    "\"initial_fill\":90000000,\"bit_rate\":100000000,\"frame_rate\":25.000,\"passes\":1,\"reads\":1,"
+    "\"pictures\":0}\n";
 
 // Bytes without a single zero, so without any start code.
 std::vector<uint8_t> junk(std::size_t count, uint32_t seed) {
@@ -122,22 +126,24 @@ BitWriter plain_sps() {
 
 // --- The hostile files -------------------------------------------------------
 
-TEST(HostileCli, EmptyFilePassesWithNoPictureChecked) {
+TEST(HostileCli, EmptyFileEndsWithNoPictureChecked) {
   Scratch s;
   const std::string file = s.write("empty.264", {});
   CliRun run = s.cli(check_args(file, false));
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.out, "PASS\nbuffer_size=100000000\ninitial_fill=90000000\nbit_rate=100000000\nframe_rate=25.000\n");
-  EXPECT_EQ(run.err, kNoPicture);
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_EQ(run.out,
+            "No picture was checked\nbuffer_size=100000000\ninitial_fill=90000000\nbit_rate=100000000\n"
+            "frame_rate=25.000\n");
+  EXPECT_EQ(run.err, "");
 }
 
-TEST(HostileCli, FileWithoutAStartCodePassesWithNoPictureChecked) {
+TEST(HostileCli, FileWithoutAStartCodeEndsWithNoPictureChecked) {
   Scratch s;
   const std::string file = s.write("junk.264", junk(1000000, 1));
   CliRun run = s.cli(check_args(file));
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.out, pass_json(0));
-  EXPECT_EQ(run.err, kNoPicture);
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_EQ(run.out, kNoPicturesJson);
+  EXPECT_EQ(run.err, "");
 }
 
 // The search for the first start code gives up after 7,999,999 bytes and
@@ -158,14 +164,14 @@ TEST(HostileCli, JunkAtTheEdgeOfTheStartCodeSearch) {
     bytes.insert(bytes.end(), stream.begin(), stream.end());
     const std::string file = s.write("junk-then-stream.264", bytes);
     CliRun run = s.cli(check_args(file));
-    EXPECT_EQ(run.exit_code, 0);
     if (junk_bytes == 7999998) {
+      EXPECT_EQ(run.exit_code, 0);
       EXPECT_EQ(run.out, pass_json(16));
-      EXPECT_EQ(run.err, lost_message);
     } else {
-      EXPECT_EQ(run.out, pass_json(0));
-      EXPECT_EQ(run.err, lost_message + kNoPicture);
+      EXPECT_EQ(run.exit_code, 2);
+      EXPECT_EQ(run.out, kNoPicturesJson);
     }
+    EXPECT_EQ(run.err, lost_message);
   }
 }
 
@@ -273,9 +279,9 @@ TEST(HostileCli, DirectoryIsNoStreamAndADeviceIsAnEmptyOne) {
   const std::string device = "/dev/null";
 #endif
   CliRun empty = s.cli(check_args(device));
-  EXPECT_EQ(empty.exit_code, 0);
-  EXPECT_EQ(empty.out, pass_json(0));
-  EXPECT_EQ(empty.err, kNoPicture);
+  EXPECT_EQ(empty.exit_code, 2);
+  EXPECT_EQ(empty.out, kNoPicturesJson);
+  EXPECT_EQ(empty.err, "");
 }
 
 // ids and counts far past every table, each ue(v) as long as it can be

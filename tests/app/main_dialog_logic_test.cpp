@@ -123,6 +123,45 @@ TEST_F(MainDialogLogicTest, NameThatDoesNotOpenEmptiesTheStreamPathAndClearsProf
   }
 }
 
+// A container or another codec's stream is told by its first bytes: one box
+// that says what it is, Profile and Level of the file before cleared, and
+// none of the parser's boxes about what it would make of the bytes.
+TEST_F(MainDialogLogicTest, NameOfAFileThatIsNoH264StreamShowsWhatItIsAndClearsProfileAndLevel) {
+  std::filesystem::create_directories(folder);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string message;
+  };
+  std::string ts;
+  for (int i = 0; i < 20; ++i) ts += "G" + std::string(187, '\x1F');
+  const std::string mp4_path = (folder / "clip.mp4").string();
+  const std::string mp4_out = (folder / "clip").string();
+  const std::vector<Case> cases = {
+      {"clip.mp4", std::string("\0\0\0\x18" "ftypmp42", 12) + std::string(500, '\0'),
+       "'clip.mp4' is an MP4 file, not an H.264 Annex B stream. Extract its video first, for example with:\n"
+       "ffmpeg -i \"" + mp4_path + "\" -c:v copy -bsf:v h264_mp4toannexb -f h264 \"" + mp4_out + ".264\""},
+      {"clip.ts", ts, "'clip.ts' is an MPEG transport stream (188-byte packets), not an H.264 Annex B stream."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (folder / c.name).string();
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    dialog.type(kEditStreamPath, stream("x264_cbr_1000k_25fps.264"));
+    ASSERT_EQ(dialog.text_of(kEditProfile), "High");
+    const std::size_t boxes_before = dialog.boxes().size();
+    dialog.type(kEditStreamPath, path);
+    EXPECT_EQ(dialog.text_of(kEditProfile), "");
+    EXPECT_EQ(dialog.text_of(kEditLevel), "");
+    EXPECT_EQ(context.shared.stream_path, path);
+    const std::vector<test::ShownBox> boxes = dialog.boxes();
+    ASSERT_EQ(boxes.size(), boxes_before + 1);
+    EXPECT_EQ(boxes.back().text.substr(0, c.message.size()), c.message);
+    EXPECT_EQ(boxes.back().kind, BoxKind::Warning);
+  }
+  std::filesystem::remove_all(folder);
+}
+
 // The change handler reads the whole name, as Check does; it used to read
 // only 254 characters and probe another file.
 TEST_F(MainDialogLogicTest, NameLongerThan254CharactersIsProbedWhole) {
@@ -170,6 +209,21 @@ TEST_F(MainDialogLogicTest, CheckReadsTheEditsAndRunsTheCheck) {
   EXPECT_TRUE(dialog.boxes().empty());
   EXPECT_EQ(dialog.text_of(kEditFrameRate), "25.000");
   EXPECT_GT(dialog.progress_of(kProgressFile), 90u);
+  EXPECT_TRUE(dialog.enabled_of(kButtonCheck));
+  EXPECT_FALSE(dialog.enabled_of(kButtonAbort));
+}
+
+// The end of a stream without a message passes only a stream that had a
+// picture: a run over none says so.
+TEST_F(MainDialogLogicTest, CheckOfAStreamWithoutPicturesSaysThatNoPictureWasChecked) {
+  dialog.type(kEditStreamPath, stream("sps_subsetsps_bothVUI.264"));
+  dialog.type(kEditBitRate, "1000000");
+  const std::size_t boxes_before = dialog.boxes().size();
+  logic.on_check();
+  const std::vector<test::ShownBox> boxes = dialog.boxes();
+  ASSERT_GT(boxes.size(), boxes_before);
+  EXPECT_EQ(boxes.back().text, "No picture was checked");
+  EXPECT_EQ(boxes.back().caption, "Error");
   EXPECT_TRUE(dialog.enabled_of(kButtonCheck));
   EXPECT_FALSE(dialog.enabled_of(kButtonAbort));
 }

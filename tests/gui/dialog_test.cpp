@@ -421,6 +421,41 @@ TEST_F(TarnwellDialog, TypingTheFileNameShowsProfileAndLevelAndANameThatDoesNotO
   EXPECT_FALSE(box());
 }
 
+// A typed name of a file that is no H.264 stream gets one box that says what
+// it is, and Profile and Level of the file before go; a check of a stream
+// without pictures says that nothing was checked instead of passing.
+TEST_F(TarnwellDialog, AnMp4FileIsToldByItsNameAndAStreamWithoutPicturesDoesNotPass) {
+  const std::string mp4 = windows_path(std::string(TARNWELL_GUI_WORK) + "/clip.mp4");
+  const std::string empty = windows_path(std::string(TARNWELL_GUI_WORK) + "/empty.264");
+  std::ofstream(mp4, std::ios::binary) << std::string("\0\0\0\x18" "ftypmp42", 12) << std::string(500, '\0');
+  std::ofstream(empty, std::ios::binary).close();
+
+  set(1001, stream_path(kX264Stream));
+  ASSERT_EQ(text(1016), "High");
+  TextSetter naming(dialog_, 1001, mp4);
+  std::optional<Box> told = next_box();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->caption, "Warning");
+  EXPECT_TRUE(starts_with(told->text, "'clip.mp4' is an MP4 file, not an H.264 Annex B stream.")) << told->text;
+  EXPECT_TRUE(told->has_ok);
+  EXPECT_FALSE(told->has_yes || told->has_no);
+  ASSERT_TRUE(answer(*told, IDOK));
+  ASSERT_TRUE(naming.join());
+  EXPECT_EQ(text(1016), "");
+  EXPECT_EQ(text(1017), "");
+  EXPECT_FALSE(box());
+
+  set(1001, empty);
+  enter_settings("1000000", "900000", "1000000");
+  ASSERT_TRUE(press(dialog_, 1002));
+  std::optional<Box> outcome = next_box();
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->caption, "Error");
+  EXPECT_EQ(outcome->text, "No picture was checked");
+  ASSERT_TRUE(answer(*outcome, IDOK));
+  ASSERT_TRUE(worker_gone());
+}
+
 // A name longer than 254 characters is read whole by the change handler
 // (it used to see only the first 254, which named another file).
 TEST_F(TarnwellDialog, NameLongerThan254CharactersIsProbedWhole) {

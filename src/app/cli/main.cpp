@@ -12,6 +12,7 @@
 #include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
 #include "app/hrd_check_report.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
@@ -38,7 +39,8 @@ int exit_code_of(Outcome outcome) {
   switch (outcome) {
     case Outcome::Pass: return kExitPass;
     case Outcome::Refused:
-    case Outcome::CannotOpen: return kExitUsage;
+    case Outcome::CannotOpen:
+    case Outcome::NoPictures: return kExitUsage;
     case Outcome::Aborted: return kExitInterrupted;
     default: return kExitViolation;
   }
@@ -111,15 +113,39 @@ void print_cannot_open(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
 }
 
-// The transport stream layer when FILE is read as one; false after the
-// refusal line is printed.
-bool open_ts_input(const CliOptions& options, std::FILE* file, TsInput& ts, TsWarningFn warn) {
-  if (file == nullptr || options.format != InputFormat::Ts) return true;
+// What FILE is read as: what its first bytes show it to be (unless --format
+// says), then the transport stream layer when it is one. `head` gets the
+// first bytes taken from a pipe to look at them, for an Annex B reading to
+// take first (a transport stream reading takes them itself). False after the
+// refusal is printed, with `code` the exit code.
+bool open_input_as(const CliOptions& options, std::FILE* file, const char* command, TsInput& ts, TsWarningFn warn,
+                   std::vector<uint8_t>& head, int& code) {
+  if (file == nullptr) return true;
+  FormatOption format = options.format;
+  if (format == FormatOption::Unstated) {
+    InputCheck check = check_input(file, options.file, command);
+    if (check.format.kind == InputKind::TransportStream) {
+      format = FormatOption::Ts;
+    } else if (!check.supported) {
+      code = refuse_input(check, options.json, stdout, stderr);
+      return false;
+    }
+    head = std::move(check.head);
+  }
+  if (format != FormatOption::Ts) return true;
   std::string refusal;
   const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
   const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
-  if (ts.open(file, options.ts, read_again, std::move(warn), refusal)) return true;
-  std::fprintf(stderr, "tarnwell-cli: '%s': %s\n", options.file.c_str(), refusal.c_str());
+  const bool opened = ts.open(file, options.ts, read_again, std::move(warn), refusal, std::move(head));
+  head.clear();
+  if (opened) return true;
+  const std::string message = "'" + options.file + "': " + refusal;
+  if (options.json) {
+    std::printf("{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(message).c_str());
+  } else {
+    std::fprintf(stderr, "tarnwell-cli: %s\n", message.c_str());
+  }
+  code = kExitUsage;
   return false;
 }
 
@@ -154,7 +180,9 @@ int run_check(const CliOptions& options) {
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) print_cannot_open(options.file, reason);
   TsInput ts;
-  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  if (!open_input_as(options, input.file, "check", ts, reporter_warnings(context), head, refused)) return refused;
 
   if (!options.trace_path.empty() && options.trace_path != "-") {
     std::FILE* probe = std::fopen(options.trace_path.c_str(), "w");
@@ -180,6 +208,7 @@ int run_check(const CliOptions& options) {
   // check does for a file it cannot open.
   run.input = input.file;
   run.source = ts.source();
+  run.input_head = std::move(head);
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
@@ -197,9 +226,6 @@ int run_check(const CliOptions& options) {
 
   const CheckRunResult& result = run.result();
   const CheckSettings& s = context.settings;
-  if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
-    std::fputs("Warning: no picture was checked\n", stderr);
-  }
   trace.flush_kept();
   if (plotting && !write_check_plot(options.plot_path,
                                     CheckPlotInput{options.file, context.settings, options.strict, result.outcome,
@@ -336,7 +362,9 @@ int run_info(const CliOptions& options) {
     return kExitUsage;
   }
   TsInput ts;
-  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  std::vector<uint8_t> head;  // stays empty: the input is a file that can be sought by now
+  int refused = kExitUsage;
+  if (!open_input_as(options, input.file, "info", ts, reporter_warnings(context), head, refused)) return refused;
   if (ts.source() != nullptr) {
     probe_profile_level(context, *ts.source());
   } else {
@@ -406,6 +434,10 @@ int run_curve_cli(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  if (!open_input_as(options, input.file, "curve", ts, reporter_warnings(context), head, refused)) return refused;
   CurveRequest request;
   request.bit_rates = options.bit_rates;
   request.frame_rate = options.settings.frame_rate;
@@ -414,9 +446,8 @@ int run_curve_cli(const CliOptions& options) {
   request.csv_path = options.csv_path;
   request.plot_path = options.plot_path;
   request.input = input.file;
-  TsInput ts;
-  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
   request.ts = ts.source();
+  request.input_head = std::move(head);
   dialog.set_pass(1);
   const int code = run_curve(context, request, stdout, stderr);
   dialog.finish_progress();
@@ -449,8 +480,11 @@ int run_hrd_check_cli(const CliOptions& options) {
   }
   TsInput ts;
   const TsWarningFn warn = [](const char* text) { std::fprintf(stderr, "Warning: %s\n", text); };
-  if (!open_ts_input(options, input.file, ts, warn)) return kExitUsage;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  if (!open_input_as(options, input.file, "hrd-check", ts, warn, head, refused)) return refused;
   request.ts = ts.source();
+  request.input_head = std::move(head);
   // Every test's fullness, in bounded memory, until the run says which
   // test the plot shows.
   std::map<std::size_t, FullnessSeries> series;
@@ -495,7 +529,9 @@ int run_demux_cli(const CliOptions& options) {
     return kExitUsage;
   }
   TsInput ts;
-  if (!open_ts_input(options, input.file, ts, reporter_warnings(context))) return kExitUsage;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  if (!open_input_as(options, input.file, "demux", ts, reporter_warnings(context), head, refused)) return refused;
   OutputFile output;
   if (!output.open(options.output_path, reason, true)) {
     std::fprintf(stderr, "tarnwell-cli: cannot write %s: %s\n", options.output_path.c_str(), reason.c_str());

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/progress_throttle.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_port.h"
 #include "context/application_context.h"
@@ -15,7 +16,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   InitCommonControlsEx(&classes);
 
   tarnwell::Win32DialogPort port;
-  auto context = std::make_unique<tarnwell::ApplicationContext>(port);
+  // The worker's bar updates, at most about 20 a second (each one waits for
+  // the dialog thread); everything else goes straight to the dialog.
+  tarnwell::ProgressThrottle throttled(port);
+  auto context = std::make_unique<tarnwell::ApplicationContext>(throttled);
   tarnwell::MainDialog dialog(*context, port, instance);
   const INT_PTR result = dialog.run();
   // A verification or report thread may still be using the context: the
