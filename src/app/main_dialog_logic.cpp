@@ -82,9 +82,10 @@ void MainDialogLogic::on_stream_path_changed() {
     return;
   }
   context_.shared.stream_path = text;
-  // A file that is clearly something else (an MP4, a transport stream, ...)
-  // is not probed: the parser would fill the reporter's boxes with what it
-  // makes of the container. One box says what the file is. A stream that
+  // A file that is clearly something else (an MP4, an H.265 stream, ...) is
+  // not probed: the parser would fill the reporter's boxes with what it
+  // makes of the container. One box says what the file is. A transport
+  // stream is probed, run and reported through its H.264 stream. A stream that
   // cannot be sought (a FIFO) is not looked at: its bytes would be gone.
   InputFormat format;
   if (is_seekable_stream(trial)) {
@@ -93,7 +94,7 @@ void MainDialogLogic::on_stream_path_changed() {
   }
   std::fclose(trial);
   lease.release();
-  if (format.kind != InputKind::H264) {
+  if (format.kind != InputKind::H264 && format.kind != InputKind::TransportStream) {
     dialog.set_text(kEditProfile, "");
     dialog.set_text(kEditLevel, "");
     dialog.message_box(unsupported_file_message(format, text), caption_of(BoxKind::Warning), BoxKind::Warning);

@@ -1,6 +1,7 @@
 #include "inspect/hrd_blocks.h"
 
 #include "stream/stream_file.h"
+#include "stream/ts_source.h"
 
 namespace tarnwell {
 
@@ -68,7 +69,19 @@ HrdReportResult hrd_report_thread(ApplicationContext& context, const std::string
     std::fclose(stream);
     return HrdReportResult::CannotOpenReport;
   }
-  write_hrd_report(context, stream, out);
+  // A transport stream's report is that of its default H.264 stream.
+  TsFileReading ts;
+  if (ts.begin(stream, [&context](const char* text) { context.reporter.notify_error("%s", text); })) {
+    if (ts.source() == nullptr) {
+      show_error(context, ts.refusal().c_str());
+      std::fclose(stream);
+      std::fclose(out);
+      return HrdReportResult::CannotOpenStream;
+    }
+    write_hrd_report(context, *ts.source(), out);
+  } else {
+    write_hrd_report(context, stream, out);
+  }
   std::fclose(stream);
   std::fclose(out);
   lease.release();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "stream/stream_file.h"
+#include "stream/ts_source.h"
 
 namespace tarnwell {
 
@@ -79,7 +80,19 @@ ProbeResult probe_profile_level(ApplicationContext& context) {
     context.dialog.message_box("Cannot open input file", caption_of(BoxKind::Error), BoxKind::Error);
     return ProbeResult::CannotOpen;
   }
-  probe_stream(context, file);
+  // A transport stream is probed through its default H.264 stream.
+  TsFileReading ts;
+  if (ts.begin(file, [&context](const char* text) { context.reporter.notify_error("%s", text); })) {
+    if (ts.source() != nullptr) {
+      probe_stream(context, *ts.source());
+    } else {
+      context.dialog.set_text(kEditProfile, "");
+      context.dialog.set_text(kEditLevel, "");
+      context.dialog.message_box(ts.refusal(), caption_of(BoxKind::Warning), BoxKind::Warning);
+    }
+  } else {
+    probe_stream(context, file);
+  }
   std::fclose(file);
   return ProbeResult::Shown;
 }

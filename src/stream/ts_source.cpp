@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stream/input_format.h"
+#include "stream/stream_file.h"
+
 namespace tarnwell {
 
 namespace {
@@ -215,5 +218,17 @@ bool TsSource::restart() {
 }
 
 TsErrorCounts TsSource::errors() const { return number_ >= best_packets_ ? demux_.counts() : best_errors_; }
+
+bool TsFileReading::begin(std::FILE* file, TsWarningFn warn) {
+  const InputHead head = read_input_head(file, kInputHeadBytes);
+  if (head.taken) return false;  // a stream that cannot be sought is not looked at here
+  if (recognize_input(head.bytes.data(), head.bytes.size()).kind != InputKind::TransportStream) return false;
+  ts_.emplace(file_.emplace(file), TsChoice{}, std::move(warn));
+  if (!ts_->open()) {
+    refusal_ = ts_->refusal();
+    ts_.reset();
+  }
+  return true;
+}
 
 }  // namespace tarnwell

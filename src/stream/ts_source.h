@@ -5,6 +5,8 @@
 // spool). Reading it again from the first byte reads and demultiplexes the
 // transport stream again; nothing of the elementary stream is stored.
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,29 @@ class TsSource final : public RewindableSource {
 
   TsErrorCounts best_errors_;
   uint64_t best_packets_ = 0;
+};
+
+// A file that the readers open by path themselves (the dialog's run, probe
+// and HRD report), read as the default H.264 stream of the transport stream
+// it holds, when its first bytes show it to be one.
+class TsFileReading {
+ public:
+  TsFileReading() = default;
+  TsFileReading(const TsFileReading&) = delete;
+  TsFileReading& operator=(const TsFileReading&) = delete;
+
+  // Looks at the first bytes of `file` (which can be sought and stands at
+  // its first byte; it is left there). False when it is no transport stream.
+  // True when it is one: then source() reads its H.264 stream, or is null
+  // with refusal() saying why there is none.
+  bool begin(std::FILE* file, TsWarningFn warn);
+  TsSource* source() { return ts_ ? &*ts_ : nullptr; }
+  const std::string& refusal() const { return refusal_; }
+
+ private:
+  std::optional<FileSource> file_;
+  std::optional<TsSource> ts_;
+  std::string refusal_;
 };
 
 }  // namespace tarnwell

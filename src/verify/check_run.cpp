@@ -17,6 +17,7 @@
 
 #include "stream/byte_source.h"
 #include "stream/stream_file.h"
+#include "stream/ts_source.h"
 
 namespace tarnwell {
 
@@ -180,6 +181,23 @@ void CheckRun::run() {
     result_.message = "Cannot open input file";
     dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
     return;
+  }
+  // A transport stream named by the path is read as its default H.264
+  // stream, for this run only.
+  TsFileReading ts_file;
+  struct SourceRestore {
+    RewindableSource*& field;
+    RewindableSource* before;
+    ~SourceRestore() { field = before; }
+  } restore{source, source};
+  if (stream.owned && ts_file.begin(file, [this](const char* text) { context_.reporter.notify_error("%s", text); })) {
+    if (ts_file.source() == nullptr) {
+      result_.outcome = Outcome::CannotOpen;
+      result_.message = ts_file.refusal();
+      dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+      return;
+    }
+    source = ts_file.source();
   }
   set_busy(true);
 

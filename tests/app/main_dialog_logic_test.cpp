@@ -17,6 +17,7 @@
 #include "context/application_context.h"
 #include "platform/executable_path.h"
 #include "support/recording_dialog.h"
+#include "support/ts_builder.h"
 
 namespace tarnwell {
 namespace {
@@ -141,7 +142,8 @@ TEST_F(MainDialogLogicTest, NameOfAFileThatIsNoH264StreamShowsWhatItIsAndClearsP
       {"clip.mp4", std::string("\0\0\0\x18" "ftypmp42", 12) + std::string(500, '\0'),
        "'clip.mp4' is an MP4 file, not an H.264 Annex B stream. Extract its video first, for example with:\n"
        "ffmpeg -i \"" + mp4_path + "\" -c:v copy -bsf:v h264_mp4toannexb -f h264 \"" + mp4_out + ".264\""},
-      {"clip.ts", ts, "'clip.ts' is an MPEG transport stream (188-byte packets), not an H.264 Annex B stream."},
+      // A transport stream is read as one: this one has no H.264 stream.
+      {"clip.ts", ts, "no H.264 stream in the transport stream; no program association table was found"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -159,6 +161,42 @@ TEST_F(MainDialogLogicTest, NameOfAFileThatIsNoH264StreamShowsWhatItIsAndClearsP
     EXPECT_EQ(boxes.back().text.substr(0, c.message.size()), c.message);
     EXPECT_EQ(boxes.back().kind, BoxKind::Warning);
   }
+  std::filesystem::remove_all(folder);
+}
+
+// A transport stream is probed, checked and reported as the H.264 stream it
+// carries.
+TEST_F(MainDialogLogicTest, TransportStreamIsReadAsItsH264Stream) {
+  std::filesystem::create_directories(folder);
+  const test::Bytes es = test::read_file_bytes(stream("x264_cbr_1000k_25fps.264"));
+  uint8_t psi_cc = 0;
+  uint8_t pmt_cc = 0;
+  uint8_t video_cc = 0;
+  std::vector<test::Bytes> packets = test::section_packets(0, test::pat_section({{1, 0x1000}}), psi_cc);
+  for (test::Bytes& p : test::section_packets(0x1000, test::pmt_section(1, 0x100, {{0x1B, 0x100}}), pmt_cc)) {
+    packets.push_back(std::move(p));
+  }
+  test::Bytes pes = test::pes_header(0);
+  pes.insert(pes.end(), es.begin(), es.end());
+  for (test::Bytes& p : test::pes_packets(0x100, pes, video_cc)) packets.push_back(std::move(p));
+  const std::string path = (folder / "x264.ts").string();
+  ASSERT_TRUE(test::write_file_bytes(path, test::join(packets)));
+
+  dialog.type(kEditStreamPath, path);
+  EXPECT_EQ(dialog.text_of(kEditProfile), "High");
+  EXPECT_EQ(dialog.text_of(kEditLevel), "3");
+  dialog.type(kEditBufferSize, "1000000");
+  dialog.type(kEditInitialFill, "900000");
+  dialog.type(kEditBitRate, "1000000");
+  logic.on_check();
+  EXPECT_TRUE(dialog.boxes().empty());
+  EXPECT_EQ(dialog.text_of(kEditFrameRate), "25.000");
+  dialog.type(kEditBitRate, "100000");
+  logic.on_check();
+  ASSERT_FALSE(dialog.boxes().empty());
+  EXPECT_EQ(dialog.boxes().back().text.rfind("UNDERFLOW", 0), 0u) << dialog.boxes().back().text;
+  logic.on_hrd_info();
+  EXPECT_NE(read_file(folder / "hrd.txt").find("[1000000 bits/s]"), std::string::npos);
   std::filesystem::remove_all(folder);
 }
 
