@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/bit_rate_list.h"
+#include "app/scaled_number.h"
 #include "app/settings_input.h"
 #include "base/error_reporter.h"
 #include "verify/buffer_model.h"
@@ -114,11 +115,24 @@ std::optional<uint32_t> parse_whole_number(std::string_view text) {
 
 // A finite decimal number of 0 or more that is the whole text: no sign, no
 // blanks, none of the hexadecimal, inf or nan forms.
-std::optional<double> parse_rate(std::string_view text) {
+std::optional<double> parse_decimal(std::string_view text) {
   if (text.empty() || !(is_digit(text[0]) || text[0] == '.')) return std::nullopt;
   DecimalPrefix number = scan_decimal_prefix(text);
   if (number.length != text.size() || !std::isfinite(number.value)) return std::nullopt;
   return number.value;
+}
+
+// A decimal number, or a fraction of two (30000/1001) with a denominator
+// above 0 and a finite quotient.
+std::optional<double> parse_rate(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return parse_decimal(text);
+  const std::optional<double> num = parse_decimal(text.substr(0, slash));
+  const std::optional<double> den = parse_decimal(text.substr(slash + 1));
+  if (!num || !den || !(*den > 0.0)) return std::nullopt;
+  const double rate = *num / *den;
+  if (!std::isfinite(rate)) return std::nullopt;
+  return rate;
 }
 
 std::optional<WarningPolicy> parse_policy(std::string_view text) {
@@ -151,10 +165,10 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::BufferSize:
     case OptionKind::InitialFill:
     case OptionKind::BitRate: {
-      std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
+      std::optional<uint32_t> number = present ? parse_scaled_number(text) : std::nullopt;
       if (!number) {
-        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295%s", option.name,
-                  not_value.c_str());
+        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295 (k = 1000, M = 1000000)%s",
+                  option.name, not_value.c_str());
         return false;
       }
       if (option.kind == OptionKind::InitialFill) options.initial_fill_given = true;
@@ -165,11 +179,18 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       return true;
     }
     case OptionKind::FrameRate: {
+      if (text == "stream") {
+        options.stream_timing = true;
+        options.settings.frame_rate = 0.0;
+        return true;
+      }
       std::optional<double> rate = present ? parse_rate(text) : std::nullopt;
       if (!rate) {
-        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more%s", option.name, not_value.c_str());
+        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more, a fraction such as 30000/1001, or "
+                  "stream%s", option.name, not_value.c_str());
         return false;
       }
+      options.stream_timing = false;
       options.settings.frame_rate = *rate;
       return true;
     }
@@ -200,7 +221,8 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::BitRates: {
       BitRateList list = parse_bit_rates(text);
       if (!present || !list.error.empty()) {
-        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295%s",
+        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 "
+                  "(k = 1000, M = 1000000)%s",
                   option.name, not_value.c_str());
         return false;
       }

@@ -1,6 +1,7 @@
 #include "app/curve_command.h"
 
 #include "app/exit_codes.h"
+#include "app/frame_rate_note.h"
 #include "app/plot_svg.h"
 #include "verify/picture_sizes.h"
 
@@ -88,15 +89,18 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   // when the first picture is applied.
   double frame_rate = request.frame_rate;
   if (frame_rate < 1.0) {
-    if (sizes.fraction.frame_rate_num == 0 || sizes.fraction.frame_rate_den == 0) {
+    const FrameRateFraction& fraction = sizes.fraction;
+    const bool timing = request.stream_timing && fraction.has_timing();
+    if (!timing && (fraction.frame_rate_num == 0 || fraction.frame_rate_den == 0)) {
       if (!sizes.bits.empty()) {
         std::fputs("Dont' know the frame rate!\n", out);
         return kExitViolation;
       }
       frame_rate = 0.0;
     } else {
-      frame_rate =
-          static_cast<double>(sizes.fraction.frame_rate_num) / static_cast<double>(sizes.fraction.frame_rate_den);
+      frame_rate = timing ? stream_timing_rate(fraction)
+                          : static_cast<double>(fraction.frame_rate_num) / static_cast<double>(fraction.frame_rate_den);
+      if (!request.stream_timing && !sizes.bits.empty()) std::fputs(assumed_frame_rate_note(fraction).c_str(), err);
       // Below 1.0 the check takes the stream's rate again at every picture,
       // so one arrival per picture would not be its arithmetic.
       if (frame_rate < 1.0) {

@@ -16,6 +16,7 @@ inline constexpr char kSlowStreamMessage[] =
 struct CurveRequest {
   std::vector<uint32_t> bit_rates;  // empty: the 16 default rates
   double frame_rate = 0.0;          // below 1.0: the stream's, as the check takes it
+  bool stream_timing = false;       // the stream's: its own timing whenever it has timing information
   bool strict = false;              // the strict overflow check
   bool json = false;                // one JSON object on out instead of the table
   std::string csv_path;             // --csv; empty: none

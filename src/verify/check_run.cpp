@@ -228,6 +228,7 @@ void CheckRun::run() {
   ErrorReporter& reporter = context_.reporter;
   FrameRateFraction& stream_rate = context_.shared.frame_rate;
   BufferModel model(context_.settings, stream_rate, dialog);
+  model.set_stream_timing(stream_timing);
   PictureCache cache(replay_cache_bytes);
   if (!replay) cache.give_up();
   std::optional<RecorderAttachment> attachment(std::in_place, reporter, replay ? &cache : nullptr);
@@ -286,6 +287,14 @@ void CheckRun::run() {
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
         if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
+          // An interrupt ends the reading of the input early (the front end
+          // replaces a stalled pipe with an empty one): that end is no pass.
+          if (context_.shared.abort_requested.load() != 0) {
+            dialog.set_progress(kProgressFile, 0);
+            dialog.set_progress(kProgressFullness, 0);
+            aborted = true;
+            break;
+          }
           stop.at_end = true;
           break;
         }
@@ -323,6 +332,8 @@ void CheckRun::run() {
       read_again = false;
     }
   }
+  result_.rate_taken = model.taken_rate();
+  result_.taken_fraction = model.taken_fraction();
   if (aborted) {
     result_.outcome = Outcome::Aborted;
   } else {

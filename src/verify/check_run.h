@@ -34,6 +34,10 @@ struct CheckRunResult {
   uint32_t passes = 0;        // calls of begin_model_pass
   uint32_t reads = 0;         // times the stream was read from its first byte
   uint64_t pictures = 0;      // calls of apply_picture in the last pass
+  // Whether the frame rate was taken from the stream, and the stream's
+  // fraction in force when it last was.
+  bool rate_taken = false;
+  FrameRateFraction taken_fraction;
 };
 
 class CheckRun {
@@ -51,6 +55,10 @@ class CheckRun {
   // An open stream to read instead of opening the stream path (standard
   // input); the run neither closes it nor needs to seek it.
   std::FILE* input = nullptr;
+
+  // Take the SPS's own timing for the frame rate whenever it has timing
+  // information (BufferModel::set_stream_timing). The dialog never does.
+  bool stream_timing = false;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives

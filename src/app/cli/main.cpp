@@ -10,6 +10,7 @@
 #include "app/cli_options.h"
 #include "app/curve_command.h"
 #include "app/exit_codes.h"
+#include "app/frame_rate_note.h"
 #include "app/hrd_check_command.h"
 #include "app/json_text.h"
 #include "app/plot_svg.h"
@@ -159,6 +160,7 @@ int run_check(const CliOptions& options) {
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
   run.input = input.file;
+  run.stream_timing = options.stream_timing;
   run.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
@@ -178,6 +180,9 @@ int run_check(const CliOptions& options) {
   const CheckSettings& s = context.settings;
   if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
     std::fputs("Warning: no picture was checked\n", stderr);
+  }
+  if (result.rate_taken && !options.stream_timing) {
+    std::fputs(assumed_frame_rate_note(result.taken_fraction).c_str(), stderr);
   }
   trace.flush_kept();
   if (plotting && !write_check_plot(options.plot_path,
@@ -373,6 +378,7 @@ int run_curve_cli(const CliOptions& options) {
   CurveRequest request;
   request.bit_rates = options.bit_rates;
   request.frame_rate = options.settings.frame_rate;
+  request.stream_timing = options.stream_timing;
   request.strict = options.strict;
   request.json = options.json;
   request.csv_path = options.csv_path;
