@@ -23,6 +23,7 @@ enum class OptionKind {
   BitRate,
   FrameRate,
   Strict,
+  Exact,
   Warnings,
   Json,
   Trace,
@@ -55,6 +56,7 @@ constexpr OptionSpec kOptions[] = {
     {"--bit-rate", OptionKind::BitRate, true, kCheck},
     {"--frame-rate", OptionKind::FrameRate, true, kCheck | kCurve},
     {"--strict", OptionKind::Strict, false, kCheck | kCurve},
+    {"--exact", OptionKind::Exact, false, kCheck},
     {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve},
     {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
     {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
@@ -264,6 +266,9 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::Strict:
       options.strict = true;
       return true;
+    case OptionKind::Exact:
+      options.exact = true;
+      return true;
     case OptionKind::Json:
       options.json = true;
       return true;
@@ -345,6 +350,11 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
   }
   if (options.file.empty()) {
     set_error(options, "tarnwell-cli: %s needs a FILE", command_name(options.command));
+  }
+  if (options.exact && options.settings.buffer_size != 0 && options.settings.bit_rate != 0) {
+    set_error(options, "tarnwell-cli: --exact finds the least buffer size or bit rate: give --buffer-size 0 or "
+              "--bit-rate 0");
+    return options;
   }
   // The rule the buffer-size search uses for the fill of its later passes.
   if (!options.initial_fill_given) options.settings.initial_fill = default_initial_fill(options.settings.buffer_size);

@@ -30,6 +30,7 @@ struct CliOptions {
   // has timing information (settings.frame_rate is then 0).
   bool stream_timing = false;
   bool strict = false;  // the strict overflow check
+  bool exact = false;   // check --exact: the least value that passes instead of the search's grid
   WarningPolicy warnings = WarningPolicy::Once;
   bool json = false;
   std::string trace_path;  // --trace CSV; empty: no trace
@@ -66,6 +67,7 @@ struct CliOptions {
 //   finite; a number too small for a double counts as 0. A fraction of two
 //   such numbers (30000/1001, the denominator above 0) is its quotient;
 //   "stream" takes the SPS's own timing (stream_timing).
+// - --exact needs a search: --buffer-size 0 or --bit-rate 0 (the default).
 // - --trace, --hrd, --plot and --csv take a non-empty path that does not
 //   begin with "--" (so a forgotten value does not swallow the next option);
 //   write "./--x" for such a file. "-" is standard output.

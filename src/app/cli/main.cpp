@@ -21,6 +21,7 @@
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
+#include "verify/exact_search.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -126,7 +127,9 @@ int run_check(const CliOptions& options) {
     return kExitUsage;
   }
   const bool progress = isatty(fileno(stderr)) != 0;
-  ConsoleDialog dialog(options.warnings, options.strict, progress);
+  // --exact reads the stream with the strict box unchecked and applies the
+  // strict choice itself.
+  ConsoleDialog dialog(options.warnings, options.strict && !options.exact, progress);
   ApplicationContext context(dialog);
   context.settings = options.settings;
   context.shared.stream_path = options.file;
@@ -157,26 +160,31 @@ int run_check(const CliOptions& options) {
     std::fclose(probe);
   }
   CheckRun run(context);
+  ExactSearch exact(context, options.strict);
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
-  run.input = input.file;
-  run.stream_timing = options.stream_timing;
-  run.on_pass_start = [&](uint32_t pass) {
+  run.input = exact.input = input.file;
+  run.stream_timing = exact.stream_timing = options.stream_timing;
+  run.on_pass_start = exact.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (!options.trace_path.empty()) trace.start_pass();
     if (plotting) plot.start_pass();
   };
   if (!options.trace_path.empty() || plotting) {
-    run.on_picture = [&](const PictureTrace& t) {
+    run.on_picture = exact.on_picture = [&](const PictureTrace& t) {
       if (!options.trace_path.empty()) trace.write(t);
       if (plotting) plot.record(t);
     };
   }
   if (progress) run.on_bytes_read = [&](uint64_t bytes) { dialog.set_bytes_read(bytes); };
-  run.run();
+  if (options.exact) {
+    exact.run();
+  } else {
+    run.run();
+  }
   dialog.finish_progress();
 
-  const CheckRunResult& result = run.result();
+  const CheckRunResult& result = options.exact ? exact.result() : run.result();
   const CheckSettings& s = context.settings;
   if (result.outcome == Outcome::Pass && result.pictures == 0 && options.warnings != WarningPolicy::Off) {
     std::fputs("Warning: no picture was checked\n", stderr);
