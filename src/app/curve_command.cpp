@@ -2,6 +2,7 @@
 
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
+#include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "verify/picture_sizes.h"
 
@@ -79,8 +80,24 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
 }
 
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
+  // The outputs are made (under temporary names) before the stream is read.
+  OutputTarget csv_file;
+  OutputTarget plot_file;
+  std::string reason;
+  if (!request.csv_path.empty() && !csv_file.open(request.csv_path, reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
+    return kExitUsage;
+  }
+  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
   const PictureSizes sizes = read_picture_sizes(context, request.input);
-  if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
+  if (sizes.outcome == Outcome::Aborted) {
+    std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+    return kExitInterrupted;
+  }
   if (sizes.outcome != Outcome::Pass) {
     std::fprintf(err, "tarnwell-cli: %s: %s\n", sizes.message.c_str(), context.shared.stream_path.c_str());
     return kExitUsage;
@@ -119,14 +136,15 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   for (uint32_t rate : rates) points.push_back(curve_point(sizes.bits, rate, frame_rate, request.strict));
 
   const uint64_t pictures = sizes.bits.size();
-  if (!request.csv_path.empty() && !write_text_file(request.csv_path, curve_csv(points))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s\n", request.csv_path.c_str());
+  if (csv_file.is_open() && !(csv_file.write(curve_csv(points)) && csv_file.commit(reason))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
     return kExitUsage;
   }
-  if (!request.plot_path.empty() &&
-      !write_text_file(request.plot_path,
-                       curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s\n", request.plot_path.c_str());
+  if (plot_file.is_open() &&
+      !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict)) &&
+        plot_file.commit(reason))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
     return kExitUsage;
   }
   const std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);

@@ -29,7 +29,9 @@ struct CurveRequest {
 // strict box unchecked (the strict choice is the request's). Exit codes as
 // check's: 0 done; 1 the frame rate is unknown; 2 the file cannot be opened,
 // an output cannot be written or the stream's frame rate is below 1.0 with
-// none given (one line on err); 130 interrupted.
+// none given (one line on err); 130 interrupted (ABORTED, or the JSON outcome
+// "aborted", on out; no output file written). The output files are made
+// before the stream is read.
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
 
 // The table, the JSON object and the CSV of a curve.

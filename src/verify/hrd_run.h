@@ -4,6 +4,7 @@
 // conformance point and schedule, set up from the SPS that the first
 // buffering period SEI names. Access units before that one are counted as
 // not tested.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -21,6 +22,9 @@ struct HrdRunOptions {
   bool all_schedules = true;
   uint32_t schedule = 0;  // when not all_schedules
   uint32_t max_violations = 10;
+  // Polled once per access unit and at the end of the input; set: the run
+  // ends as kAborted. Optional.
+  const std::atomic<uint32_t>* abort_requested = nullptr;
 };
 
 enum class HrdRunStatus {
@@ -31,6 +35,7 @@ enum class HrdRunStatus {
   kNoSuchSchedule,     // the chosen schedule is beyond cpb_cnt_minus1
   kReadError,
   kOutOfMemory,
+  kAborted,            // abort_requested was seen
 };
 
 struct HrdRunResult {

@@ -1,0 +1,188 @@
+#include "app/output_target.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "platform/interrupt.h"
+
+namespace tarnwell {
+
+namespace {
+
+std::string system_reason(int error) {
+  return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+// The path with a leading dot on its last component and a suffix of the
+// process's id and a counter, in the same folder (so the renaming never
+// crosses file systems).
+std::string temporary_name(const std::string& path, unsigned attempt) {
+  const std::size_t cut = path.find_last_of("/\\");
+  const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+#ifdef _WIN32
+  const long pid = _getpid();
+#else
+  const long pid = static_cast<long>(::getpid());
+#endif
+  return folder + "." + name + ".tarnwell-" + std::to_string(pid) + "-" + std::to_string(attempt) + ".tmp";
+}
+
+#ifndef _WIN32
+// A link is written through: the file it names is the one replaced.
+std::string resolved(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char target[PATH_MAX];
+  if (::realpath(path.c_str(), target) == nullptr) return path;
+  return target;
+}
+#endif
+
+}  // namespace
+
+bool OutputTarget::open(const std::string& path, std::string& reason) {
+  discard();
+  if (path == "-") {
+    file_ = stdout;
+    to_stdout_ = true;
+    return true;
+  }
+  to_stdout_ = false;
+#ifdef _WIN32
+  path_ = path;
+  struct _stat64 info {};
+  const bool exists = _stat64(path_.c_str(), &info) == 0;
+  if (exists && (info.st_mode & _S_IFMT) == _S_IFDIR) {
+    reason = system_reason(EISDIR);
+    return false;
+  }
+  if (exists && _access(path_.c_str(), 2) != 0) {
+    reason = system_reason(errno);
+    return false;
+  }
+#else
+  path_ = resolved(path);
+  struct stat info {};
+  const bool exists = ::stat(path_.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
+    reason = system_reason(EISDIR);
+    return false;
+  }
+  if (exists && ::access(path_.c_str(), W_OK) != 0) {
+    reason = system_reason(errno);
+    return false;
+  }
+#endif
+  int fd = -1;
+  for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp_ = temporary_name(path_, attempt);
+    errno = 0;
+#ifdef _WIN32
+    fd = _open(temp_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    reason = system_reason(errno);
+    temp_.clear();
+    return false;
+  }
+  slot_ = InterruptGuard::track_temporary(temp_.c_str());
+#ifdef _WIN32
+  file_ = _fdopen(fd, "wb");
+  if (file_ == nullptr) _close(fd);
+#else
+  // The file replaced keeps its permissions.
+  if (exists) ::fchmod(fd, info.st_mode & 07777);
+  file_ = ::fdopen(fd, "wb");
+  if (file_ == nullptr) ::close(fd);
+#endif
+  if (file_ == nullptr) {
+    reason = system_reason(errno);
+    discard();
+    return false;
+  }
+  return true;
+}
+
+bool OutputTarget::rewind() {
+  if (file_ == nullptr || to_stdout_) return false;
+  if (std::fflush(file_) != 0) return false;
+#ifdef _WIN32
+  if (_chsize_s(_fileno(file_), 0) != 0) return false;
+#else
+  if (::ftruncate(::fileno(file_), 0) != 0) return false;
+#endif
+  std::rewind(file_);
+  return true;
+}
+
+bool OutputTarget::write(const std::string& text) {
+  return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+}
+
+bool OutputTarget::commit(std::string& reason) {
+  if (file_ == nullptr) {
+    reason = "not open";
+    return false;
+  }
+  if (to_stdout_) {
+    errno = 0;
+    const bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (!ok) reason = system_reason(errno);
+    file_ = nullptr;
+    return ok;
+  }
+  errno = 0;
+  bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  int error = errno;
+  const bool closed = std::fclose(file_) == 0;
+  if (ok && !closed) error = errno;
+  ok = ok && closed;
+  file_ = nullptr;
+  if (ok) {
+#ifdef _WIN32
+    ok = MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) error = EACCES;
+#else
+    ok = std::rename(temp_.c_str(), path_.c_str()) == 0;
+    if (!ok) error = errno;
+#endif
+  }
+  if (!ok) {
+    reason = system_reason(error != 0 ? error : EIO);
+    discard();
+    return false;
+  }
+  InterruptGuard::untrack_temporary(slot_);
+  slot_ = -1;
+  temp_.clear();
+  return true;
+}
+
+void OutputTarget::discard() {
+  if (file_ != nullptr && !to_stdout_) std::fclose(file_);
+  file_ = nullptr;
+  if (!temp_.empty()) std::remove(temp_.c_str());
+  InterruptGuard::untrack_temporary(slot_);
+  slot_ = -1;
+  temp_.clear();
+}
+
+}  // namespace tarnwell
