@@ -24,7 +24,7 @@ bool CheckTrace::open(const std::string& path, std::string& reason) {
 }
 
 void CheckTrace::start_pass() {
-  if (target_.to_stdout()) {
+  if (!target_.can_rewind()) {
     kept_.clear();
     return;
   }
@@ -32,17 +32,17 @@ void CheckTrace::start_pass() {
 }
 
 void CheckTrace::write(const PictureTrace& row) {
-  if (target_.to_stdout()) {
+  if (!target_.can_rewind()) {
     kept_.push_back(row);
-  } else if (target_.is_open()) {
+  } else {
     write_row(target_.get(), row);
   }
 }
 
 bool CheckTrace::finish(std::string& reason) {
-  if (target_.to_stdout()) {
-    std::fputs(kHeader, stdout);
-    for (const PictureTrace& t : kept_) write_row(stdout, t);
+  if (!target_.can_rewind() && target_.is_open()) {
+    std::fputs(kHeader, target_.get());
+    for (const PictureTrace& t : kept_) write_row(target_.get(), t);
   }
   if (write_failed_) {
     target_.discard();

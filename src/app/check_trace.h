@@ -2,8 +2,8 @@
 // check --trace: picture,size_bits,fullness_before,fullness_after for every
 // picture of the last pass. The file is emptied at every pass start and
 // written as the run goes, under a temporary name until the run ends. On
-// standard output ("-") the rows of the pass are kept and written when the
-// run ends, since standard output cannot be emptied.
+// standard output ("-") or a device the rows of the pass are kept and
+// written when the run ends, since what went there cannot be taken back.
 #include <string>
 #include <vector>
 

@@ -66,27 +66,37 @@ bool OutputTarget::open(const std::string& path, std::string& reason) {
   path_ = path;
   struct _stat64 info {};
   const bool exists = _stat64(path_.c_str(), &info) == 0;
-  if (exists && (info.st_mode & _S_IFMT) == _S_IFDIR) {
-    reason = system_reason(EISDIR);
-    return false;
-  }
-  if (exists && _access(path_.c_str(), 2) != 0) {
-    reason = system_reason(errno);
-    return false;
-  }
+  const bool folder = exists && (info.st_mode & _S_IFMT) == _S_IFDIR;
+  const bool device = exists && (info.st_mode & _S_IFMT) != _S_IFREG && !folder;
 #else
   path_ = resolved(path);
   struct stat info {};
   const bool exists = ::stat(path_.c_str(), &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) {
+  const bool folder = exists && S_ISDIR(info.st_mode);
+  // The system's own files (/dev/null, /dev/stdout and the /proc links
+  // behind it) are written where they are, never replaced.
+  const bool device = (exists && !S_ISREG(info.st_mode) && !folder) || path_.rfind("/dev/", 0) == 0 ||
+                      path_.rfind("/proc/", 0) == 0 || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+#endif
+  if (folder) {
     reason = system_reason(EISDIR);
     return false;
   }
+  if (device) {
+    // A device or pipe: nothing to put in place, nothing left behind.
+    errno = 0;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) reason = system_reason(errno);
+    return file_ != nullptr;
+  }
+#ifdef _WIN32
+  if (exists && _access(path_.c_str(), 2) != 0) {
+#else
   if (exists && ::access(path_.c_str(), W_OK) != 0) {
+#endif
     reason = system_reason(errno);
     return false;
   }
-#endif
   int fd = -1;
   for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     temp_ = temporary_name(path_, attempt);
@@ -122,7 +132,7 @@ bool OutputTarget::open(const std::string& path, std::string& reason) {
 }
 
 bool OutputTarget::rewind() {
-  if (file_ == nullptr || to_stdout_) return false;
+  if (!can_rewind()) return false;
   if (std::fflush(file_) != 0) return false;
 #ifdef _WIN32
   if (_chsize_s(_fileno(file_), 0) != 0) return false;
@@ -156,7 +166,7 @@ bool OutputTarget::commit(std::string& reason) {
   if (ok && !closed) error = errno;
   ok = ok && closed;
   file_ = nullptr;
-  if (ok) {
+  if (ok && !temp_.empty()) {
 #ifdef _WIN32
     ok = MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     if (!ok) error = EACCES;

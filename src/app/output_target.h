@@ -3,7 +3,8 @@
 // written under a temporary name beside it and put in its place only when
 // complete: an interrupted or failed command never leaves an empty or half
 // file under the user's name, and a file that was there stays as it was.
-// "-" is standard output, written as it goes.
+// "-" is standard output, written as it goes; so is a device or a pipe
+// (/dev/null), which is never replaced.
 #include <cstdio>
 #include <string>
 
@@ -27,7 +28,10 @@ class OutputTarget {
   bool to_stdout() const { return to_stdout_; }
   std::FILE* get() const { return file_; }
 
-  // Empties what was written so far; false on standard output or failure.
+  // False for standard output and for a device or pipe (written where it
+  // is, as it goes): what was written there cannot be taken back.
+  bool can_rewind() const { return file_ != nullptr && !temp_.empty(); }
+  // Empties what was written so far; false when it cannot.
   bool rewind();
   // The whole text, written after what is there.
   bool write(const std::string& text);
