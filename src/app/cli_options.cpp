@@ -363,18 +363,30 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
 
 const char* cli_usage() {
   return "tarnwell-cli check FILE [--buffer-size BITS] [--initial-fill BITS] [--bit-rate BITS_PER_S]\n"
-         "                        [--frame-rate FPS] [--strict] [--warnings each|once|off] [--json] [--trace CSV]\n"
-         "                        [--plot SVG]\n"
+         "                        [--frame-rate FPS|N/D|stream] [--strict] [--exact] [--warnings each|once|off]\n"
+         "                        [--json] [--trace CSV] [--plot SVG]\n"
          "tarnwell-cli info FILE [--hrd PATH] [--json] [--warnings each|once|off]\n"
-         "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS] [--strict]\n"
+         "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS|N/D|stream] [--strict]\n"
          "                        [--json] [--csv PATH] [--plot SVG] [--warnings each|once|off]\n"
          "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
          "                            [--plot SVG] [--max-violations N]\n"
          "tarnwell-cli --help | -h | --version\n"
          "\n"
          "FILE may be - for standard input; an output PATH of - is standard output.\n"
+         "Bits and bit rates take k (x 1000) and M (x 1000000): --buffer-size 4M, --bit-rate 8000k.\n"
          "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
          "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
+         "The searches step on a grid (500000 between 1000000 and 10000000; finer below, coarser\n"
+         "above) and report the first grid value that passes, not the least value that does.\n"
+         "--exact reports the least value instead, to the bit: the least buffer size (with the\n"
+         "least initial fill) or the least bit rate with which the check passes.\n"
+         "--frame-rate 0 (the default) takes the stream's: 25 without fixed_frame_rate_flag;\n"
+         "stream takes time_scale / (2 * num_units_in_tick) whenever the stream has timing.\n"
+         "A check counts a picture as its NAL units without start codes, zero bytes and emulation\n"
+         "prevention bytes, the NAL units in front of it included; hrd-check's b(n) counts every\n"
+         "byte of the access unit at the NAL point, the VCL and filler NAL units at the VCL point.\n"
+         "Ctrl-C ends any command with ABORTED (exit 130); output files are replaced only when\n"
+         "complete.\n"
          "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";
 }
 
