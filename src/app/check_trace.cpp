@@ -20,7 +20,7 @@ void write_row(std::FILE* out, const PictureTrace& t) {
 }  // namespace
 
 bool CheckTrace::open(const std::string& path, std::string& reason) {
-  return target_.open(path, reason);
+  return target_.open(path, reason, true);
 }
 
 void CheckTrace::start_pass() {

@@ -68,7 +68,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   // The CSV is made (under a temporary name) before the stream is read.
   OutputTarget trace_file;
   std::string reason;
-  if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason)) {
+  if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
                  reason.c_str());
     return kHrdExitUnusable;

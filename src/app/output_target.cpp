@@ -54,7 +54,7 @@ std::string resolved(const std::string& path) {
 
 }  // namespace
 
-bool OutputTarget::open(const std::string& path, std::string& reason) {
+bool OutputTarget::open(const std::string& path, std::string& reason, bool text) {
   discard();
   if (path == "-") {
     file_ = stdout;
@@ -85,7 +85,7 @@ bool OutputTarget::open(const std::string& path, std::string& reason) {
   if (device) {
     // A device or pipe: nothing to put in place, nothing left behind.
     errno = 0;
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = std::fopen(path.c_str(), text ? "w" : "wb");
     if (file_ == nullptr) reason = system_reason(errno);
     return file_ != nullptr;
   }
@@ -102,7 +102,7 @@ bool OutputTarget::open(const std::string& path, std::string& reason) {
     temp_ = temporary_name(path_, attempt);
     errno = 0;
 #ifdef _WIN32
-    fd = _open(temp_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    fd = _open(temp_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY), _S_IREAD | _S_IWRITE);
 #else
     fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 #endif
@@ -115,12 +115,12 @@ bool OutputTarget::open(const std::string& path, std::string& reason) {
   }
   slot_ = InterruptGuard::track_temporary(temp_.c_str());
 #ifdef _WIN32
-  file_ = _fdopen(fd, "wb");
+  file_ = _fdopen(fd, text ? "w" : "wb");
   if (file_ == nullptr) _close(fd);
 #else
   // The file replaced keeps its permissions.
   if (exists) ::fchmod(fd, info.st_mode & 07777);
-  file_ = ::fdopen(fd, "wb");
+  file_ = ::fdopen(fd, text ? "w" : "wb");
   if (file_ == nullptr) ::close(fd);
 #endif
   if (file_ == nullptr) {

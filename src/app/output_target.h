@@ -23,7 +23,9 @@ class OutputTarget {
   // finds out before it reads its input. False, with the system's reason,
   // when it cannot. A second Ctrl-C removes the temporary file as it ends the
   // process (InterruptGuard::track_temporary).
-  bool open(const std::string& path, std::string& reason);
+  // `text`: written in text mode (CR LF line ends on Windows), as the HRD
+  // report and the traces are; otherwise byte for byte.
+  bool open(const std::string& path, std::string& reason, bool text = false);
   bool is_open() const { return file_ != nullptr; }
   bool to_stdout() const { return to_stdout_; }
   std::FILE* get() const { return file_; }

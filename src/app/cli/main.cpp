@@ -281,7 +281,7 @@ int run_info(const CliOptions& options) {
   std::string reason;
   OutputTarget report;
   const bool report_wanted = !options.json || !options.hrd_path.empty();
-  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason)) {
+  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason, true)) {
     std::fprintf(stderr, "tarnwell-cli: Cannot open file for HRD info: %s: %s\n", options.hrd_path.c_str(),
                  reason.c_str());
     return kExitUsage;
