@@ -287,9 +287,7 @@ void CheckRun::run() {
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
         if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
-          // An interrupt ends the reading of the input early (the front end
-          // replaces a stalled pipe with an empty one): that end is no pass.
-          if (context_.shared.abort_requested.load() != 0) {
+          if (abort_cuts_input && context_.shared.abort_requested.load() != 0) {
             dialog.set_progress(kProgressFile, 0);
             dialog.set_progress(kProgressFullness, 0);
             aborted = true;

@@ -56,6 +56,12 @@ class CheckRun {
   // input); the run neither closes it nor needs to seek it.
   std::FILE* input = nullptr;
 
+  // The front end's Ctrl-C also cuts the input short (the console puts an
+  // empty input in its place, so that a wait for a stalled pipe ends): an
+  // end of the stream met with the abort flag set is then an abort, never a
+  // pass over what was read. The dialog's Abort leaves the input alone.
+  bool abort_cuts_input = false;
+
   // Take the SPS's own timing for the frame rate whenever it has timing
   // information (BufferModel::set_stream_timing). The dialog never does.
   bool stream_timing = false;

@@ -61,10 +61,13 @@ struct InterruptCase {
 
 TEST(CliInterrupt, EveryCommandEndsAtOnceAndLeavesItsOutputsAsTheyWere) {
   const std::string stream = test::read_bytes(test::stream_path(test::kX264Stream));
-  ASSERT_GT(stream.size(), 30000u);
-  const std::string start = stream.substr(0, 30000);  // a few pictures, then the writer stalls
+  ASSERT_GT(stream.size(), 3000u);
+  // The parameter sets and part of the first picture, then the writer
+  // stalls: the end of the input that the interrupt brings must not read as
+  // the end of a stream that passed.
+  const std::string start = stream.substr(0, 3000);
   const InterruptCase cases[] = {
-      {{"check", "-", "--plot", "old.svg", "--trace", "new.csv"}, "ABORTED\n"},
+      {{"check", "-", "--plot", "old.svg", "--trace", "new.csv", "--bit-rate", "1M"}, "ABORTED\n"},
       {{"check", "-", "--json", "--trace", "old.csv", "--exact"}, "{\"outcome\":\"aborted\","},
       {{"curve", "-", "--csv", "old.csv", "--plot", "new.svg"}, "ABORTED\n"},
       {{"curve", "-", "--json", "--plot", "old.svg"}, "{\"outcome\":\"aborted\"}\n"},

@@ -116,6 +116,7 @@ int run_check(const CliOptions& options) {
   // check does for a file it cannot open.
   run.input = exact.input = input.file;
   run.stream_timing = exact.stream_timing = options.stream_timing;
+  run.abort_cuts_input = true;
   run.on_pass_start = exact.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
     if (tracing) trace.start_pass();
