@@ -19,9 +19,7 @@ void write_row(std::FILE* out, const PictureTrace& t) {
 
 }  // namespace
 
-bool CheckTrace::open(const std::string& path, std::string& reason) {
-  return target_.open(path, reason, true);
-}
+bool CheckTrace::open(const std::string& path, std::string& reason) { return target_.open(path, reason, true); }
 
 void CheckTrace::start_pass() {
   if (!target_.can_rewind()) {

@@ -22,9 +22,7 @@ namespace tarnwell {
 
 namespace {
 
-std::string system_reason(int error) {
-  return error != 0 ? std::strerror(error) : "unknown error";
-}
+std::string system_reason(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
 
 // The path with a leading dot on its last component and a suffix of the
 // process's id and a counter, in the same folder (so the renaming never
@@ -32,7 +30,8 @@ std::string system_reason(int error) {
 std::string temporary_name(const std::string& path, unsigned attempt) {
   const std::size_t cut = path.find_last_of("/\\");
   const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
-  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  // Cut so that the additions keep the name within the systems' 255 bytes.
+  const std::string name = (cut == std::string::npos ? path : path.substr(cut + 1)).substr(0, 200);
 #ifdef _WIN32
   const long pid = _getpid();
 #else

@@ -23,7 +23,9 @@ class StrictAnswer final : public DialogPort {
   void set_unsigned(int control, uint32_t value) override { dialog_.set_unsigned(control, value); }
   std::string get_text(int control, std::size_t max_chars) override { return dialog_.get_text(control, max_chars); }
   void enable(int control, bool enabled) override { dialog_.enable(control, enabled); }
-  bool is_checked(int control) override { return control == kCheckStrictOverflow ? strict_ : dialog_.is_checked(control); }
+  bool is_checked(int control) override {
+    return control == kCheckStrictOverflow ? strict_ : dialog_.is_checked(control);
+  }
   BoxAnswer message_box(const std::string& text, const char* caption, BoxKind kind) override {
     return dialog_.message_box(text, caption, kind);
   }

@@ -20,8 +20,7 @@
 
 namespace tarnwell {
 
-inline constexpr char kSlowExactMessage[] =
-    "The stream's frame rate is below 1 picture a second: give a frame rate";
+inline constexpr char kSlowExactMessage[] = "The stream's frame rate is below 1 picture a second: give a frame rate";
 
 class ExactSearch {
  public:

@@ -40,8 +40,10 @@ std::string ffmpeg_30fps_stream(const TempFolder& folder) {
   return "";
 #else
   const std::string path = folder.file("ffmpeg-30fps.264");
-  const std::string command = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=176x144:rate=30 -t 2 "
-                              "-c:v libx264 -b:v 200k -f h264 '" + path + "' >/dev/null 2>&1";
+  const std::string command =
+      "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=176x144:rate=30 -t 2 "
+      "-c:v libx264 -b:v 200k -f h264 '" +
+      path + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0 ? path : "";
 #endif
 }

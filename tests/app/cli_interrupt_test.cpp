@@ -118,20 +118,20 @@ TEST(CliInterrupt, OutputsThatCannotBeWrittenEndTheCommandBeforeItReads) {
     std::string error;
   };
   const Case cases[] = {
-      {{"check", "-", "--trace", missing}, "tarnwell-cli: cannot write the trace file " + missing +
-                                               ": No such file or directory\n"},
-      {{"check", "-", "--plot", is_folder}, "tarnwell-cli: cannot write the plot file " + is_folder +
-                                                ": Is a directory\n"},
-      {{"curve", "-", "--csv", missing}, "tarnwell-cli: cannot write the CSV file " + missing +
-                                             ": No such file or directory\n"},
-      {{"curve", "-", "--plot", is_folder}, "tarnwell-cli: cannot write the plot file " + is_folder +
-                                                ": Is a directory\n"},
-      {{"info", "-", "--hrd", missing}, "tarnwell-cli: Cannot open file for HRD info: " + missing +
-                                            ": No such file or directory\n"},
-      {{"hrd-check", "-", "--trace", missing}, "tarnwell-cli: cannot write the trace file " + missing +
-                                                   ": No such file or directory\n"},
-      {{"hrd-check", "-", "--plot", is_folder}, "tarnwell-cli: cannot write the plot file " + is_folder +
-                                                    ": Is a directory\n"},
+      {{"check", "-", "--trace", missing},
+       "tarnwell-cli: cannot write the trace file " + missing + ": No such file or directory\n"},
+      {{"check", "-", "--plot", is_folder},
+       "tarnwell-cli: cannot write the plot file " + is_folder + ": Is a directory\n"},
+      {{"curve", "-", "--csv", missing},
+       "tarnwell-cli: cannot write the CSV file " + missing + ": No such file or directory\n"},
+      {{"curve", "-", "--plot", is_folder},
+       "tarnwell-cli: cannot write the plot file " + is_folder + ": Is a directory\n"},
+      {{"info", "-", "--hrd", missing},
+       "tarnwell-cli: Cannot open file for HRD info: " + missing + ": No such file or directory\n"},
+      {{"hrd-check", "-", "--trace", missing},
+       "tarnwell-cli: cannot write the trace file " + missing + ": No such file or directory\n"},
+      {{"hrd-check", "-", "--plot", is_folder},
+       "tarnwell-cli: cannot write the plot file " + is_folder + ": Is a directory\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " " + c.arguments[2]);

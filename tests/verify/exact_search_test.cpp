@@ -84,9 +84,10 @@ TEST(ExactSearch, FoundValuePassesAndOneLessFailsOnRealStreams) {
       EXPECT_NE(smaller, Outcome::Pass);
       EXPECT_NE(smaller, Outcome::Refused);
       if (found.initial_fill > 0) {
-        EXPECT_EQ(check_file(path, CheckSettings{found.buffer_size, found.initial_fill - 1, c.bit_rate, frame_rate},
-                             strict).outcome,
-                  Outcome::Underflow);
+        EXPECT_EQ(
+            check_file(path, CheckSettings{found.buffer_size, found.initial_fill - 1, c.bit_rate, frame_rate}, strict)
+                .outcome,
+            Outcome::Underflow);
       }
       // The search steps on its grid: never below the exact answer.
       CheckSettings searched;
@@ -107,8 +108,8 @@ TEST(ExactSearch, FoundValuePassesAndOneLessFailsOnRealStreams) {
       EXPECT_EQ(found.buffer_size, c.buffer_size);
       EXPECT_EQ(found.initial_fill, c.initial_fill);
       EXPECT_EQ(check_file(path, found, strict).outcome, Outcome::Pass);
-      const CheckRunResult below = check_file(
-          path, CheckSettings{c.buffer_size, c.initial_fill, found.bit_rate - 1, found.frame_rate}, strict);
+      const CheckRunResult below =
+          check_file(path, CheckSettings{c.buffer_size, c.initial_fill, found.bit_rate - 1, found.frame_rate}, strict);
       EXPECT_EQ(below.outcome, Outcome::Underflow) << found.bit_rate;
       if (check_file(path, CheckSettings{c.buffer_size, c.initial_fill, 0, 0.0}, strict, &searched).outcome ==
           Outcome::Pass) {
