@@ -54,8 +54,10 @@ void ExactSearch::run() {
 
   if (on_pass_start) on_pass_start(1);
   const PictureSizes sizes = read_picture_sizes(context_, input);
-  result_.passes = 1;
-  result_.reads = sizes.outcome == Outcome::CannotOpen ? 0 : 1;
+  // A file that cannot be opened is neither gone over nor read, as in a check.
+  const bool opened = sizes.outcome != Outcome::CannotOpen;
+  result_.passes = opened ? 1 : 0;
+  result_.reads = opened ? 1 : 0;
   if (sizes.outcome != Outcome::Pass) {
     result_.outcome = sizes.outcome;
     result_.message = sizes.message;

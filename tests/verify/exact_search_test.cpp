@@ -123,7 +123,10 @@ TEST(ExactSearch, RefusalsAndStreamsThatNoRateFits) {
   const std::string path = shared_stream("x264_cbr_1000k_25fps.264");
   CheckSettings found;
   EXPECT_EQ(exact(path, CheckSettings{0, 0, 0, 0.0}, false, found).message, "You must specify a bitrate!");
-  EXPECT_EQ(exact(path + ".missing", CheckSettings{0, 0, 1000000, 0.0}, false, found).outcome, Outcome::CannotOpen);
+  const CheckRunResult missing = exact(path + ".missing", CheckSettings{0, 0, 1000000, 0.0}, false, found);
+  EXPECT_EQ(missing.outcome, Outcome::CannotOpen);
+  EXPECT_EQ(missing.message, "Cannot open input file");
+  EXPECT_EQ(missing.passes + missing.reads, 0u);
   // A picture larger than the buffer: no rate helps, and the check says why.
   const CheckRunResult small = exact(path, CheckSettings{20000, 20000, 0, 0.0}, false, found);
   EXPECT_EQ(small.outcome, Outcome::Undersized) << small.message;
