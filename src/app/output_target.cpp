@@ -101,7 +101,21 @@ bool OutputTarget::open(const std::string& path, std::string& reason, bool text)
     temp_ = temporary_name(path_, attempt);
     errno = 0;
 #ifdef _WIN32
-    fd = _open(temp_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY), _S_IREAD | _S_IWRITE);
+    // Shared for deletion, so that a second Ctrl-C can remove it while it is
+    // open (the system removes it when the process's handle closes).
+    const HANDLE handle =
+        CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS      ? EEXIST
+              : error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+              : error == ERROR_ACCESS_DENIED                                   ? EACCES
+                                                                               : EIO;
+    } else {
+      fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | (text ? _O_TEXT : _O_BINARY));
+      if (fd < 0) CloseHandle(handle);
+    }
 #else
     fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 #endif
