@@ -59,7 +59,23 @@ struct InterruptCase {
   std::string aborted;                 // the start of standard output after one Ctrl-C
 };
 
+// ThreadSanitizer holds an asynchronous signal back until the thread leaves
+// a blocking call it cannot see into (the read inside fread): the Ctrl-C of
+// a command waiting for input is then seen only when the input ends.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kSignalsHeldBack = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kSignalsHeldBack = true;
+#else
+constexpr bool kSignalsHeldBack = false;
+#endif
+#else
+constexpr bool kSignalsHeldBack = false;
+#endif
+
 TEST(CliInterrupt, EveryCommandEndsAtOnceAndLeavesItsOutputsAsTheyWere) {
+  if (kSignalsHeldBack) GTEST_SKIP() << "ThreadSanitizer delays signals during blocking reads";
   const std::string stream = test::read_bytes(test::stream_path(test::kX264Stream));
   ASSERT_GT(stream.size(), 3000u);
   // The parameter sets and part of the first picture, then the writer
