@@ -1,23 +1,22 @@
 #include "app/bit_rate_list.h"
 
-#include <limits>
+#include <optional>
+
+#include "app/scaled_number.h"
 
 namespace tarnwell {
 
 namespace {
 
-constexpr char kUsage[] = "tarnwell-cli: --bit-rates needs FROM:TO:STEP or R1,R2,... (bits per second, 1 to 4294967295)";
+constexpr char kUsage[] =
+    "tarnwell-cli: --bit-rates needs FROM:TO:STEP or R1,R2,... (bits per second, 1 to 4294967295, k = 1000, "
+    "M = 1000000)";
 
-// Decimal digits, the whole text, 1 to the largest 32-bit value.
+// A rate as every bit option reads it, 1 to the largest 32-bit value.
 bool parse_rate(std::string_view text, uint32_t& value) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (number == 0 || number > std::numeric_limits<uint32_t>::max()) return false;
-  value = static_cast<uint32_t>(number);
+  const std::optional<uint32_t> number = parse_scaled_number(text);
+  if (!number || *number == 0) return false;
+  value = *number;
   return true;
 }
 

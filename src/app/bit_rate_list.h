@@ -17,7 +17,7 @@ struct BitRateList {
   std::string error;
 };
 
-// Every number is decimal digits only, 1 to 4294967295 (0 would ask for a
+// Every number is read by parse_scaled_number (8000k, 8M), 1 to 4294967295 (0 would ask for a
 // search, not a rate). FROM:TO:STEP gives FROM, FROM + STEP, ... up to TO
 // (FROM <= TO, STEP >= 1); a list keeps its order. At most kMaxCurveRates
 // rates.

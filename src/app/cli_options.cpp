@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/bit_rate_list.h"
+#include "app/scaled_number.h"
 #include "app/settings_input.h"
 #include "base/error_reporter.h"
 #include "verify/buffer_model.h"
@@ -22,6 +23,7 @@ enum class OptionKind {
   BitRate,
   FrameRate,
   Strict,
+  Exact,
   Warnings,
   Json,
   Trace,
@@ -60,6 +62,7 @@ constexpr OptionSpec kOptions[] = {
     {"--bit-rate", OptionKind::BitRate, true, kCheck},
     {"--frame-rate", OptionKind::FrameRate, true, kCheck | kCurve},
     {"--strict", OptionKind::Strict, false, kCheck | kCurve},
+    {"--exact", OptionKind::Exact, false, kCheck},
     {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve | kDemux},
     {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
     {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
@@ -125,7 +128,7 @@ std::optional<uint32_t> parse_whole_number(std::string_view text) {
 
 // A finite decimal number of 0 or more that is the whole text: no sign, no
 // blanks, none of the hexadecimal, inf or nan forms.
-std::optional<double> parse_rate(std::string_view text) {
+std::optional<double> parse_decimal(std::string_view text) {
   if (text.empty() || !(is_digit(text[0]) || text[0] == '.')) return std::nullopt;
   DecimalPrefix number = scan_decimal_prefix(text);
   if (number.length != text.size() || !std::isfinite(number.value)) return std::nullopt;
@@ -151,6 +154,19 @@ std::optional<uint16_t> parse_pid(std::string_view text) {
     value = *number;
   }
   return static_cast<uint16_t>(value);
+}
+
+// A decimal number, or a fraction of two (30000/1001) with a denominator
+// above 0 and a finite quotient.
+std::optional<double> parse_rate(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return parse_decimal(text);
+  const std::optional<double> num = parse_decimal(text.substr(0, slash));
+  const std::optional<double> den = parse_decimal(text.substr(slash + 1));
+  if (!num || !den || !(*den > 0.0)) return std::nullopt;
+  const double rate = *num / *den;
+  if (!std::isfinite(rate)) return std::nullopt;
+  return rate;
 }
 
 std::optional<WarningPolicy> parse_policy(std::string_view text) {
@@ -183,10 +199,10 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::BufferSize:
     case OptionKind::InitialFill:
     case OptionKind::BitRate: {
-      std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
+      std::optional<uint32_t> number = present ? parse_scaled_number(text) : std::nullopt;
       if (!number) {
-        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295%s", option.name,
-                  not_value.c_str());
+        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295 (k = 1000, M = 1000000)%s",
+                  option.name, not_value.c_str());
         return false;
       }
       if (option.kind == OptionKind::InitialFill) options.initial_fill_given = true;
@@ -197,11 +213,18 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       return true;
     }
     case OptionKind::FrameRate: {
+      if (text == "stream") {
+        options.stream_timing = true;
+        options.settings.frame_rate = 0.0;
+        return true;
+      }
       std::optional<double> rate = present ? parse_rate(text) : std::nullopt;
       if (!rate) {
-        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more%s", option.name, not_value.c_str());
+        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more, a fraction such as 30000/1001, or "
+                  "stream%s", option.name, not_value.c_str());
         return false;
       }
+      options.stream_timing = false;
       options.settings.frame_rate = *rate;
       return true;
     }
@@ -263,7 +286,8 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::BitRates: {
       BitRateList list = parse_bit_rates(text);
       if (!present || !list.error.empty()) {
-        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295%s",
+        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 "
+                  "(k = 1000, M = 1000000)%s",
                   option.name, not_value.c_str());
         return false;
       }
@@ -304,6 +328,9 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     }
     case OptionKind::Strict:
       options.strict = true;
+      return true;
+    case OptionKind::Exact:
+      options.exact = true;
       return true;
     case OptionKind::Json:
       options.json = true;
@@ -406,6 +433,11 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     set_error(options, "tarnwell-cli: demux needs --output PATH");
     return options;
   }
+  if (options.exact && options.settings.buffer_size != 0 && options.settings.bit_rate != 0) {
+    set_error(options, "tarnwell-cli: --exact finds the least buffer size or bit rate: give --buffer-size 0 or "
+              "--bit-rate 0");
+    return options;
+  }
   // The rule the buffer-size search uses for the fill of its later passes.
   if (!options.initial_fill_given) options.settings.initial_fill = default_initial_fill(options.settings.buffer_size);
   return options;
@@ -413,10 +445,10 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
 
 const char* cli_usage() {
   return "tarnwell-cli check FILE [--buffer-size BITS] [--initial-fill BITS] [--bit-rate BITS_PER_S]\n"
-         "                        [--frame-rate FPS] [--strict] [--warnings each|once|off] [--json] [--trace CSV]\n"
-         "                        [--plot SVG]\n"
+         "                        [--frame-rate FPS|N/D|stream] [--strict] [--exact] [--warnings each|once|off]\n"
+         "                        [--json] [--trace CSV] [--plot SVG]\n"
          "tarnwell-cli info FILE [--hrd PATH] [--json] [--warnings each|once|off]\n"
-         "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS] [--strict]\n"
+         "tarnwell-cli curve FILE [--bit-rates FROM:TO:STEP | R1,R2,...] [--frame-rate FPS|N/D|stream] [--strict]\n"
          "                        [--json] [--csv PATH] [--plot SVG] [--warnings each|once|off]\n"
          "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
          "                            [--plot SVG] [--max-violations N]\n"
@@ -426,10 +458,22 @@ const char* cli_usage() {
          "FILE may be - for standard input; an output PATH of - is standard output.\n"
          "Every command takes [--format ts|h264] [--program N | --pid N]: a transport stream is read\n"
          "as its H.264 stream (by default the first of the lowest program_number that has one).\n"
-         "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
-         "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
          "Every command refuses a FILE that is neither H.264 nor a transport stream (MP4, HEVC, ...);\n"
          "--format h264 reads it as H.264 whatever it looks like.\n"
+         "Bits and bit rates take k (x 1000) and M (x 1000000): --buffer-size 4M, --bit-rate 8000k.\n"
+         "check: a buffer of 10000000 bits unless --buffer-size is given; an initial fill not\n"
+         "given is 90% of the buffer size, truncated; a bit rate or buffer size of 0 is searched.\n"
+         "The searches step on a grid (500000 between 1000000 and 10000000; finer below, coarser\n"
+         "above) and report the first grid value that passes, not the least value that does.\n"
+         "--exact reports the least value instead, to the bit: the least buffer size (with the\n"
+         "least initial fill) or the least bit rate with which the check passes.\n"
+         "--frame-rate 0 (the default) takes the stream's: 25 without fixed_frame_rate_flag;\n"
+         "stream takes time_scale / (2 * num_units_in_tick) whenever the stream has timing.\n"
+         "A check counts a picture as its NAL units without start codes, zero bytes and emulation\n"
+         "prevention bytes, the NAL units in front of it included; hrd-check's b(n) counts every\n"
+         "byte of the access unit at the NAL point, the VCL and filler NAL units at the VCL point.\n"
+         "Ctrl-C ends any command with ABORTED (exit 130); output files are replaced only when\n"
+         "complete.\n"
          "Options take their value as --option VALUE or --option=VALUE; -- ends the options.\n";
 }
 

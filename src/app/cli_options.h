@@ -32,7 +32,11 @@ struct CliOptions {
   // the buffer size, truncated (9000000 for the default buffer).
   CheckSettings settings{10000000, 9000000, 0, 0.0};
   bool initial_fill_given = false;
+  // --frame-rate stream: the frame rate is the SPS's own timing whenever it
+  // has timing information (settings.frame_rate is then 0).
+  bool stream_timing = false;
   bool strict = false;  // the strict overflow check
+  bool exact = false;   // check --exact: the least value that passes instead of the search's grid
   WarningPolicy warnings = WarningPolicy::Once;
   bool json = false;
   std::string trace_path;  // --trace CSV; empty: no trace
@@ -64,12 +68,15 @@ struct CliOptions {
 //   standard input. An option takes its value from the next argument or
 //   after "=" in the same one ("--bit-rate=5"). An option given twice keeps
 //   its last value. An error names the option and the value refused.
-// - --buffer-size, --initial-fill and --bit-rate take decimal digits only,
-//   the whole argument, 0 to 4294967295: no sign, no blanks, no exponent.
+// - --buffer-size, --initial-fill and --bit-rate take a whole number from 0
+//   to 4294967295, with an optional k or M suffix (parse_scaled_number).
 // - --frame-rate takes a decimal number, the whole argument: digits with at
 //   most one point, then an optional exponent; no sign, so no negative rate;
 //   no hexadecimal, inf or nan. The locale does not matter. It must be
-//   finite; a number too small for a double counts as 0.
+//   finite; a number too small for a double counts as 0. A fraction of two
+//   such numbers (30000/1001, the denominator above 0) is its quotient;
+//   "stream" takes the SPS's own timing (stream_timing).
+// - --exact needs a search: --buffer-size 0 or --bit-rate 0 (the default).
 // - --format takes ts or h264, for every command. --program takes a
 //   program_number from 1 to 65535, --pid a PID from 0 to 8191 in decimal or
 //   0x hexadecimal; either reads FILE as a transport stream, and they exclude

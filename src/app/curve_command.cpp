@@ -1,7 +1,9 @@
 #include "app/curve_command.h"
 
 #include "app/exit_codes.h"
+#include "app/frame_rate_note.h"
 #include "app/json_text.h"
+#include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
 #include "verify/picture_sizes.h"
@@ -80,8 +82,24 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
 }
 
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
+  // The outputs are made (under temporary names) before the stream is read.
+  OutputTarget csv_file;
+  OutputTarget plot_file;
+  std::string reason;
+  if (!request.csv_path.empty() && !csv_file.open(request.csv_path, reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
+    return kExitUsage;
+  }
+  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
   const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts, request.input_head);
-  if (sizes.outcome == Outcome::Aborted) return kExitInterrupted;
+  if (sizes.outcome == Outcome::Aborted) {
+    std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+    return kExitInterrupted;
+  }
   if (sizes.outcome == Outcome::NoPictures) {
     if (request.json) {
       std::fprintf(out, "{\"outcome\":\"%s\",\"message\":%s}\n", outcome_name(sizes.outcome),
@@ -99,12 +117,18 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   // when the first picture is applied.
   double frame_rate = request.frame_rate;
   if (frame_rate < 1.0) {
-    if (sizes.fraction.frame_rate_num == 0 || sizes.fraction.frame_rate_den == 0) {
-      std::fputs("Dont' know the frame rate!\n", out);
-      return kExitViolation;
+    const FrameRateFraction& fraction = sizes.fraction;
+    const bool timing = request.stream_timing && fraction.has_timing();
+    if (!timing && (fraction.frame_rate_num == 0 || fraction.frame_rate_den == 0)) {
+      if (!sizes.bits.empty()) {
+        std::fputs("Dont' know the frame rate!\n", out);
+        return kExitViolation;
+      }
+      frame_rate = 0.0;
     } else {
-      frame_rate =
-          static_cast<double>(sizes.fraction.frame_rate_num) / static_cast<double>(sizes.fraction.frame_rate_den);
+      frame_rate = timing ? stream_timing_rate(fraction)
+                          : static_cast<double>(fraction.frame_rate_num) / static_cast<double>(fraction.frame_rate_den);
+      if (!request.stream_timing && !sizes.bits.empty()) std::fputs(assumed_frame_rate_note(fraction).c_str(), err);
       // Below 1.0 the check takes the stream's rate again at every picture,
       // so one arrival per picture would not be its arithmetic.
       if (frame_rate < 1.0) {
@@ -122,14 +146,15 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   for (uint32_t rate : rates) points.push_back(curve_point(sizes.bits, rate, frame_rate, request.strict));
 
   const uint64_t pictures = sizes.bits.size();
-  if (!request.csv_path.empty() && !write_text_file(request.csv_path, curve_csv(points))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s\n", request.csv_path.c_str());
+  if (csv_file.is_open() && !(csv_file.write(curve_csv(points)) && csv_file.commit(reason))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
     return kExitUsage;
   }
-  if (!request.plot_path.empty() &&
-      !write_text_file(request.plot_path,
-                       curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s\n", request.plot_path.c_str());
+  if (plot_file.is_open() &&
+      !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict)) &&
+        plot_file.commit(reason))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
     return kExitUsage;
   }
   std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);

@@ -17,6 +17,7 @@ inline constexpr char kSlowStreamMessage[] =
 struct CurveRequest {
   std::vector<uint32_t> bit_rates;  // empty: the 16 default rates
   double frame_rate = 0.0;          // below 1.0: the stream's, as the check takes it
+  bool stream_timing = false;       // the stream's: its own timing whenever it has timing information
   bool strict = false;              // the strict overflow check
   bool json = false;                // one JSON object on out instead of the table
   std::string csv_path;             // --csv; empty: none
@@ -32,7 +33,9 @@ struct CurveRequest {
 // check's: 0 done; 1 the frame rate is unknown; 2 no picture was checked
 // (outcome no_pictures, on out), the file cannot be opened, an output cannot
 // be written or the stream's frame rate is below 1.0 with none given (one
-// line on err); 130 interrupted.
+// line on err); 130 interrupted (ABORTED, or the JSON outcome "aborted", on
+// out; no output file written). The output files are made before the stream
+// is read.
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
 
 // The table, the JSON object and the CSV of a curve.

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/hrd_check_report.h"
+#include "app/output_target.h"
 #include "app/ts_input.h"
 #include "stream/stream_file.h"
 #include "verify/hrd_run.h"
@@ -15,84 +17,48 @@
 namespace tarnwell {
 namespace {
 
-// Each test's trace goes to a file of its own beside the CSV while the one
-// pass runs; the chosen test's file becomes the CSV, the others go.
-class TraceFiles {
+// Each test's trace goes to an unnamed temporary file of its own while the
+// one pass runs (nothing is left beside the CSV, however the run ends); the
+// chosen test's rows are then copied into the CSV.
+class TraceParts {
  public:
-  explicit TraceFiles(std::string path) : path_(std::move(path)) {}
-  ~TraceFiles() { close_all(true); }
+  ~TraceParts() {
+    for (std::FILE* f : files_) std::fclose(f);
+  }
 
-  bool write(std::size_t test, const HrdTraceRow& r) {
+  void write(std::size_t test, const HrdTraceRow& r) {
+    if (failed_) return;
     while (files_.size() <= test) {
-      // On standard output the parts are unnamed temporary files.
-      std::FILE* f = to_stdout() ? open_spool_file() : std::fopen(part_name(files_.size()).c_str(), "w");
+      std::FILE* f = open_spool_file();
       if (f == nullptr) {
         failed_ = true;
-        return false;
+        return;
       }
-      std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n", f);
       files_.push_back(f);
     }
     std::fprintf(files_[test], "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
                  hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
                  hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
                  r.fullness_after);
-    return true;
   }
 
-  // Keeps the chosen test's rows as the CSV (a header only when it has none).
-  bool keep(std::size_t chosen) {
-    if (to_stdout()) return keep_on_stdout(chosen);
-    close_all(false);
-    std::remove(path_.c_str());
-    bool ok = !failed_;
-    if (chosen < files_.size()) {
-      ok = ok && std::rename(part_name(chosen).c_str(), path_.c_str()) == 0;
-    } else {
-      std::FILE* f = std::fopen(path_.c_str(), "w");
-      if (f != nullptr) {
-        std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n", f);
-        ok = std::fclose(f) == 0 && ok;
-      } else {
-        ok = false;
-      }
+  // The header and the chosen test's rows (none when it has none) onto out.
+  bool copy(std::size_t chosen, std::FILE* out) {
+    bool ok = !failed_ &&
+              std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
+                         out) >= 0;
+    if (ok && chosen < files_.size()) {
+      std::FILE* part = files_[chosen];
+      ok = std::fflush(part) == 0 && std::fseek(part, 0, SEEK_SET) == 0;
+      char block[65536];
+      std::size_t n = 0;
+      while (ok && (n = std::fread(block, 1, sizeof block, part)) > 0) ok = std::fwrite(block, 1, n, out) == n;
+      ok = ok && std::ferror(part) == 0;
     }
-    for (std::size_t i = 0; i < files_.size(); ++i) {
-      if (i != chosen) std::remove(part_name(i).c_str());
-    }
-    files_.clear();
     return ok;
   }
 
  private:
-  bool to_stdout() const { return path_ == "-"; }
-
-  bool keep_on_stdout(std::size_t chosen) {
-    bool ok = !failed_;
-    if (chosen < files_.size()) {
-      std::FILE* part = files_[chosen];
-      ok = ok && std::fflush(part) == 0 && std::fseek(part, 0, SEEK_SET) == 0;
-      char block[65536];
-      std::size_t n = 0;
-      while (ok && (n = std::fread(block, 1, sizeof block, part)) > 0) ok = std::fwrite(block, 1, n, stdout) == n;
-    } else {
-      std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n", stdout);
-    }
-    close_all(false);
-    files_.clear();
-    return ok && std::fflush(stdout) == 0;
-  }
-
-  std::string part_name(std::size_t i) const { return path_ + ".part" + std::to_string(i); }
-  void close_all(bool remove) {
-    for (std::size_t i = 0; i < files_.size(); ++i) {
-      if (files_[i] != nullptr) std::fclose(files_[i]);
-      files_[i] = nullptr;
-      if (remove && !to_stdout()) std::remove(part_name(i).c_str());
-    }
-  }
-
-  std::string path_;
   std::vector<std::FILE*> files_;
   bool failed_ = false;
 };
@@ -100,6 +66,14 @@ class TraceFiles {
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
+  // The CSV is made (under a temporary name) before the stream is read.
+  OutputTarget trace_file;
+  std::string reason;
+  if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
+                 reason.c_str());
+    return kHrdExitUnusable;
+  }
   if (input == nullptr && request.ts == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
     return kHrdExitUnusable;
@@ -111,13 +85,14 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   options.schedule = request.schedule;
   options.max_violations = request.max_violations;
   options.input_head = request.input_head;
+  options.abort_requested = request.abort_requested;
 
-  std::unique_ptr<TraceFiles> trace;
-  if (!request.trace_path.empty()) trace = std::make_unique<TraceFiles>(request.trace_path);
+  std::unique_ptr<TraceParts> trace;
+  if (trace_file.is_open()) trace = std::make_unique<TraceParts>();
   HrdTraceFn trace_fn;
   const bool sink_rows = rows != nullptr && rows->row;
   if (trace || sink_rows) {
-    TraceFiles* files = trace.get();
+    TraceParts* files = trace.get();
     trace_fn = [files, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
       if (files != nullptr) files->write(test, row);
       if (sink_rows) rows->row(test, row);
@@ -129,13 +104,14 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   const char* name = request.file.c_str();
   // What the splitter met on the way, whether or not the tests could run.
   const SplitterNotes& n = run.notes;
-  if (n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
+  const bool aborted = run.status == HrdRunStatus::kAborted;
+  if (!aborted && n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
     std::fprintf(err,
                  "Warning: unreadable NAL units: %" PRIu64 " SPS, %" PRIu64 " PPS, %" PRIu64 " slice headers, %" PRIu64
                  " SEI, %" PRIu64 " buffering periods naming an unknown SPS\n",
                  n.broken_sps, n.broken_pps, n.broken_slice_headers, n.broken_sei, n.buffering_period_without_sps);
   }
-  if (n.incomplete_last_unit) {
+  if (!aborted && n.incomplete_last_unit) {
     std::fprintf(err,
                  "Warning: the last access unit of %s is incomplete (the stream ends inside it); it was tested with "
                  "the bytes that are there\n",
@@ -177,6 +153,10 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     case HrdRunStatus::kOutOfMemory:
       std::fprintf(err, "tarnwell-cli: out of memory\n");
       return kHrdExitUnusable;
+    case HrdRunStatus::kAborted:
+      // The trace is dropped with its temporary file.
+      std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+      return kExitInterrupted;
   }
 
   // A test that could not be computed leaves the question open, whatever it
@@ -199,8 +179,10 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     }
   }
   if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
-  if (trace && !trace->keep(chosen)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s\n", request.trace_path.c_str());
+  if (trace && !(trace->copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
+    if (reason.empty()) reason = "cannot copy its rows";
+    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
+                 reason.c_str());
     return kHrdExitUnusable;
   }
   if (request.json) {

@@ -4,6 +4,7 @@
 // The text and JSON reports and the exit code; the arguments' parser for the
 // command's own options. The front end opens FILE (or takes standard input
 // for "-") and hands the stream in.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -32,6 +33,9 @@ struct HrdCheckRequest {
   // A transport stream's elementary stream, read instead of the input.
   TsSource* ts = nullptr;
   std::vector<uint8_t> input_head;  // the first bytes of the input when taken from it already (a pipe)
+  // Ctrl-C: the run ends with ABORTED (JSON outcome "aborted"), exit 130,
+  // and no trace. Optional.
+  const std::atomic<uint32_t>* abort_requested = nullptr;
 };
 
 // For --plot: every test's per-access-unit rows as the one pass goes (time,
@@ -46,7 +50,8 @@ struct HrdRowSink {
 // Runs the check over input (null: FILE could not be opened) and writes the
 // report to out, problems to err. Returns the exit code: 0 every test
 // conforms, 1 a test found a violation, 2 no usable HRD data or a file that
-// cannot be opened or written.
+// cannot be opened or written, 130 interrupted. The trace file is made
+// before the stream is read.
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows = nullptr);
 

@@ -21,6 +21,16 @@ struct CheckSettings {
 struct FrameRateFraction {
   uint32_t frame_rate_num = 0;
   uint64_t frame_rate_den = 0;
+  // The same SPS's own timing, time_scale / (2 * num_units_in_tick), whenever
+  // it carries timing information, fixed rate or not; 0 in both without.
+  uint32_t timing_num = 0;
+  uint64_t timing_den = 0;
+  // True when frame_rate_num / frame_rate_den is the 25 pictures a second
+  // taken for an SPS without fixed_frame_rate_flag.
+  bool assumed = false;
+
+  bool has_timing() const { return timing_num != 0 && timing_den != 0; }
+  bool operator==(const FrameRateFraction&) const = default;
 };
 
 // How a check ended. The first column of every front end's verdict.

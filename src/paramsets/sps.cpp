@@ -66,14 +66,21 @@ bool ParameterSets::store_sps(uint32_t id, const SeqParamSet& sps) {
 }
 
 void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
+  // 64 bits: doubling a 32-bit tick count must not wrap.
+  const uint64_t ticks = 2 * static_cast<uint64_t>(sps.vui.num_units_in_tick);
   if (sps.vui.fixed_frame_rate_flag == 1) {
     frame_rate_.frame_rate_num = sps.vui.time_scale;
-    // 64 bits: doubling a 32-bit tick count must not wrap.
-    frame_rate_.frame_rate_den = 2 * static_cast<uint64_t>(sps.vui.num_units_in_tick);
+    frame_rate_.frame_rate_den = ticks;
   } else {
     frame_rate_.frame_rate_num = 50;
     frame_rate_.frame_rate_den = 2;
   }
+  frame_rate_.assumed = sps.vui.fixed_frame_rate_flag != 1;
+  // Beside the rule's fraction, for a front end that offers the stream's own
+  // timing where the rule assumes 25 pictures a second.
+  const bool timing = sps.vui_parameters_present_flag != 0 && sps.vui.timing_info_present_flag != 0;
+  frame_rate_.timing_num = timing ? sps.vui.time_scale : 0;
+  frame_rate_.timing_den = timing ? ticks : 0;
 }
 
 int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {

@@ -137,11 +137,15 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   fullness_ -= picture_bits;
 
   if (settings_.frame_rate < 1.0) {
-    if (stream_rate_.frame_rate_num == 0 || stream_rate_.frame_rate_den == 0) {
+    const bool timing = stream_timing_ && stream_rate_.has_timing();
+    const uint32_t num = timing ? stream_rate_.timing_num : stream_rate_.frame_rate_num;
+    const uint64_t den = timing ? stream_rate_.timing_den : stream_rate_.frame_rate_den;
+    if (num == 0 || den == 0) {
       return stop(Outcome::UnknownFrameRate, "Dont' know the frame rate!");
     }
-    settings_.frame_rate =
-        static_cast<double>(stream_rate_.frame_rate_num) / static_cast<double>(stream_rate_.frame_rate_den);
+    taken_rate_ = true;
+    taken_fraction_ = stream_rate_;
+    settings_.frame_rate = static_cast<double>(num) / static_cast<double>(den);
     std::snprintf(text, sizeof text, "%.3f", settings_.frame_rate);
     dialog_.set_text(kEditFrameRate, text);
   }

@@ -32,6 +32,16 @@ class BufferModel {
  public:
   BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog);
 
+  // When the model takes the frame rate from the stream, take the SPS's own
+  // timing (time_scale / (2 * num_units_in_tick)) whenever it has timing
+  // information, instead of the 25 pictures a second assumed without
+  // fixed_frame_rate_flag. Off unless a front end asks for it.
+  void set_stream_timing(bool on) { stream_timing_ = on; }
+  // The fraction in force when the frame rate was last taken from the stream;
+  // taken_rate() says whether it ever was.
+  bool taken_rate() const { return taken_rate_; }
+  const FrameRateFraction& taken_fraction() const { return taken_fraction_; }
+
   // Start of every pass. False: the run is refused, its message shown.
   bool begin_model_pass();
   // One picture of picture_bits bits, in decoding order.
@@ -56,6 +66,9 @@ class BufferModel {
   uint32_t fullness_ = 0;
   uint32_t fullness_before_ = 0;
   SearchMode mode_ = SearchMode::None;
+  bool stream_timing_ = false;
+  bool taken_rate_ = false;
+  FrameRateFraction taken_fraction_;
   Outcome outcome_ = Outcome::Pass;
   std::string message_;
 };

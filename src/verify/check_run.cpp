@@ -253,6 +253,7 @@ void CheckRun::run() {
   ErrorReporter& reporter = context_.reporter;
   FrameRateFraction& stream_rate = context_.shared.frame_rate;
   BufferModel model(context_.settings, stream_rate, dialog);
+  model.set_stream_timing(stream_timing);
   PictureCache cache(replay_cache_bytes);
   if (!replay) cache.give_up();
   std::optional<RecorderAttachment> attachment(std::in_place, reporter, replay ? &cache : nullptr);
@@ -311,6 +312,12 @@ void CheckRun::run() {
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
         if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
+          if (abort_cuts_input && context_.shared.abort_requested.load() != 0) {
+            dialog.set_progress(kProgressFile, 0);
+            dialog.set_progress(kProgressFullness, 0);
+            aborted = true;
+            break;
+          }
           stop.at_end = true;
           break;
         }
@@ -348,6 +355,8 @@ void CheckRun::run() {
       read_again = false;
     }
   }
+  result_.rate_taken = model.taken_rate();
+  result_.taken_fraction = model.taken_fraction();
   if (aborted) {
     result_.outcome = Outcome::Aborted;
   } else {

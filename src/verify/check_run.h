@@ -36,6 +36,10 @@ struct CheckRunResult {
   uint32_t passes = 0;        // calls of begin_model_pass
   uint32_t reads = 0;         // times the stream was read from its first byte
   uint64_t pictures = 0;      // calls of apply_picture in the last pass
+  // Whether the frame rate was taken from the stream, and the stream's
+  // fraction in force when it last was.
+  bool rate_taken = false;
+  FrameRateFraction taken_fraction;
 };
 
 class CheckRun {
@@ -60,6 +64,16 @@ class CheckRun {
   // The first bytes of `input` when they were taken from it already (to see
   // what the input is) and it cannot be sought back: read before the rest.
   std::vector<uint8_t> input_head;
+
+  // The front end's Ctrl-C also cuts the input short (the console puts an
+  // empty input in its place, so that a wait for a stalled pipe ends): an
+  // end of the stream met with the abort flag set is then an abort, never a
+  // pass over what was read. The dialog's Abort leaves the input alone.
+  bool abort_cuts_input = false;
+
+  // Take the SPS's own timing for the frame rate whenever it has timing
+  // information (BufferModel::set_stream_timing). The dialog never does.
+  bool stream_timing = false;
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives

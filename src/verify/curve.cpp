@@ -62,6 +62,47 @@ CurvePoint curve_point(const std::vector<uint32_t>& sizes, uint32_t bit_rate, do
   return point;
 }
 
+namespace {
+
+// True when no picture underflows (or is larger than the buffer) at this
+// arrival per picture; overflows are not looked at.
+bool no_underflow(const std::vector<uint32_t>& sizes, uint32_t buffer_size, uint32_t initial_fill, uint64_t arrival,
+                  bool strict) {
+  uint64_t fullness = initial_fill;
+  for (uint32_t size : sizes) {
+    if (size > buffer_size || size > fullness) return false;
+    fullness -= size;
+    // Without the strict check the buffer stops filling at its size; with
+    // it, a passing run never gets there. Capped at 2^63 so no sum wraps.
+    fullness = std::min<uint64_t>(fullness + arrival, uint64_t{1} << 63);
+    if (!strict) fullness = std::min<uint64_t>(fullness, buffer_size);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<uint32_t> least_bit_rate(const std::vector<uint32_t>& sizes, uint32_t buffer_size,
+                                       uint32_t initial_fill, double frame_rate, bool strict) {
+  // The arrival grows with the rate, and every fullness with the arrival.
+  auto works = [&](uint32_t rate) {
+    return no_underflow(sizes, buffer_size, initial_fill, std::min(arrival_per_picture(rate, frame_rate), kMaxU32),
+                        strict);
+  };
+  if (!works(static_cast<uint32_t>(kMaxU32))) return std::nullopt;
+  uint32_t low = 1;  // 0 is a search, not a rate
+  uint32_t high = static_cast<uint32_t>(kMaxU32);
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    if (works(middle)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
+}
+
 std::vector<uint32_t> default_curve_rates(const std::vector<uint32_t>& sizes, double frame_rate) {
   uint64_t average = 1000;
   if (!sizes.empty() && frame_rate > 0.0) {

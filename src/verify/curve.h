@@ -25,6 +25,7 @@
 // search). Every bound is reached by some failing setting, so the values are
 // exact to the bit; each pass is one walk over the sizes.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace tarnwell {
@@ -47,6 +48,20 @@ inline constexpr uint64_t kMaxCurvePictures = uint64_t{1} << 31;
 // check uses it. bit_rate 0 (a search, not a rate) and more than
 // kMaxCurvePictures pictures give an invalid point with both values 0.
 CurvePoint curve_point(const std::vector<uint32_t>& sizes, uint32_t bit_rate, double frame_rate, bool strict);
+
+// The least bit rate with which the check passes at buffer size
+// buffer_size and initial fill initial_fill: the exact answer of the
+// bit-rate search, where the search itself steps on a grid. sizes and
+// frame_rate as for curve_point. Without the strict check a higher rate
+// never fails where a lower one passed, so the least rate is found by
+// halving the range, one walk over the sizes per step. With it a higher
+// rate may overflow instead: the least rate without an underflow is the
+// only candidate (a passing run never reaches the clamp), and the caller's
+// check at it decides. No value when no rate up to 4294967295 avoids an
+// underflow (a picture larger than the buffer or the fill alone, or a
+// stream that needs more).
+std::optional<uint32_t> least_bit_rate(const std::vector<uint32_t>& sizes, uint32_t buffer_size,
+                                       uint32_t initial_fill, double frame_rate, bool strict);
 
 // The default bit rates: 16, evenly spaced from the average bit rate of the
 // sizes at frame_rate, rounded up to a multiple of 1,000, to four times it.

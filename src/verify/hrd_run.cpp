@@ -262,7 +262,9 @@ HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTrace
   AccessUnit au;
   bool going = true;
   int32_t got = 0;
+  auto aborted = [&] { return options.abort_requested != nullptr && options.abort_requested->load() != 0; };
   while (going && (got = splitter->next(au)) == 1) {
+    if (aborted()) break;
     if (!au.has_picture && have_held) {
       held->nal_bits += au.nal_bits;
       held->vcl_bits += au.vcl_bits;
@@ -275,6 +277,11 @@ HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTrace
       held->sps = held_sps.get();
     }
     have_held = true;
+  }
+  // An interrupt may also have cut the input short: no verdict either way.
+  if (aborted()) {
+    result.status = HrdRunStatus::kAborted;
+    return result;
   }
   if (going && have_held) going = run.take(*held);
   result.notes = splitter->notes();

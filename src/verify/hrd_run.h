@@ -4,6 +4,7 @@
 // conformance point and schedule, set up from the SPS that the first
 // buffering period SEI names. Access units before that one are counted as
 // not tested.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -23,6 +24,9 @@ struct HrdRunOptions {
   uint32_t max_violations = 10;
   // Bytes already taken from the input (to see what it is), read first.
   std::vector<uint8_t> input_head;
+  // Polled once per access unit and at the end of the input; set: the run
+  // ends as kAborted. Optional.
+  const std::atomic<uint32_t>* abort_requested = nullptr;
 };
 
 enum class HrdRunStatus {
@@ -33,6 +37,7 @@ enum class HrdRunStatus {
   kNoSuchSchedule,     // the chosen schedule is beyond cpb_cnt_minus1
   kReadError,
   kOutOfMemory,
+  kAborted,            // abort_requested was seen
 };
 
 struct HrdRunResult {

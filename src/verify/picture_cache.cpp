@@ -10,7 +10,7 @@ namespace tarnwell {
 namespace {
 
 bool same_fraction(const FrameRateFraction& a, const FrameRateFraction& b) {
-  return a.frame_rate_num == b.frame_rate_num && a.frame_rate_den == b.frame_rate_den;
+  return a == b;
 }
 
 template <typename T>

@@ -24,6 +24,9 @@ PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, R
   run.source = source;
   run.input_head = std::move(input_head);
   run.replay = false;  // one pass: nothing to go over again
+  // The readings of the curve and of --exact serve the console, whose Ctrl-C
+  // may cut the input short: that is no complete reading.
+  run.abort_cuts_input = true;
   bool too_many = false;
   run.on_picture = [&](const PictureTrace& trace) {
     if (trace.index == 0) sizes.fraction = context.shared.frame_rate;

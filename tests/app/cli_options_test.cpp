@@ -21,7 +21,7 @@ std::string error_of(std::initializer_list<const char*> arguments) {
   return parse(arguments).error;
 }
 
-constexpr char kWholeNumberError[] = " needs a whole number from 0 to 4294967295";
+constexpr char kWholeNumberError[] = " needs a whole number from 0 to 4294967295 (k = 1000, M = 1000000)";
 
 // --- commands and FILE -------------------------------------------------------
 
@@ -138,8 +138,23 @@ TEST(CliOptions, HrdCheckAndCurveOptions) {
   EXPECT_EQ(error_of({"hrd-check", "a", "--strict"}), "tarnwell-cli: unknown option '--strict' for hrd-check");
   EXPECT_EQ(parse({"curve", "a", "--bit-rates", "1000:3000:1000"}).bit_rates, (std::vector<uint32_t>{1000, 2000, 3000}));
   EXPECT_EQ(error_of({"curve", "a", "--bit-rates=0,5"}),
-            "tarnwell-cli: --bit-rates needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295, not '0,5'");
+            "tarnwell-cli: --bit-rates needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 "
+            "(k = 1000, M = 1000000), not '0,5'");
+  EXPECT_EQ(parse({"curve", "a", "--bit-rates", "300k,1.5M,2000001"}).bit_rates,
+            (std::vector<uint32_t>{300000, 1500000, 2000001}));
+  EXPECT_EQ(parse({"curve", "a", "--bit-rates", "1M:3M:500k"}).bit_rates,
+            (std::vector<uint32_t>{1000000, 1500000, 2000000, 2500000, 3000000}));
+  EXPECT_NE(error_of({"curve", "a", "--bit-rates", "1M:3M:0k"}), "");
   EXPECT_EQ(error_of({"curve", "a", "--buffer-size", "5"}), "tarnwell-cli: unknown option '--buffer-size' for curve");
+}
+
+TEST(CliOptions, ExactNeedsASearch) {
+  EXPECT_TRUE(parse({"check", "c", "--exact"}).exact);  // bit rate 0 by default
+  EXPECT_EQ(parse({"check", "c", "--exact", "--buffer-size", "0", "--bit-rate", "1M"}).error, "");
+  const std::string expected =
+      "tarnwell-cli: --exact finds the least buffer size or bit rate: give --buffer-size 0 or --bit-rate 0";
+  EXPECT_EQ(error_of({"check", "c", "--exact", "--bit-rate", "1M"}), expected);
+  EXPECT_EQ(error_of({"curve", "c", "--exact"}), "tarnwell-cli: unknown option '--exact' for curve");
 }
 
 TEST(CliOptions, LastOfARepeatedOptionCounts) {
@@ -165,12 +180,32 @@ TEST(CliOptions, IntegerOptionsRefuseAnythingButDecimalDigits) {
   for (const char* option : {"--buffer-size", "--initial-fill", "--bit-rate"}) {
     const std::string expected = std::string("tarnwell-cli: ") + option + kWholeNumberError;
     for (const char* bad : {"4294967296", "99999999999999999999", "1e3", "-0", "-1", "+5", " 5", "5 ", "5x",
-                            "0x10", "", "1.0", "--json"}) {
+                            "0x10", "", "1.5", "--json", "4294968k", "4295M", "1.0005k", "1.0000005M", "5K", "5m",
+                            "k", "M", ".", ".k", "1.5.0M", "5kk", "5 k", "-1k"}) {
       EXPECT_EQ(error_of({"check", "clip.264", option, bad}), expected + ", not '" + bad + "'") << option << " " << bad;
       const std::string joined = std::string(option) + "=" + bad;
       EXPECT_EQ(error_of({"check", "clip.264", joined.c_str()}), expected + ", not '" + bad + "'") << joined;
     }
     EXPECT_EQ(error_of({"check", "clip.264", option}), expected) << option << " without a value";
+  }
+}
+
+TEST(CliOptions, IntegerOptionsTakeKAndMAsVbvOptionsAreWritten) {
+  struct Case {
+    const char* text;
+    uint32_t value;
+  };
+  for (Case c : {Case{"4M", 4000000}, Case{"8000k", 8000000}, Case{"1.5M", 1500000}, Case{".5k", 500},
+                 Case{"0k", 0}, Case{"2.000M", 2000000}, Case{"4294967.295k", 4294967295u}, Case{"4294M", 4294000000u},
+                 Case{"1.0", 1}, Case{"3.25k", 3250}}) {
+    for (const char* option : {"--buffer-size", "--initial-fill", "--bit-rate"}) {
+      const CliOptions options = parse({"check", "clip.264", option, c.text});
+      ASSERT_EQ(options.error, "") << option << " " << c.text;
+      const uint32_t got = std::string(option) == "--buffer-size"    ? options.settings.buffer_size
+                           : std::string(option) == "--initial-fill" ? options.settings.initial_fill
+                                                                     : options.settings.bit_rate;
+      EXPECT_EQ(got, c.value) << option << " " << c.text;
+    }
   }
 }
 
@@ -182,17 +217,29 @@ TEST(CliOptions, FrameRateTakesFiniteDecimalNumbers) {
     double rate;
   };
   for (Case c : {Case{"25", 25.0}, Case{"29.97", 29.97}, Case{"1e1", 10.0}, Case{"0", 0.0}, Case{".5", 0.5},
-                 Case{"5.", 5.0}, Case{"2.5E+1", 25.0}, Case{"1e-999", 0.0}}) {
+                 Case{"5.", 5.0}, Case{"2.5E+1", 25.0}, Case{"1e-999", 0.0}, Case{"30000/1001", 30000.0 / 1001.0},
+                 Case{"50/2", 25.0}, Case{"2.5e1/1", 25.0}}) {
     CliOptions options = parse({"check", "clip.264", "--frame-rate", c.text});
     EXPECT_EQ(options.error, "") << c.text;
     EXPECT_EQ(options.settings.frame_rate, c.rate) << c.text;
+    EXPECT_FALSE(options.stream_timing) << c.text;
   }
+  // "stream": the SPS's own timing, for check and curve; a later number wins.
+  for (const char* command : {"check", "curve"}) {
+    CliOptions options = parse({command, "clip.264", "--frame-rate", "25", "--frame-rate=stream"});
+    ASSERT_EQ(options.error, "") << command;
+    EXPECT_TRUE(options.stream_timing) << command;
+    EXPECT_EQ(options.settings.frame_rate, 0.0) << command;
+  }
+  EXPECT_FALSE(parse({"check", "c", "--frame-rate", "stream", "--frame-rate", "30"}).stream_timing);
 }
 
 TEST(CliOptions, FrameRateRefusesSignsSpecialFormsAndTrailingText) {
-  const std::string expected = "tarnwell-cli: --frame-rate needs a decimal number of 0 or more";
+  const std::string expected =
+      "tarnwell-cli: --frame-rate needs a decimal number of 0 or more, a fraction such as 30000/1001, or stream";
   for (const char* bad : {"inf", "nan", "0x1", "-1", "-0", "+25", " 25", "25 ", "25fps", "1e", "1.5e+", ".", "",
-                          "1e999", "29,97", "--strict"}) {
+                          "1e999", "29,97", "--strict", "1/0", "30000/", "/1001", "1/2/3", "-1/2", "1/-2",
+                          "1e300/1e-300", "Stream", "stream "}) {
     EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate", bad}), expected + ", not '" + bad + "'") << bad;
   }
   EXPECT_EQ(error_of({"check", "clip.264", "--frame-rate"}), expected);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -76,9 +77,11 @@ TEST(InterruptGuardDeathTest, FirstCtrlCSetsTheFlagSecondEndsTheProcess) {
 
 #else
 
-void press_ctrl_c_twice() {
+void press_ctrl_c_twice(const std::string& temporary) {
   std::atomic<uint32_t> abort_flag{0};
   InterruptGuard guard(abort_flag);
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  if (file == nullptr || InterruptGuard::track_temporary(temporary.c_str()) < 0) _exit(kFirstCtrlCNotSeen);
   raise(SIGINT);
   if (!guard.installed() || abort_flag.load() != 1) _exit(kFirstCtrlCNotSeen);
   std::fputs("first Ctrl-C caught\n", stderr);
@@ -87,9 +90,52 @@ void press_ctrl_c_twice() {
   _exit(kSecondCtrlCIgnored);
 }
 
+// The second Ctrl-C ends the process, removing the tracked temporary file
+// first.
 TEST(InterruptGuardDeathTest, FirstCtrlCSetsTheFlagSecondEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(press_ctrl_c_twice(), testing::KilledBySignal(SIGINT), "first Ctrl-C caught");
+  // The same name in the child, which runs this test again from its start.
+  const std::string temporary = testing::TempDir() + "tarnwell-interrupt-test.tmp";
+  EXPECT_EXIT(press_ctrl_c_twice(temporary), testing::KilledBySignal(SIGINT), "first Ctrl-C caught");
+  EXPECT_NE(access(temporary.c_str(), F_OK), 0);
+  std::remove(temporary.c_str());
+}
+
+// A read of the watched input that would wait forever (a pipe whose writer
+// is silent) finds its end once Ctrl-C came; a descriptor that now belongs
+// to another file is left alone.
+TEST(InterruptGuard, CtrlCEndsTheWaitForTheWatchedInputOnly) {
+  int silent[2];
+  ASSERT_EQ(pipe(silent), 0);
+  std::atomic<uint32_t> abort_flag{0};
+  {
+    InterruptGuard guard(abort_flag);
+    ASSERT_TRUE(guard.installed());
+    guard.watch_input(silent[0]);
+    raise(SIGINT);
+    char byte = 0;
+    EXPECT_EQ(read(silent[0], &byte, 1), 0);
+  }
+  close(silent[0]);
+  close(silent[1]);
+
+  int first[2];
+  ASSERT_EQ(pipe(first), 0);
+  abort_flag = 0;
+  InterruptGuard guard(abort_flag);
+  guard.watch_input(first[0]);
+  const int number = first[0];
+  close(first[0]);
+  close(first[1]);
+  int other[2];
+  ASSERT_EQ(pipe(other), 0);
+  ASSERT_EQ(other[0], number);  // the lowest free descriptor is taken again
+  raise(SIGINT);
+  ASSERT_EQ(write(other[1], "x", 1), 1);
+  char byte = 0;
+  EXPECT_EQ(read(other[0], &byte, 1), 1);
+  close(other[0]);
+  close(other[1]);
 }
 
 void (*current_sigint_handler())(int) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +94,8 @@ int run_process(const std::vector<std::string>& argv, const std::string& out_pat
 namespace {
 
 // Waits for the child; with a limit, polls and kills it when the limit passes.
-int wait_for(pid_t child, int limit_seconds) {
+// A child ended by a signal gives -1, or 128 + the signal with by_signal.
+int wait_for(pid_t child, int limit_seconds, bool by_signal = false) {
   int status = 0;
   if (limit_seconds <= 0) {
     pid_t ended = 0;
@@ -115,10 +117,74 @@ int wait_for(pid_t child, int limit_seconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return by_signal && WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 }  // namespace
+
+StalledInputProcess::StalledInputProcess(const std::vector<std::string>& argv, const std::string& input,
+                                         const std::string& out_path, const std::string& err_path) {
+  int ends[2];
+  if (pipe(ends) != 0) return;
+  std::vector<char*> pointers;
+  for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
+  pointers.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || dup2(ends[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    close(ends[1]);
+    // The test's own Ctrl-C handling is not the child's.
+    signal(SIGINT, SIG_DFL);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  close(ends[0]);
+  if (child < 0) {
+    close(ends[1]);
+    return;
+  }
+  pid_ = child;
+  pipe_ = ends[1];
+  // Less than a pipe holds, so the write never waits for the reader. A child
+  // that has ended already makes it fail with SIGPIPE, which must not end the
+  // test: blocked, then taken if it came.
+  sigset_t pipe_signal;
+  sigset_t previous;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+  std::size_t done = 0;
+  while (done < input.size()) {
+    const ssize_t n = write(pipe_, input.data() + done, input.size() - done);
+    if (n <= 0 && errno != EINTR) break;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  const struct timespec no_wait {};
+  sigtimedwait(&pipe_signal, nullptr, &no_wait);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+StalledInputProcess::~StalledInputProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (pipe_ >= 0) close(pipe_);
+}
+
+void StalledInputProcess::send_signal(int number) {
+  if (pid_ > 0) kill(pid_, number);
+}
+
+int StalledInputProcess::wait(int limit_seconds) {
+  if (pid_ <= 0) return -1;
+  const int code = wait_for(pid_, limit_seconds, true);
+  pid_ = -1;
+  return code;
+}
 
 int run_process(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path,
                 int limit_seconds) {

@@ -25,6 +25,32 @@ struct ProcessResult {
 int run_process(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path,
                 int limit_seconds = 0);
 
+#ifndef _WIN32
+// A program whose standard input is a pipe the test holds open: it gets
+// `input`, then waits for more that never comes, as behind a stalled
+// writer. For the tests of Ctrl-C, which POSIX sends as SIGINT.
+class StalledInputProcess {
+ public:
+  StalledInputProcess(const std::vector<std::string>& argv, const std::string& input, const std::string& out_path,
+                      const std::string& err_path);
+  // A child still running is killed; the pipe is closed.
+  ~StalledInputProcess();
+  StalledInputProcess(const StalledInputProcess&) = delete;
+  StalledInputProcess& operator=(const StalledInputProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  void send_signal(int number);
+  // The exit code, or 128 + the signal's number when a signal ended the
+  // process (what a shell shows); kTimedOut, the child killed, when it had
+  // not ended after limit_seconds: a guard against a hang.
+  int wait(int limit_seconds);
+
+ private:
+  int pid_ = -1;
+  int pipe_ = -1;  // the writing end
+};
+#endif
+
 // run_process, then the two files' texts.
 ProcessResult run_and_read(const std::vector<std::string>& argv, const std::string& out_path,
                            const std::string& err_path, int limit_seconds = 0);

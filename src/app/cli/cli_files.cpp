@@ -60,37 +60,4 @@ std::FILE* open_cli_input(const std::string& path, std::string& reason) {
   return file;
 }
 
-bool OutputFile::open(const std::string& path, std::string& reason, bool binary) {
-  close();
-  if (path == "-") {
-#ifdef _WIN32
-    if (binary) _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    file_ = stdout;
-    owned_ = false;
-    return true;
-  }
-  errno = 0;
-  file_ = std::fopen(path.c_str(), binary ? "wb" : "w");
-  if (file_ == nullptr) {
-    reason = errno != 0 ? std::strerror(errno) : "unknown error";
-    return false;
-  }
-  owned_ = true;
-  return true;
-}
-
-bool OutputFile::close() {
-  if (file_ == nullptr) return true;
-  bool ok = std::ferror(file_) == 0;
-  if (owned_) {
-    ok = std::fclose(file_) == 0 && ok;
-  } else {
-    ok = std::fflush(file_) == 0 && ok;
-  }
-  file_ = nullptr;
-  owned_ = false;
-  return ok;
-}
-
 }  // namespace tarnwell

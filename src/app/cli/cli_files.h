@@ -25,24 +25,4 @@ std::string refuse_outputs_on_input(const std::vector<std::pair<const char*, std
 // with `reason` set to the system's reason.
 std::FILE* open_cli_input(const std::string& path, std::string& reason);
 
-// An output file for writing, or standard output for "-".
-class OutputFile {
- public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { close(); }
-
-  // False (with `reason` set) when the file cannot be opened. `binary`:
-  // bytes written as they are (on Windows, standard output included).
-  bool open(const std::string& path, std::string& reason, bool binary = false);
-  std::FILE* get() const { return file_; }
-  // False when a write failed or the file could not be closed cleanly.
-  bool close();
-
- private:
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;
-};
-
 }  // namespace tarnwell

@@ -5,15 +5,18 @@
 #include <vector>
 
 #include "app/check_plot.h"
+#include "app/check_trace.h"
 #include "app/cli/cli_files.h"
 #include "app/cli/console_dialog.h"
 #include "app/cli_options.h"
 #include "app/curve_command.h"
 #include "app/exit_codes.h"
+#include "app/frame_rate_note.h"
 #include "app/hrd_check_command.h"
 #include "app/hrd_check_report.h"
 #include "app/input_check.h"
 #include "app/json_text.h"
+#include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
 #include "context/application_context.h"
@@ -23,6 +26,7 @@
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
+#include "verify/exact_search.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -50,57 +54,6 @@ void print_values(const CheckSettings& s) {
   std::printf("buffer_size=%u\ninitial_fill=%u\nbit_rate=%u\nframe_rate=%.3f\n", s.buffer_size, s.initial_fill,
               s.bit_rate, s.frame_rate);
 }
-
-// The trace of the last pass: emptied at every pass start, written as the
-// run goes. On standard output ("-") the rows of the pass are kept and
-// written when the run ends, since standard output cannot be emptied.
-class TraceFile {
- public:
-  explicit TraceFile(std::string path) : path_(std::move(path)) {}
-  ~TraceFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  bool to_stdout() const { return path_ == "-"; }
-  bool start_pass() {
-    if (to_stdout()) {
-      kept_.clear();
-      return true;
-    }
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) return false;
-    std::fputs(kHeader, file_);
-    return true;
-  }
-  void write(const PictureTrace& t) {
-    if (to_stdout()) {
-      kept_.push_back(t);
-    } else if (file_ != nullptr) {
-      write_row(file_, t);
-    }
-  }
-  // The kept rows, for a trace on standard output.
-  void flush_kept() {
-    if (!to_stdout()) return;
-    std::fputs(kHeader, stdout);
-    for (const PictureTrace& t : kept_) write_row(stdout, t);
-  }
-
- private:
-  static constexpr char kHeader[] = "picture,size_bits,fullness_before,fullness_after\n";
-  static void write_row(std::FILE* out, const PictureTrace& t) {
-    if (t.has_fullness_after) {
-      std::fprintf(out, "%llu,%u,%u,%u\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before,
-                   t.fullness_after);
-    } else {
-      std::fprintf(out, "%llu,%u,%u,\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before);
-    }
-  }
-
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  std::vector<PictureTrace> kept_;
-};
 
 // The reporter's questions follow --warnings; the lines the parsers write to
 // standard error themselves (the picture-timing warning) only with "each".
@@ -153,6 +106,10 @@ TsWarningFn reporter_warnings(ApplicationContext& context) {
   return [&context](const char* text) { context.reporter.notify_error("%s", text); };
 }
 
+void print_cannot_write(const char* what, const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "tarnwell-cli: cannot write the %s file %s: %s\n", what, path.c_str(), reason.c_str());
+}
+
 // Closes the input unless it is standard input.
 struct InputCloser {
   std::FILE* file = nullptr;
@@ -169,69 +126,84 @@ int run_check(const CliOptions& options) {
     return kExitUsage;
   }
   const bool progress = isatty(fileno(stderr)) != 0;
-  ConsoleDialog dialog(options.warnings, options.strict, progress);
+  // --exact reads the stream with the strict box unchecked and applies the
+  // strict choice itself.
+  ConsoleDialog dialog(options.warnings, options.strict && !options.exact, progress);
   ApplicationContext context(dialog);
   context.settings = options.settings;
   context.shared.stream_path = options.file;
   apply_warning_policy(context, options.warnings);
   InterruptGuard interrupt(context.shared.abort_requested);
 
+  // The outputs are made (under temporary names) before the stream is read.
   std::string reason;
+  const bool tracing = !options.trace_path.empty();
+  const bool plotting = !options.plot_path.empty();
+  CheckTrace trace;
+  OutputTarget plot_file;
+  if (tracing && !trace.open(options.trace_path, reason)) {
+    print_cannot_write("trace", options.trace_path, reason);
+    return kExitUsage;
+  }
+  if (plotting && !plot_file.open(options.plot_path, reason)) {
+    print_cannot_write("plot", options.plot_path, reason);
+    return kExitUsage;
+  }
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) print_cannot_open(options.file, reason);
+  // Watched before its first bytes are looked at: Ctrl-C ends any wait for them.
+  if (input.file != nullptr) interrupt.watch_input(fileno(input.file));
   TsInput ts;
   std::vector<uint8_t> head;
   int refused = kExitUsage;
   if (!open_input_as(options, input.file, "check", ts, reporter_warnings(context), head, refused)) return refused;
 
-  if (!options.trace_path.empty() && options.trace_path != "-") {
-    std::FILE* probe = std::fopen(options.trace_path.c_str(), "w");
-    if (probe == nullptr) {
-      std::fprintf(stderr, "tarnwell-cli: cannot write the trace file %s\n", options.trace_path.c_str());
-      return kExitUsage;
-    }
-    std::fclose(probe);
-  }
-  TraceFile trace(options.trace_path);
   CheckPlotRecorder plot;
-  const bool plotting = !options.plot_path.empty();
-  if (plotting && options.plot_path != "-") {
-    std::FILE* probe = std::fopen(options.plot_path.c_str(), "a");
-    if (probe == nullptr) {
-      std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
-      return kExitUsage;
-    }
-    std::fclose(probe);
-  }
   CheckRun run(context);
+  ExactSearch exact(context, options.strict);
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
-  run.input = input.file;
-  run.source = ts.source();
-  run.input_head = std::move(head);
-  run.on_pass_start = [&](uint32_t pass) {
+  run.input = exact.input = input.file;
+  run.source = exact.source = ts.source();
+  run.input_head = head;
+  exact.input_head = std::move(head);
+  run.stream_timing = exact.stream_timing = options.stream_timing;
+  run.abort_cuts_input = true;
+  run.on_pass_start = exact.on_pass_start = [&](uint32_t pass) {
     dialog.set_pass(pass);
-    if (!options.trace_path.empty()) trace.start_pass();
+    if (tracing) trace.start_pass();
     if (plotting) plot.start_pass();
   };
-  if (!options.trace_path.empty() || plotting) {
-    run.on_picture = [&](const PictureTrace& t) {
-      if (!options.trace_path.empty()) trace.write(t);
+  if (tracing || plotting) {
+    run.on_picture = exact.on_picture = [&](const PictureTrace& t) {
+      if (tracing) trace.write(t);
       if (plotting) plot.record(t);
     };
   }
   if (progress) run.on_bytes_read = [&](uint64_t bytes) { dialog.set_bytes_read(bytes); };
-  run.run();
+  if (options.exact) {
+    exact.run();
+  } else {
+    run.run();
+  }
   dialog.finish_progress();
 
-  const CheckRunResult& result = run.result();
+  const CheckRunResult& result = options.exact ? exact.result() : run.result();
   const CheckSettings& s = context.settings;
-  trace.flush_kept();
-  if (plotting && !write_check_plot(options.plot_path,
-                                    CheckPlotInput{options.file, context.settings, options.strict, result.outcome,
-                                                   result.message},
-                                    plot)) {
-    std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
+  if (result.rate_taken && !options.stream_timing) {
+    std::fputs(assumed_frame_rate_note(result.taken_fraction).c_str(), stderr);
+  }
+  // An interrupted run leaves its outputs as they were.
+  const bool aborted = result.outcome == Outcome::Aborted;
+  if (tracing && !aborted && !trace.finish(reason)) {
+    print_cannot_write("trace", options.trace_path, reason);
+    return kExitUsage;
+  }
+  if (plotting && !aborted &&
+      !(plot_file.write(check_plot_svg(
+            CheckPlotInput{options.file, context.settings, options.strict, result.outcome, result.message}, plot)) &&
+        plot_file.commit(reason))) {
+    print_cannot_write("plot", options.plot_path, reason);
     return kExitUsage;
   }
   if (options.json) {
@@ -349,14 +321,30 @@ int run_info(const CliOptions& options) {
   ApplicationContext context(dialog);
   context.shared.stream_path = options.file;
   apply_warning_policy(context, options.warnings);
+  InterruptGuard interrupt(context.shared.abort_requested);
+  auto aborted = [&] {
+    if (context.shared.abort_requested.load() == 0) return false;
+    std::puts(options.json ? "{\"outcome\":\"aborted\"}" : "ABORTED");
+    return true;
+  };
 
+  // The report file is made (under a temporary name) before the stream is read.
   std::string reason;
+  OutputTarget report;
+  const bool report_wanted = !options.json || !options.hrd_path.empty();
+  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason, true)) {
+    std::fprintf(stderr, "tarnwell-cli: Cannot open file for HRD info: %s: %s\n", options.hrd_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
   InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file != nullptr) interrupt.watch_input(fileno(input.file));
   if (input.file != nullptr && !is_seekable_stream(input.file)) {
     std::FILE* copy = rereadable_copy(input.file, reason);
     if (input.file != stdin) std::fclose(input.file);
     input.file = copy;
   }
+  if (aborted()) return kExitInterrupted;
   if (input.file == nullptr) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
@@ -370,17 +358,12 @@ int run_info(const CliOptions& options) {
   } else {
     probe_profile_level(context, input.file);
   }
+  if (aborted()) return kExitInterrupted;
   if (ts.source() != nullptr ? !ts.source()->restart() : std::fseek(input.file, 0, SEEK_SET) != 0) {
     std::fprintf(stderr, "tarnwell-cli: cannot read '%s' again\n", options.file.c_str());
     return kExitUsage;
   }
 
-  OutputFile report;
-  const bool report_wanted = !options.json || !options.hrd_path.empty();
-  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason)) {
-    std::fprintf(stderr, "tarnwell-cli: Cannot open file for HRD info: %s\n", options.hrd_path.c_str());
-    return kExitUsage;
-  }
   if (!options.json) {
     std::printf("Profile: %s\nLevel: %s\n", dialog.get_text(kEditProfile, 100).c_str(),
                 dialog.get_text(kEditLevel, 100).c_str());
@@ -395,14 +378,15 @@ int run_info(const CliOptions& options) {
       write_hrd_report(context, input.file, report.get());
     }
   }
+  if (aborted()) return kExitInterrupted;
   const bool sps_seen = context.parsing.sps_seen != 0;
   if (options.json) {
     print_info_json(context, dialog,
                     ts.source() != nullptr ? ts_structure_json(*ts.source()) + ts_errors_json(ts.source()) : "");
   }
-  if (!report.close()) {
-    std::fprintf(stderr, "tarnwell-cli: cannot write the HRD report to %s\n",
-                 options.hrd_path.empty() ? "standard output" : options.hrd_path.c_str());
+  if (report_wanted && !report.commit(reason)) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write the HRD report to %s: %s\n",
+                 options.hrd_path.empty() ? "standard output" : options.hrd_path.c_str(), reason.c_str());
     return kExitUsage;
   }
   if (!sps_seen) {
@@ -434,6 +418,20 @@ int run_curve_cli(const CliOptions& options) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  interrupt.watch_input(fileno(input.file));
+  // The outputs must be known writable before the input's first bytes are
+  // waited for: made here, under temporary names, and dropped just before
+  // the command makes its own.
+  OutputTarget trial_csv;
+  OutputTarget trial_plot;
+  if (!options.csv_path.empty() && !trial_csv.open(options.csv_path, reason)) {
+    print_cannot_write("CSV", options.csv_path, reason);
+    return kExitUsage;
+  }
+  if (!options.plot_path.empty() && !trial_plot.open(options.plot_path, reason)) {
+    print_cannot_write("plot", options.plot_path, reason);
+    return kExitUsage;
+  }
   TsInput ts;
   std::vector<uint8_t> head;
   int refused = kExitUsage;
@@ -441,6 +439,7 @@ int run_curve_cli(const CliOptions& options) {
   CurveRequest request;
   request.bit_rates = options.bit_rates;
   request.frame_rate = options.settings.frame_rate;
+  request.stream_timing = options.stream_timing;
   request.strict = options.strict;
   request.json = options.json;
   request.csv_path = options.csv_path;
@@ -448,6 +447,8 @@ int run_curve_cli(const CliOptions& options) {
   request.input = input.file;
   request.ts = ts.source();
   request.input_head = std::move(head);
+  trial_csv.discard();
+  trial_plot.discard();
   dialog.set_pass(1);
   const int code = run_curve(context, request, stdout, stderr);
   dialog.finish_progress();
@@ -471,11 +472,29 @@ int run_hrd_check_cli(const CliOptions& options) {
   request.trace_path = options.trace_path;
   request.plot_path = options.plot_path;
   request.max_violations = options.max_violations;
+  std::atomic<uint32_t> abort_requested{0};
+  request.abort_requested = &abort_requested;
+  InterruptGuard interrupt(abort_requested);
 
   std::string reason;
+  const bool plotting = !options.plot_path.empty();
+  OutputTarget plot_file;
+  if (plotting && !plot_file.open(options.plot_path, reason)) {
+    print_cannot_write("plot", options.plot_path, reason);
+    return kExitUsage;
+  }
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) {
     print_cannot_open(options.file, reason);
+    return kExitUsage;
+  }
+  interrupt.watch_input(fileno(input.file));
+  // The trace must be known writable before the input's first bytes are
+  // waited for: made here, under a temporary name, and dropped just before
+  // the command makes its own.
+  OutputTarget trial_trace;
+  if (!options.trace_path.empty() && !trial_trace.open(options.trace_path, reason, true)) {
+    print_cannot_write("trace", options.trace_path, reason);
     return kExitUsage;
   }
   TsInput ts;
@@ -502,11 +521,12 @@ int run_hrd_check_cli(const CliOptions& options) {
     chosen_test = test;
     chosen_result = result;
   };
-  const bool plotting = !options.plot_path.empty();
+  trial_trace.discard();
   const int code = run_hrd_check(request, input.file, stdout, stderr, plotting ? &sink : nullptr);
-  if (plotting && chosen &&
-      !write_text_file(options.plot_path, hrd_plot_svg(options.file, chosen_result, series[chosen_test]))) {
-    std::fprintf(stderr, "tarnwell-cli: cannot write the plot file %s\n", options.plot_path.c_str());
+  if (plotting && chosen && code != kExitInterrupted &&
+      !(plot_file.write(hrd_plot_svg(options.file, chosen_result, series[chosen_test])) &&
+        plot_file.commit(reason))) {
+    print_cannot_write("plot", options.plot_path, reason);
     return kExitUsage;
   }
   return code;
@@ -522,24 +542,34 @@ int run_demux_cli(const CliOptions& options) {
   ConsoleDialog dialog(options.warnings, false, false);
   ApplicationContext context(dialog);
   apply_warning_policy(context, options.warnings);
+  InterruptGuard interrupt(context.shared.abort_requested);
+  // The output is made (under a temporary name) before the stream is read.
   std::string reason;
+  OutputTarget output;
+  if (!output.open(options.output_path, reason)) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write %s: %s\n", options.output_path.c_str(), reason.c_str());
+    return kExitUsage;
+  }
   InputCloser input{open_cli_input(options.file, reason)};
   if (input.file == nullptr) {
     print_cannot_open(options.file, reason);
     return kExitUsage;
   }
+  interrupt.watch_input(fileno(input.file));
   TsInput ts;
   std::vector<uint8_t> head;
   int refused = kExitUsage;
   if (!open_input_as(options, input.file, "demux", ts, reporter_warnings(context), head, refused)) return refused;
-  OutputFile output;
-  if (!output.open(options.output_path, reason, true)) {
-    std::fprintf(stderr, "tarnwell-cli: cannot write %s: %s\n", options.output_path.c_str(), reason.c_str());
-    return kExitUsage;
-  }
   const bool copied = copy_elementary_stream(*ts.source(), output.get());
-  if (!output.close() || !copied) {
-    std::fprintf(stderr, "tarnwell-cli: cannot write %s\n", options.output_path.c_str());
+  // An interrupted copy leaves the output as it was; standard output may be
+  // the stream itself, so the word goes to standard error.
+  if (context.shared.abort_requested.load() != 0) {
+    std::fputs("ABORTED\n", stderr);
+    return kExitInterrupted;
+  }
+  if (!copied || !output.commit(reason)) {
+    std::fprintf(stderr, "tarnwell-cli: cannot write %s%s%s\n", options.output_path.c_str(), reason.empty() ? "" : ": ",
+                 reason.c_str());
     return kExitUsage;
   }
   return kExitPass;

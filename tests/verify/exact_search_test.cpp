@@ -1,0 +1,174 @@
+// check --exact: the value found passes through the whole check of the file
+// and one bit (or one bit per second) less fails, on real streams, strict
+// and not; the search's grid value is never below it; the least bit rate
+// against the model alone on random sequences.
+#include "verify/exact_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/recording_dialog.h"
+#include "verify/buffer_model.h"
+#include "verify/curve.h"
+
+namespace tarnwell {
+namespace {
+
+using test::RecordingDialog;
+
+std::string shared_stream(const char* name) { return std::string(TARNWELL_STREAMS_DIR) + "/" + name; }
+
+// The whole check of the file at path with these settings.
+CheckRunResult check_file(const std::string& path, const CheckSettings& settings, bool strict,
+                          CheckSettings* after = nullptr) {
+  RecordingDialog dialog;
+  dialog.set_checked(kCheckStrictOverflow, strict);
+  ApplicationContext context(dialog, 1 << 20);
+  context.reporter.set_stderr_enabled(false);
+  context.settings = settings;
+  context.shared.stream_path = path;
+  CheckRun run(context);
+  run.run();
+  if (after != nullptr) *after = context.settings;
+  return run.result();
+}
+
+// What --exact leaves in the settings, and its result.
+CheckRunResult exact(const std::string& path, const CheckSettings& settings, bool strict, CheckSettings& found) {
+  RecordingDialog dialog;  // the reading needs the strict box unchecked
+  ApplicationContext context(dialog, 1 << 20);
+  context.reporter.set_stderr_enabled(false);
+  context.settings = settings;
+  context.shared.stream_path = path;
+  ExactSearch search(context, strict);
+  search.run();
+  found = context.settings;
+  return search.result();
+}
+
+struct RealCase {
+  const char* stream;
+  uint32_t bit_rate;     // for the buffer-size search
+  uint32_t buffer_size;  // and initial fill, for the bit-rate search
+  uint32_t initial_fill;
+};
+
+TEST(ExactSearch, FoundValuePassesAndOneLessFailsOnRealStreams) {
+  const RealCase cases[] = {
+      {"x264_cbr_1000k_25fps.264", 1000000, 1000000, 900000},
+      {"x264_cbr_1000k_25fps.264", 700000, 3000000, 1500000},
+      {"BA1_FT_C.264", 400000, 2000000, 1800000},
+      {"CVFC1_Sony_C.jsv", 2000000, 4000000, 400000},
+      {"Cisco_Men_whisper_640x320_CABAC_Bframe_9.264", 500000, 500000, 100000},
+      {"MR1_BT_A.h264", 300000, 600000, 300000},
+  };
+  for (const RealCase& c : cases) {
+    const std::string path = shared_stream(c.stream);
+    for (bool strict : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.stream << (strict ? " strict" : ""));
+      // Buffer size 0: the least buffer, at the least fill.
+      CheckSettings found;
+      CheckRunResult result = exact(path, CheckSettings{0, 0, c.bit_rate, 0.0}, strict, found);
+      ASSERT_EQ(result.outcome, Outcome::Pass) << result.message;
+      EXPECT_EQ(result.reads, 1u);
+      const double frame_rate = found.frame_rate;
+      EXPECT_EQ(check_file(path, found, strict).outcome, Outcome::Pass);
+      const uint32_t fill_below = std::min(found.initial_fill, found.buffer_size - 1);
+      const Outcome smaller =
+          check_file(path, CheckSettings{found.buffer_size - 1, fill_below, c.bit_rate, frame_rate}, strict).outcome;
+      EXPECT_NE(smaller, Outcome::Pass);
+      EXPECT_NE(smaller, Outcome::Refused);
+      if (found.initial_fill > 0) {
+        EXPECT_EQ(
+            check_file(path, CheckSettings{found.buffer_size, found.initial_fill - 1, c.bit_rate, frame_rate}, strict)
+                .outcome,
+            Outcome::Underflow);
+      }
+      // The search steps on its grid: never below the exact answer.
+      CheckSettings searched;
+      if (check_file(path, CheckSettings{0, 0, c.bit_rate, 0.0}, strict, &searched).outcome == Outcome::Pass) {
+        EXPECT_GE(searched.buffer_size, found.buffer_size);
+      }
+
+      // Bit rate 0: the least rate at the buffer and fill given.
+      result = exact(path, CheckSettings{c.buffer_size, c.initial_fill, 0, 0.0}, strict, found);
+      if (result.outcome != Outcome::Pass) {
+        // Only the strict check may leave no rate: the least one that keeps
+        // the buffer from running dry overflows it.
+        EXPECT_TRUE(strict) << result.message;
+        EXPECT_EQ(result.outcome, Outcome::Overflow) << result.message;
+        EXPECT_EQ(check_file(path, found, strict).outcome, Outcome::Overflow);
+        continue;
+      }
+      EXPECT_EQ(found.buffer_size, c.buffer_size);
+      EXPECT_EQ(found.initial_fill, c.initial_fill);
+      EXPECT_EQ(check_file(path, found, strict).outcome, Outcome::Pass);
+      const CheckRunResult below =
+          check_file(path, CheckSettings{c.buffer_size, c.initial_fill, found.bit_rate - 1, found.frame_rate}, strict);
+      EXPECT_EQ(below.outcome, Outcome::Underflow) << found.bit_rate;
+      if (check_file(path, CheckSettings{c.buffer_size, c.initial_fill, 0, 0.0}, strict, &searched).outcome ==
+          Outcome::Pass) {
+        EXPECT_GE(searched.bit_rate, found.bit_rate);
+      }
+    }
+  }
+}
+
+TEST(ExactSearch, RefusalsAndStreamsThatNoRateFits) {
+  const std::string path = shared_stream("x264_cbr_1000k_25fps.264");
+  CheckSettings found;
+  EXPECT_EQ(exact(path, CheckSettings{0, 0, 0, 0.0}, false, found).message, "You must specify a bitrate!");
+  const CheckRunResult missing = exact(path + ".missing", CheckSettings{0, 0, 1000000, 0.0}, false, found);
+  EXPECT_EQ(missing.outcome, Outcome::CannotOpen);
+  EXPECT_EQ(missing.message, "Cannot open input file");
+  EXPECT_EQ(missing.passes + missing.reads, 0u);
+  // A picture larger than the buffer: no rate helps, and the check says why.
+  const CheckRunResult small = exact(path, CheckSettings{20000, 20000, 0, 0.0}, false, found);
+  EXPECT_EQ(small.outcome, Outcome::Undersized) << small.message;
+}
+
+// The model alone, on random sequences: at the least rate no picture runs
+// the buffer dry, one below one does.
+TEST(ExactSearch, LeastBitRateAgainstTheModel) {
+  std::mt19937 random(19);
+  auto outcome = [](const std::vector<uint32_t>& sizes, CheckSettings settings, bool strict) {
+    RecordingDialog dialog;
+    dialog.set_checked(kCheckStrictOverflow, strict);
+    const FrameRateFraction rate{25, 1};
+    BufferModel model(settings, rate, dialog);
+    if (!model.begin_model_pass()) return model.outcome();
+    for (uint32_t bits : sizes) {
+      if (model.apply_picture(bits) != ModelStep::Continue) return model.outcome();
+    }
+    return Outcome::Pass;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint32_t> sizes(1 + random() % 40);
+    for (uint32_t& size : sizes) size = random() % 4 == 0 ? random() % 200000 : random() % 20000;
+    const double frame_rate = round % 3 == 0 ? 29.97 : 25.0;
+    const uint32_t buffer = 200000 + random() % 400000;
+    const uint32_t fill = random() % (buffer + 1);
+    for (bool strict : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "round " << round << (strict ? " strict" : ""));
+      const std::optional<uint32_t> rate = least_bit_rate(sizes, buffer, fill, frame_rate, strict);
+      if (!rate) {
+        EXPECT_NE(outcome(sizes, CheckSettings{buffer, fill, std::numeric_limits<uint32_t>::max(), frame_rate}, strict),
+                  Outcome::Pass);
+        continue;
+      }
+      const Outcome at = outcome(sizes, CheckSettings{buffer, fill, *rate, frame_rate}, strict);
+      EXPECT_TRUE(at == Outcome::Pass || (strict && at == Outcome::Overflow));
+      if (*rate > 1) {
+        EXPECT_EQ(outcome(sizes, CheckSettings{buffer, fill, *rate - 1, frame_rate}, false), Outcome::Underflow);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwell
