@@ -10,7 +10,7 @@
 
 namespace tarnwell {
 
-enum class CliCommand { Check, Info, Curve, HrdCheck, Demux, Help, Version };
+enum class CliCommand { Check, Info, Curve, HrdCheck, Demux, TstdCheck, Help, Version };
 
 // The conformance points hrd-check tests.
 enum class HrdPointChoice { Both, Nal, Vcl };
@@ -42,7 +42,7 @@ struct CliOptions {
   HrdPointChoice point = HrdPointChoice::Both;         // hrd-check --point
   bool all_schedules = true;                 // hrd-check --schedule all (the default)
   uint32_t schedule = 0;                     // hrd-check --schedule N
-  uint32_t max_violations = 10;              // hrd-check --max-violations
+  uint32_t max_violations = 10;              // hrd-check and tstd-check --max-violations
   InputFormat format = InputFormat::Unstated;  // --format; --program, --pid and demux ask for ts
   TsChoice ts;                               // --program N, --pid N
   std::string output_path;                   // demux --output PATH

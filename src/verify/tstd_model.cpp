@@ -376,9 +376,10 @@ void TstdModel::remove(Removal& r) {
     TstdViolation v;
     v.kind = TstdKind::kEbUnderflow;
     v.ticks = r.time;
-    v.packet = r.first_packet;
+    v.packet = r.first_known ? r.first_packet : kNoPacket;
     v.access_unit = au.index;
     v.bits = (au.es_end - es_entered_) * 8;
+    v.seconds = -1.0;
     v.detail = "last byte not in EB at the decoding time";
     const std::size_t kept = keep(std::move(v));
     pending_.push_back(Pending{au.es_end, r.time, kept});

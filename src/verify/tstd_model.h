@@ -68,15 +68,18 @@ inline constexpr std::size_t kTstdKinds = 7;
 const char* tstd_kind_name(TstdKind kind);
 
 inline constexpr uint64_t kNoAccessUnit = ~uint64_t{0};
+inline constexpr uint64_t kNoPacket = ~uint64_t{0};
 
 struct TstdViolation {
   TstdKind kind = TstdKind::kTbOverflow;
   double time = 0.0;  // seconds on the PCR clock
   Ticks ticks;        // the same, exact, for ordering
-  uint64_t packet = 0;
+  uint64_t packet = kNoPacket;
   uint64_t access_unit = kNoAccessUnit;
   uint64_t bits = 0;     // over (overflow) or missing (underflow)
-  double seconds = 0.0;  // late: past the limit, or after the decoding time
+  // Late: past the limit, or after the decoding time; below 0 for an
+  // underflow whose last byte never entered EB.
+  double seconds = 0.0;
   std::string detail;
 };
 
