@@ -12,14 +12,15 @@ TsInput::~TsInput() {
   if (spool_ != nullptr) std::fclose(spool_);
 }
 
-bool TsInput::open(std::FILE* file, const TsChoice& choice, TsWarningFn warn, std::string& refusal) {
+bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn,
+                   std::string& refusal) {
   RewindableSource* packets = nullptr;
   if (is_seekable_stream(file)) {
     packets = &file_.emplace(file);
   } else {
-    // Without a spool the stream is read once, which is all a command
-    // without a search needs; a search that must read it again says so.
-    spool_ = open_spool_file();
+    // Without a spool the stream is read once; a reading that must start
+    // again then ends as a stream that cannot be read again does.
+    if (read_again) spool_ = open_spool_file();
     packets = &spooled_.emplace(file, spool_);
   }
   ts_.emplace(*packets, choice, std::move(warn));

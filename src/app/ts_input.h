@@ -21,10 +21,11 @@ class TsInput {
   TsInput& operator=(const TsInput&) = delete;
   ~TsInput();
 
-  // Opens the transport stream in `file` (neither closed here) and chooses
-  // its stream. False, with `refusal` set to the line to print, when it has
-  // none to read.
-  bool open(std::FILE* file, const TsChoice& choice, TsWarningFn warn, std::string& refusal);
+  // Opens the transport stream in `file` (not closed here) and chooses its
+  // stream. False, with `refusal` set to the line to print, when it has
+  // none to read. `read_again`: a stream that cannot be sought is copied
+  // to a temporary file as it is read, for the readings after the first.
+  bool open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn, std::string& refusal);
   // Null until open() succeeded.
   TsSource* source() { return ts_ ? &*ts_ : nullptr; }
   const TsSource* source() const { return ts_ ? &*ts_ : nullptr; }

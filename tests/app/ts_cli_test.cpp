@@ -94,7 +94,7 @@ TEST_F(TsCli, EveryCommandGivesWhatItGivesOnTheExtraction) {
   }
 }
 
-TEST_F(TsCli, InfoShowsTheProgramsAfterProfileAndLevel) {
+TEST_F(TsCli, TwoProgramsChosenAndShownByInfo) {
   const std::string two = make("two.ts", std::string(kVideo) +
                                              "-f lavfi -i testsrc=size=320x240:rate=25:duration=3 -f lavfi -i "
                                              "sine=duration=3 -map 0:v -map 1:v -map 2:a -c:v libx264 -pix_fmt yuv420p -c:a mp2 "
@@ -112,6 +112,13 @@ TEST_F(TsCli, InfoShowsTheProgramsAfterProfileAndLevel) {
   std::string expected = "Profile: High\nLevel: 1.3\n";
   for (const std::string& line : lines) expected += line + "\n";
   EXPECT_EQ(text.out.substr(0, expected.size()), expected);
+  // The default is the lowest program_number's stream, not the first PMT's.
+  ASSERT_EQ(run({"demux", two, "--output", folder.file("default.264")}).exit_code, 0);
+  ASSERT_TRUE(test::ffmpeg_extract(two, folder.file("p3.264"), "0:p:3:v:0"));
+  EXPECT_TRUE(test::read_file_bytes(folder.file("default.264")) == test::read_file_bytes(folder.file("p3.264")));
+  ASSERT_EQ(run({"demux", two, "--program", "7", "--output", folder.file("seven.264")}).exit_code, 0);
+  ASSERT_TRUE(test::ffmpeg_extract(two, folder.file("p7.264"), "0:p:7:v:0"));
+  EXPECT_TRUE(test::read_file_bytes(folder.file("seven.264")) == test::read_file_bytes(folder.file("p7.264")));
   const test::ProcessResult json = run({"info", two, "--pid", "0x100", "--json"});
   EXPECT_NE(json.out.find(",\"container\":\"ts\",\"packet_size\":188,\"pid\":256,\"programs\":[{\"program_number\":3,"
                           "\"pmt_pid\":4097,\"pcr_pid\":256,\"streams\":[{\"pid\":256,\"stream_type\":27,\"codec\":"

@@ -21,15 +21,16 @@ uint32_t crc32_mpeg(const Bytes& bytes) {
 // table_id, the syntax header and body, section_length set, CRC appended.
 Bytes finish_section(uint8_t table_id, uint16_t id, uint8_t version, const Bytes& body) {
   const std::size_t section_length = 5 + body.size() + 4;
-  Bytes s = {table_id,
-             static_cast<uint8_t>(0xB0 | (section_length >> 8)),
-             static_cast<uint8_t>(section_length),
-             static_cast<uint8_t>(id >> 8),
-             static_cast<uint8_t>(id),
-             static_cast<uint8_t>(0xC1 | (version << 1)),
-             0x00,
-             0x00};
-  s.insert(s.end(), body.begin(), body.end());
+  // Built a byte at a time: mingw's g++ 12 at -O3 takes a range insert
+  // after an initializer list for an overflow.
+  Bytes s;
+  s.reserve(8 + body.size() + 4);
+  for (uint8_t byte : {table_id, static_cast<uint8_t>(0xB0 | (section_length >> 8)),
+                       static_cast<uint8_t>(section_length), static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id),
+                       static_cast<uint8_t>(0xC1 | (version << 1)), uint8_t{0x00}, uint8_t{0x00}}) {
+    s.push_back(byte);
+  }
+  for (uint8_t byte : body) s.push_back(byte);
   const uint32_t crc = crc32_mpeg(s);
   for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<uint8_t>(crc >> shift));
   return s;

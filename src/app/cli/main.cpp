@@ -116,7 +116,9 @@ void print_cannot_open(const std::string& path, const std::string& reason) {
 bool open_ts_input(const CliOptions& options, std::FILE* file, TsInput& ts, TsWarningFn warn) {
   if (file == nullptr || options.format != InputFormat::Ts) return true;
   std::string refusal;
-  if (ts.open(file, options.ts, std::move(warn), refusal)) return true;
+  const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
+  const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
+  if (ts.open(file, options.ts, read_again, std::move(warn), refusal)) return true;
   std::fprintf(stderr, "tarnwell-cli: '%s': %s\n", options.file.c_str(), refusal.c_str());
   return false;
 }
