@@ -340,6 +340,22 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
   TstdRunResult result;
   uint16_t pmt_pid = kNullPid;
   {
+    // Bytes that do not read as packets are refused here, before the
+    // program tables are looked for in them.
+    std::vector<uint8_t> head(kBlockBytes);
+    std::size_t got = 0;
+    for (std::size_t n = 1; got < head.size() && n > 0; got += n) n = packets.read(head.data() + got, head.size() - got);
+    if (detect_ts_packet_size(head.data(), got) == 0 && choice.packet_size == 0) {
+      result.status = TstdRunStatus::kRefused;
+      result.refusal = "not a transport stream (no sync byte 0x47 every 188, 192 or 204 bytes at its start)";
+      return result;
+    }
+    if (!packets.restart()) {
+      result.status = TstdRunStatus::kReadError;
+      return result;
+    }
+  }
+  {
     TsSource chooser(packets, choice, [](const char*) {});
     if (!chooser.open()) {
       result.status = TstdRunStatus::kRefused;
