@@ -11,6 +11,13 @@ constexpr uint64_t kTbByteTicksTimesRate = 180000000;
 // 8 bits * 27,000,000 ticks: MB's byte time is this / Rbx.
 constexpr uint64_t kByteTicksTimesRate = 216000000;
 constexpr int64_t kDataDelayLimit = 10 * kTicksPerSecond;
+// Bounds on what waits, for streams whose removals never come or never
+// advance: past this many packets waiting for a removal beyond them, the
+// oldest goes on as if none came before it (a removal known later is then
+// done as soon as it is known), and the oldest records of arrivals and
+// entries are dropped (their units' first arrival and last entry are then
+// not reported).
+constexpr std::size_t kMaxWaiting = std::size_t{1} << 20;
 
 std::string text_of(const char* format, double a, double b) {
   char text[160];
@@ -191,6 +198,10 @@ void TstdModel::tb_take(const TstdPacket& p) {
   tb_peak_since_chunk_ = 0;
   chunks_.push_back(chunk);
   if (p.es_bytes > 0) {
+    if (arrivals_.size() > kMaxWaiting) {
+      arrivals_.pop_front();
+      unresolved_ = std::min(unresolved_, removals_.size());
+    }
     arrivals_.push_back(
         Arrival{p.es_begin, chunk.es_end, t0 + u.times(uint64_t{p.header_bytes} + p.pes_header_bytes), u, p.number});
   }
@@ -259,7 +270,8 @@ void TstdModel::process(bool all) {
       remove(r);
       continue;
     }
-    if (has_chunk && (all || (have_removal_ && chunks_.front().time < last_removal_))) {
+    if (has_chunk && (all || chunks_.size() > kMaxWaiting ||
+                      (have_removal_ && chunks_.front().time < last_removal_))) {
       const Chunk c = chunks_.front();
       chunks_.pop_front();
       take_chunk(c);
@@ -281,6 +293,7 @@ void TstdModel::advance(const Ticks& t) {
     if (take > 0) {
       const uint64_t entered_before = es_entered_;
       const uint64_t served_before = served_;
+      if (entries_.size() > kMaxWaiting) entries_.pop_front();
       entries_.push_back(Entry{es_entered_, es_entered_ + take, serve_start_, served_});
       es_entered_ += take;
       served_ += take;

@@ -20,6 +20,10 @@ constexpr std::size_t kMaxHeldViolations = 4096;
 // Packets kept while no SPS has come to size the buffers: past this many the
 // stream is taken to have none.
 constexpr std::size_t kMaxHeldPackets = std::size_t{1} << 20;
+// Packets waiting for the PCR after them: past this many, those after the
+// last PCR take the last pair's rate, and without a pair the stream is
+// taken to have too few PCRs.
+constexpr std::size_t kMaxUntimed = std::size_t{1} << 20;
 
 // Packets of `size` bytes from the first byte of `source`; the 188 bytes of
 // each from its sync byte. Bytes that lose the sync are passed over until
@@ -141,6 +145,7 @@ class TstdFeed final : public ByteSource {
   };
 
   bool step() {
+    if (gave_up_) return false;
     uint64_t skipped = 0;
     const uint8_t* packet = reader_.next(skipped);
     if (packet == nullptr) return false;
@@ -177,6 +182,13 @@ class TstdFeed final : public ByteSource {
     u.es_begin = es_total_;
     es_total_ += slice.length;
     untimed_.push_back(u);
+    if (untimed_.size() > kMaxUntimed) {
+      if (!have_rate_) {
+        gave_up_ = true;
+        return false;
+      }
+      time_pending(std::numeric_limits<int64_t>::max());
+    }
     if (slice.length > 0) {
       std::memcpy(out_.data(), slice.data, slice.length);
       out_pos_ = 0;
@@ -266,6 +278,7 @@ class TstdFeed final : public ByteSource {
   FeedSink sink_;
   SectionCollector pmt_sections_;
   bool hrd_management_ = false;
+  bool gave_up_ = false;  // too many packets without two PCRs to time them
   uint64_t number_ = 0;
   uint64_t es_total_ = 0;
   std::array<uint8_t, kTsPacketBytes> out_{};
