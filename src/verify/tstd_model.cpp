@@ -350,6 +350,7 @@ void TstdModel::take_chunk(const Chunk& c) {
     add_violation(std::move(v));
   }
   emit_level(TstdBuffer::kMb, c.time, mb_bytes_, before);
+  emit_level(TstdBuffer::kEb, c.time, eb_fill(), eb_fill());  // EB fills between removals
   if (server_ == Server::kIdle && mb_es_ > 0) {
     server_ = Server::kBlocked;
     serve_start_ = c.time;
@@ -413,6 +414,7 @@ void TstdModel::remove(Removal& r) {
   es_removed_ = std::max(es_removed_, au.es_end);
   const uint64_t eb_after = eb_fill();
   emit_level(TstdBuffer::kEb, r.time, eb_before, eb_after);
+  emit_level(TstdBuffer::kMb, r.time, mb_bytes_, mb_bytes_);  // MB drains between arrivals
   while (!entries_.empty() && entries_.front().es_end <= au.es_end) entries_.pop_front();
   if (server_ == Server::kBlocked && (es_removed_ > es_entered_ || eb_after < eb_size_)) {
     server_ = Server::kBusy;
