@@ -163,14 +163,17 @@ class TstdFeed final : public ByteSource {
     if (h.pid != pid_) return true;
     const uint64_t starts_before = demux_.pes_count();
     const TsSlice slice = demux_.take_payload(packet, number);
-    if (demux_.pes_count() != starts_before || (pes_.empty() && demux_.pes_count() > 0 && slice.length > 0)) {
-      const TsPesHeader& ph = demux_.pes_header();
+    if (demux_.pes_count() != starts_before) {
       PesStart start;
       start.es_offset = es_total_;
       start.sequence = demux_.pes_count();
-      start.has_timestamp = ph.has_dts || ph.has_pts;
-      start.timestamp = ph.has_dts ? ph.dts : ph.pts;
-      if (pes_.empty() || pes_.back().sequence != start.sequence) pes_.push_back(start);
+      pes_.push_back(start);
+    }
+    // A PES header cut over packets gives its timestamps with its last part.
+    if (!pes_.empty() && pes_.back().sequence == demux_.pes_count()) {
+      const TsPesHeader& ph = demux_.pes_header();
+      pes_.back().has_timestamp = ph.has_dts || ph.has_pts;
+      pes_.back().timestamp = ph.has_dts ? ph.dts : ph.pts;
     }
     Untimed u;
     u.number = number;
