@@ -11,9 +11,27 @@ using u128 = unsigned __int128;
 
 constexpr u128 kMaxDenominator = u128{1} << 62;
 
+// Binary GCD: shifts and subtractions, no division.
+uint64_t gcd64(uint64_t a, uint64_t b) {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  const int shift = __builtin_ctzll(a | b);
+  a >>= __builtin_ctzll(a);
+  do {
+    b >>= __builtin_ctzll(b);
+    if (a > b) {
+      const uint64_t t = a;
+      a = b;
+      b = t;
+    }
+    b -= a;
+  } while (b != 0);
+  return a << shift;
+}
+
 u128 gcd(u128 a, u128 b) {
   // Most fractions here fit 64 bits, where division is far cheaper.
-  if ((a >> 64) == 0 && (b >> 64) == 0) return std::gcd(static_cast<uint64_t>(a), static_cast<uint64_t>(b));
+  if ((a >> 64) == 0 && (b >> 64) == 0) return gcd64(static_cast<uint64_t>(a), static_cast<uint64_t>(b));
   while (b != 0) {
     const u128 r = a % b;
     a = b;
@@ -34,7 +52,7 @@ Ticks Ticks::ratio(i128 numerator, i128 denominator) {
       r += d64;
       --q;
     }
-    const uint64_t g = std::gcd(static_cast<uint64_t>(r), static_cast<uint64_t>(d64));
+    const uint64_t g = gcd64(static_cast<uint64_t>(r), static_cast<uint64_t>(d64));
     Ticks t;
     t.whole_ = q;
     t.num_ = static_cast<uint64_t>(r) / g;
@@ -92,14 +110,14 @@ Ticks Ticks::operator+(const Ticks& o) const {
       n -= den_;
       carry = 1;
     }
-    const uint64_t g = std::gcd(n, den_);
+    const uint64_t g = gcd64(n, den_);
     Ticks t;
     t.whole_ = whole_ + o.whole_ + carry;
     t.num_ = n / g;
     t.den_ = n == 0 ? 1 : den_ / g;
     return t;
   }
-  const u128 g = std::gcd(den_, o.den_);
+  const u128 g = gcd64(den_, o.den_);
   const u128 d = u128{den_} / g * o.den_;
   const u128 n = u128{num_} * (o.den_ / g) + u128{o.num_} * (den_ / g);
   Ticks t = ratio(static_cast<i128>(n), static_cast<i128>(d));
