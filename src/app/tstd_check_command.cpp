@@ -223,8 +223,11 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
       std::fprintf(err, "tarnwell-cli: '%s': %s\n", name, r.refusal.c_str());
       return kExitUsage;
     case TstdRunStatus::kFewPcrs:
-      std::fprintf(err, "tarnwell-cli: '%s': fewer than two PCRs on PCR PID %u (%" PRIu64 " found); the packets "
-                   "cannot be timed\n", name, r.pcr_pid, r.pcrs);
+      std::fprintf(err,
+                   "tarnwell-cli: '%s': fewer than two PCRs on PCR PID %u (%" PRIu64
+                   " found); the packets "
+                   "cannot be timed\n",
+                   name, r.pcr_pid, r.pcrs);
       return kExitUsage;
     case TstdRunStatus::kNoSps:
       std::fprintf(err, "tarnwell-cli: '%s': no sequence parameter set in the H.264 stream on PID %u\n", name, r.pid);

@@ -53,9 +53,11 @@ std::string TstdPlotRecorder::svg(const std::string& title, const TstdParams& pa
   std::snprintf(h, sizeof h, "%.0f", 3 * kBandHeight);
   char w[64];
   std::snprintf(w, sizeof w, "%.0f", kPageWidth);
-  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-                    "version=\"1.1\" width=\"" + std::string(w) + "\" height=\"" + h + "\" viewBox=\"0 0 " + w +
-                    " " + h + "\">\n<title>" + xml_text(title) + "</title>\n";
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+      "version=\"1.1\" width=\"" +
+      std::string(w) + "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h + "\">\n<title>" + xml_text(title) +
+      "</title>\n";
   for (std::size_t b = 0; b < 3; ++b) {
     TimeSeriesPlot plot;
     plot.title = b == 0 ? title : names[b];

@@ -13,7 +13,7 @@ inline constexpr uint64_t kPcrWrap = (uint64_t{1} << 33) * 300;
 
 struct TsPcr {
   bool present = false;
-  uint64_t value = 0;  // program_clock_reference_base * 300 + program_clock_reference_extension
+  uint64_t value = 0;          // program_clock_reference_base * 300 + program_clock_reference_extension
   bool discontinuity = false;  // discontinuity_indicator of the same adaptation field
 };
 

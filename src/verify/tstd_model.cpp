@@ -97,7 +97,8 @@ void TstdModel::emit_level(TstdBuffer buffer, const Ticks& time, uint64_t high, 
 uint64_t TstdModel::tb_departed(const Ticks& t) const {
   if (t >= tb_last_departure_) return tb_entered_;
   if (t < tb_busy_start_) return tb_base_;
-  const uint64_t gone = static_cast<uint64_t>((t - tb_busy_start_).floor_times(params_.bit_rate, kTbByteTicksTimesRate));
+  const uint64_t gone =
+      static_cast<uint64_t>((t - tb_busy_start_).floor_times(params_.bit_rate, kTbByteTicksTimesRate));
   return std::min(tb_entered_, tb_base_ + gone);
 }
 
@@ -108,8 +109,8 @@ void TstdModel::close_tb_stretch(const Ticks& end) {
   v.kind = TstdKind::kTbNotEmpty;
   v.ticks = limit;
   v.seconds = (end - limit).seconds();
-  v.detail = text_of("TB held bytes from %.6f s to %.6f s without becoming empty", tb_stretch_start_.seconds(),
-                     end.seconds());
+  v.detail =
+      text_of("TB held bytes from %.6f s to %.6f s without becoming empty", tb_stretch_start_.seconds(), end.seconds());
   add_violation(std::move(v));
 }
 
@@ -270,8 +271,7 @@ void TstdModel::process(bool all) {
       remove(r);
       continue;
     }
-    if (has_chunk && (all || chunks_.size() > kMaxWaiting ||
-                      (have_removal_ && chunks_.front().time < last_removal_))) {
+    if (has_chunk && (all || chunks_.size() > kMaxWaiting || (have_removal_ && chunks_.front().time < last_removal_))) {
       const Chunk c = chunks_.front();
       chunks_.pop_front();
       take_chunk(c);

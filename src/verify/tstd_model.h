@@ -29,19 +29,19 @@ namespace tarnwell {
 inline constexpr uint64_t kTbBytes = 512;
 
 struct TstdParams {
-  uint64_t bit_rate = 0;     // BitRate the transport buffer leaks at 1.2 times (Rx = 1.2 * bit_rate)
-  uint64_t max_br_bits = 0;  // 1200 * MaxBR: Rbx, bits/s
-  uint64_t max_cpb_bits = 0; // 1200 * MaxCPB, bits
-  uint64_t eb_size_bits = 0; // EBS, a multiple of 8
+  uint64_t bit_rate = 0;      // BitRate the transport buffer leaks at 1.2 times (Rx = 1.2 * bit_rate)
+  uint64_t max_br_bits = 0;   // 1200 * MaxBR: Rbx, bits/s
+  uint64_t max_cpb_bits = 0;  // 1200 * MaxCPB, bits
+  uint64_t eb_size_bits = 0;  // EBS, a multiple of 8
   // MBS in bits times 375: BSmux + BSoh = 2 * max(Rbx, 2,000,000) / 375.
   int64_t mb_size_bits_x375() const;
 };
 
 // One packet of the video PID.
 struct TstdPacket {
-  uint64_t number = 0;    // in the file, from 0
-  Ticks arrival;          // of its first byte
-  Ticks byte_time;        // ticks between two bytes' arrivals (from the PCRs around it)
+  uint64_t number = 0;            // in the file, from 0
+  Ticks arrival;                  // of its first byte
+  Ticks byte_time;                // ticks between two bytes' arrivals (from the PCRs around it)
   uint32_t header_bytes = 0;      // transport header and adaptation field
   uint32_t pes_header_bytes = 0;  // PES packet header bytes it carries
   uint32_t es_bytes = 0;          // elementary stream bytes
@@ -51,7 +51,7 @@ struct TstdPacket {
 struct TstdAccessUnit {
   uint64_t index = 0;
   uint64_t es_begin = 0;
-  uint64_t es_end = 0;      // one past its last byte
+  uint64_t es_end = 0;        // one past its last byte
   int64_t decoding_time = 0;  // ticks, DTS * 300 unwrapped
 };
 
@@ -76,7 +76,7 @@ struct TstdViolation {
   Ticks ticks;        // the same, exact, for ordering
   uint64_t packet = kNoPacket;
   uint64_t access_unit = kNoAccessUnit;
-  uint64_t bits = 0;     // over (overflow) or missing (underflow)
+  uint64_t bits = 0;  // over (overflow) or missing (underflow)
   // Late: past the limit, or after the decoding time; below 0 for an
   // underflow whose last byte never entered EB.
   double seconds = 0.0;

@@ -97,7 +97,11 @@ class TstdFeed final : public ByteSource {
  public:
   TstdFeed(ByteSource& packets, uint32_t packet_size, uint16_t pid, uint16_t pcr_pid, uint16_t pmt_pid,
            TsWarningFn warn, FeedSink sink)
-      : reader_(packets, packet_size), demux_(std::move(warn)), pid_(pid), pcr_pid_(pcr_pid), pmt_pid_(pmt_pid),
+      : reader_(packets, packet_size),
+        demux_(std::move(warn)),
+        pid_(pid),
+        pcr_pid_(pcr_pid),
+        pmt_pid_(pmt_pid),
         sink_(std::move(sink)) {
     demux_.select(pid_);
   }
@@ -360,7 +364,8 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
     // program tables are looked for in them.
     std::vector<uint8_t> head(kBlockBytes);
     std::size_t got = 0;
-    for (std::size_t n = 1; got < head.size() && n > 0; got += n) n = packets.read(head.data() + got, head.size() - got);
+    for (std::size_t n = 1; got < head.size() && n > 0; got += n)
+      n = packets.read(head.data() + got, head.size() - got);
     if (detect_ts_packet_size(head.data(), got) == 0 && choice.packet_size == 0) {
       result.status = TstdRunStatus::kRefused;
       result.refusal = "not a transport stream (no sync byte 0x47 every 188, 192 or 204 bytes at its start)";

@@ -37,8 +37,8 @@ struct TstdRunResult {
   uint64_t access_units = 0;
   uint32_t profile_idc = 0;
   uint32_t level_idc = 0;
-  bool rates_from_hrd = false;   // BitRate and CpbSize of the SPS's NAL HRD parameters
-  bool hrd_management = false;   // an AVC timing and HRD descriptor asks for HRD buffer management
+  bool rates_from_hrd = false;  // BitRate and CpbSize of the SPS's NAL HRD parameters
+  bool hrd_management = false;  // an AVC timing and HRD descriptor asks for HRD buffer management
   TstdParams params;
   uint64_t tb_peak_bits = 0;
   uint64_t mb_peak_bits = 0;

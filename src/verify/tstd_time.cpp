@@ -137,7 +137,9 @@ Ticks Ticks::times(uint64_t k) const {
   Ticks t = ratio(static_cast<i128>(u128{num_} * k), static_cast<i128>(den_));
   // Past the int64 range (hundreds of years of ticks) the time stays at its end.
   const i128 whole = static_cast<i128>(whole_) * static_cast<i128>(k) + t.whole_;
-  t.whole_ = whole > INT64_MAX / 2 ? INT64_MAX / 2 : whole < INT64_MIN / 2 ? INT64_MIN / 2 : static_cast<int64_t>(whole);
+  t.whole_ = whole > INT64_MAX / 2   ? INT64_MAX / 2
+             : whole < INT64_MIN / 2 ? INT64_MIN / 2
+                                     : static_cast<int64_t>(whole);
   return t;
 }
 

@@ -63,7 +63,8 @@ Bytes shift_timestamps(Bytes ts, int64_t delta) {
   for (std::size_t i = 0; i < at.size(); ++i) {
     write_timestamp(&ts[at[i]], static_cast<uint64_t>(static_cast<int64_t>(read_timestamp(&ts[at[i]])) + delta));
     if (has_dts[i]) {
-      write_timestamp(&ts[at[i] + 5], static_cast<uint64_t>(static_cast<int64_t>(read_timestamp(&ts[at[i] + 5])) + delta));
+      write_timestamp(&ts[at[i] + 5],
+                      static_cast<uint64_t>(static_cast<int64_t>(read_timestamp(&ts[at[i] + 5])) + delta));
     }
   }
   return ts;
@@ -171,8 +172,9 @@ TEST_F(TstdCheck, BuffersAndDecodingTimesFollowTheFormulas) {
   std::istringstream lines(r.out);
   std::string line;
   std::getline(lines, line);
-  ASSERT_EQ(line, "access_unit,bytes,decoding_time,last_byte_in_eb,eb_before_removal,mb_at_removal,"
-                  "tb_peak_since_previous");
+  ASSERT_EQ(line,
+            "access_unit,bytes,decoding_time,last_byte_in_eb,eb_before_removal,mb_at_removal,"
+            "tb_peak_since_previous");
   const Bytes ts = test::read_file_bytes(vbr);
   std::vector<bool> has_dts;
   const std::vector<std::size_t> at = pes_timestamp_offsets(ts, &has_dts);

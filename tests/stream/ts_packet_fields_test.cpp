@@ -1,11 +1,11 @@
 // The PCR of an adaptation field and the AVC timing and HRD descriptor of a
 // program map section, from hand-built bytes.
+#include "stream/ts_packet_fields.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
-
-#include "stream/ts_packet_fields.h"
 
 namespace tarnwell {
 namespace {
@@ -39,9 +39,8 @@ TEST(TsPacketFieldsTest, HrdManagementFlagOfTheStreamsDescriptor) {
   // PMT: program 1, PCR PID 256; PID 257 with another descriptor, PID 256
   // with an AVC timing and HRD descriptor whose first bit is set.
   std::vector<uint8_t> s = {0x02, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0, 0x00,
-                            0x0F, 0xE1, 0x01, 0xF0, 0x03, 0x0A, 0x01, 0x00,
-                            0x1B, 0xE1, 0x00, 0xF0, 0x04, 0x2A, 0x02, 0x80, 0x00,
-                            0x00, 0x00, 0x00, 0x00};  // CRC_32, not checked here
+                            0x0F, 0xE1, 0x01, 0xF0, 0x03, 0x0A, 0x01, 0x00, 0x1B, 0xE1, 0x00, 0xF0,
+                            0x04, 0x2A, 0x02, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00};  // CRC_32, not checked here
   s[2] = static_cast<uint8_t>(s.size() - 3);
   EXPECT_EQ(avc_hrd_management_flag(s.data(), s.size(), 256), 1);
   EXPECT_EQ(avc_hrd_management_flag(s.data(), s.size(), 257), -1);

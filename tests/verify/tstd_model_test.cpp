@@ -2,11 +2,11 @@
 // and contents worked out by hand from the leak rules: with BitRate
 // 1,500,000 a byte leaves TB every 180,000,000 / 1,500,000 = 120 ticks; with
 // Rbx 2,160,000 bit/s a byte leaves MB every 216,000,000 / 2,160,000 = 100.
+#include "verify/tstd_model.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "verify/tstd_model.h"
 
 namespace tarnwell {
 namespace {
