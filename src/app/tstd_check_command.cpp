@@ -164,6 +164,13 @@ class TraceWriter {
       failed_ = true;
     }
   }
+  // A check that could not be done leaves no trace file behind.
+  void discard(const std::string& path) {
+    if (file_ == nullptr || !owned_) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(path.c_str());
+  }
   bool close() {
     if (file_ == nullptr) return true;
     bool ok = !failed_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
@@ -216,6 +223,7 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
   const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
 
   const TstdRunResult r = run_tstd(*packets, request.choice, request.max_violations, observer, warn);
+  if (r.status != TstdRunStatus::kDone) trace.discard(request.trace_path);
   switch (r.status) {
     case TstdRunStatus::kDone:
       break;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -213,9 +214,10 @@ TEST_F(TstdCheck, PlotTraceAndRefusals) {
 
   // Not a transport stream, an output over the input, no such program: exit 2.
   const std::string es = std::string(TARNWELL_STREAMS_DIR) + "/x264_cbr_1000k_25fps.264";
-  const test::ProcessResult not_ts = run({es});
+  const test::ProcessResult not_ts = run({es, "--trace", folder.file("none.csv")});
   EXPECT_EQ(not_ts.exit_code, 2);
   EXPECT_NE(not_ts.err.find("not a transport stream"), std::string::npos) << not_ts.err;
+  EXPECT_FALSE(std::filesystem::exists(folder.file("none.csv")));
   EXPECT_EQ(run({cbr, "--plot", cbr}).exit_code, 2);
   EXPECT_EQ(run({cbr, "--program", "7"}).exit_code, 2);
   EXPECT_EQ(run({}).exit_code, 2);
