@@ -238,6 +238,7 @@ int main(int argc, char** argv) {
   SeedWriter model(out / "buffer_model");
   SeedWriter whole(out / "whole_parse");
   SeedWriter ts(out / "ts_demux");
+  SeedWriter tstd(out / "tstd");  // the T-STD target reads the same layout
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(streams, error)) {
     const fs::path& path = entry.path();
@@ -246,6 +247,7 @@ int main(int argc, char** argv) {
       syntax_seeds(path, syntax);
       whole_parse_seeds(path, whole);
       ts_seeds(path, ts);
+      ts_seeds(path, tstd);
     } else if (ext == ".sizes") {
       model_seeds(path, model);
     }

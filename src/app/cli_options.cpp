@@ -47,6 +47,7 @@ constexpr unsigned kInfo = bit(CliCommand::Info);
 constexpr unsigned kCurve = bit(CliCommand::Curve);
 constexpr unsigned kHrdCheck = bit(CliCommand::HrdCheck);
 constexpr unsigned kDemux = bit(CliCommand::Demux);
+constexpr unsigned kTstdCheck = bit(CliCommand::TstdCheck);
 constexpr unsigned kReaders = kCheck | kInfo | kCurve | kHrdCheck | kDemux;
 
 struct OptionSpec {
@@ -64,18 +65,18 @@ constexpr OptionSpec kOptions[] = {
     {"--strict", OptionKind::Strict, false, kCheck | kCurve},
     {"--exact", OptionKind::Exact, false, kCheck},
     {"--warnings", OptionKind::Warnings, true, kCheck | kInfo | kCurve | kDemux},
-    {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck},
-    {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck},
+    {"--json", OptionKind::Json, false, kCheck | kInfo | kCurve | kHrdCheck | kTstdCheck},
+    {"--trace", OptionKind::Trace, true, kCheck | kHrdCheck | kTstdCheck},
     {"--hrd", OptionKind::Hrd, true, kInfo},
-    {"--plot", OptionKind::Plot, true, kCheck | kCurve | kHrdCheck},
+    {"--plot", OptionKind::Plot, true, kCheck | kCurve | kHrdCheck | kTstdCheck},
     {"--csv", OptionKind::Csv, true, kCurve},
     {"--bit-rates", OptionKind::BitRates, true, kCurve},
     {"--point", OptionKind::Point, true, kHrdCheck},
     {"--schedule", OptionKind::Schedule, true, kHrdCheck},
-    {"--max-violations", OptionKind::MaxViolations, true, kHrdCheck},
+    {"--max-violations", OptionKind::MaxViolations, true, kHrdCheck | kTstdCheck},
     {"--format", OptionKind::Format, true, kReaders},
-    {"--program", OptionKind::Program, true, kReaders},
-    {"--pid", OptionKind::Pid, true, kReaders},
+    {"--program", OptionKind::Program, true, kReaders | kTstdCheck},
+    {"--pid", OptionKind::Pid, true, kReaders | kTstdCheck},
     {"--output", OptionKind::Output, true, kDemux},
 };
 
@@ -93,6 +94,7 @@ const char* command_name(CliCommand command) {
     case CliCommand::Curve: return "curve";
     case CliCommand::HrdCheck: return "hrd-check";
     case CliCommand::Demux: return "demux";
+    case CliCommand::TstdCheck: return "tstd-check";
     case CliCommand::Help: return "--help";
     case CliCommand::Version: return "--version";
   }
@@ -363,6 +365,8 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     options.command = CliCommand::HrdCheck;
   } else if (command == "demux") {
     options.command = CliCommand::Demux;
+  } else if (command == "tstd-check") {
+    options.command = CliCommand::TstdCheck;
   } else {
     set_error(options, "tarnwell-cli: unknown command '%s'; try tarnwell-cli --help", argv[1]);
     return options;
@@ -421,10 +425,14 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     set_error(options, "tarnwell-cli: --program and --pid cannot be given together");
     return options;
   }
-  if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux) {
+  if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux ||
+      options.command == CliCommand::TstdCheck) {
     if (options.format == FormatOption::H264) {
       set_error(options, "tarnwell-cli: %s reads a transport stream, not --format h264",
-                options.command == CliCommand::Demux ? "demux" : options.ts.by_pid ? "--pid" : "--program");
+                options.command == CliCommand::Demux        ? "demux"
+                : options.command == CliCommand::TstdCheck  ? "tstd-check"
+                : options.ts.by_pid                         ? "--pid"
+                                                            : "--program");
       return options;
     }
     options.format = FormatOption::Ts;
@@ -453,6 +461,8 @@ const char* cli_usage() {
          "tarnwell-cli hrd-check FILE [--point nal|vcl|both] [--schedule N|all] [--json] [--trace CSV]\n"
          "                            [--plot SVG] [--max-violations N]\n"
          "tarnwell-cli demux FILE --output PATH [--program N | --pid N] [--warnings each|once|off]\n"
+         "tarnwell-cli tstd-check FILE [--program N | --pid N] [--json] [--trace CSV] [--plot SVG]\n"
+         "                             [--max-violations N]\n"
          "tarnwell-cli --help | -h | --version\n"
          "\n"
          "FILE may be - for standard input; an output PATH of - is standard output.\n"

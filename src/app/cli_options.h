@@ -10,7 +10,7 @@
 
 namespace tarnwell {
 
-enum class CliCommand { Check, Info, Curve, HrdCheck, Demux, Help, Version };
+enum class CliCommand { Check, Info, Curve, HrdCheck, Demux, TstdCheck, Help, Version };
 
 // The conformance points hrd-check tests.
 enum class HrdPointChoice { Both, Nal, Vcl };
@@ -47,8 +47,8 @@ struct CliOptions {
   HrdPointChoice point = HrdPointChoice::Both;         // hrd-check --point
   bool all_schedules = true;                 // hrd-check --schedule all (the default)
   uint32_t schedule = 0;                     // hrd-check --schedule N
-  uint32_t max_violations = 10;              // hrd-check --max-violations
-  FormatOption format = FormatOption::Unstated;  // --format; --program, --pid and demux ask for ts
+  uint32_t max_violations = 10;              // hrd-check and tstd-check --max-violations
+  FormatOption format = FormatOption::Unstated;  // --format; --program, --pid, demux and tstd-check ask for ts
   TsChoice ts;                               // --program N, --pid N
   std::string output_path;                   // demux --output PATH
   // Not empty after a usage error: one line, without a line end, naming

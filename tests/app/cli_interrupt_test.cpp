@@ -90,6 +90,7 @@ TEST(CliInterrupt, EveryCommandEndsAtOnceAndLeavesItsOutputsAsTheyWere) {
       {{"info", "-", "--hrd", "old.txt"}, "ABORTED\n"},
       {{"hrd-check", "-", "--trace", "old.csv", "--plot", "new.svg"}, "ABORTED\n"},
       {{"hrd-check", "-", "--json", "--trace", "new.csv"}, "{\"outcome\":\"aborted\"}\n"},
+      {{"tstd-check", "-", "--trace", "old.csv", "--plot", "new.svg"}, "ABORTED\n"},
   };
   for (const InterruptCase& c : cases) {
     for (int presses : {1, 2}) {

@@ -19,6 +19,7 @@
 #include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
+#include "app/tstd_check_command.h"
 #include "context/application_context.h"
 #include "inspect/hrd_blocks.h"
 #include "inspect/level_probe.h"
@@ -575,6 +576,33 @@ int run_demux_cli(const CliOptions& options) {
   return kExitPass;
 }
 
+int run_tstd_check_cli(const CliOptions& options) {
+  const std::string refusal =
+      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    return kExitUsage;
+  }
+  TstdCheckRequest request;
+  request.file = options.file;
+  request.choice = options.ts;
+  request.json = options.json;
+  request.trace_path = options.trace_path;
+  request.plot_path = options.plot_path;
+  request.max_violations = options.max_violations;
+  std::atomic<uint32_t> abort_requested{0};
+  request.abort_requested = &abort_requested;
+  InterruptGuard interrupt(abort_requested);
+  std::string reason;
+  InputCloser input{open_cli_input(options.file, reason)};
+  if (input.file == nullptr) {
+    print_cannot_open(options.file, reason);
+    return kExitUsage;
+  }
+  interrupt.watch_input(fileno(input.file));
+  return run_tstd_check(request, input.file, stdout, stderr);
+}
+
 }  // namespace
 }  // namespace tarnwell
 
@@ -593,6 +621,7 @@ int main(int argc, char** argv) {
     case CliCommand::Curve: return run_curve_cli(options);
     case CliCommand::HrdCheck: return run_hrd_check_cli(options);
     case CliCommand::Demux: return run_demux_cli(options);
+    case CliCommand::TstdCheck: return run_tstd_check_cli(options);
   }
   return kExitUsage;
 }
