@@ -19,26 +19,6 @@ namespace {
 using namespace tarnwell;
 using tarnwell::fuzz::check;
 
-class MemorySource final : public RewindableSource {
- public:
-  MemorySource(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::size_t read(uint8_t* into, std::size_t count) override {
-    const std::size_t take = std::min(count, size_ - pos_);
-    if (take > 0) std::memcpy(into, data_ + pos_, take);
-    pos_ += take;
-    return take;
-  }
-  bool restart() override {
-    pos_ = 0;
-    return true;
-  }
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

@@ -2,9 +2,11 @@
 // Where the NAL reader's bytes come from when they are not a plain file:
 // a stream that cannot be sought, read once and kept in a temporary copy so
 // that it can be read again from its first byte.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,31 @@ class SpooledInput final : public RewindableSource {
   bool spool_complete_ = true;  // every byte taken from the stream is in the spool
   uint64_t spooled_ = 0;        // bytes taken from the stream
   uint64_t position_ = 0;       // of the current reading
+};
+
+// Bytes in memory (which outlive it) read as a stream, in reads of at most
+// `max_read` bytes (small, uneven reads let a test see records straddle its
+// reader's refills).
+class MemorySource final : public RewindableSource {
+ public:
+  MemorySource(const uint8_t* data, std::size_t size, std::size_t max_read = SIZE_MAX)
+      : data_(data), size_(size), max_read_(max_read) {}
+  std::size_t read(uint8_t* into, std::size_t count) override {
+    const std::size_t take = std::min({count, size_ - pos_, max_read_});
+    if (take > 0) std::memcpy(into, data_ + pos_, take);
+    pos_ += take;
+    return take;
+  }
+  bool restart() override {
+    pos_ = 0;
+    return true;
+  }
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t max_read_;
+  std::size_t pos_ = 0;
 };
 
 }  // namespace tarnwell

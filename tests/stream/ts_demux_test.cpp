@@ -17,26 +17,6 @@ namespace {
 
 using test::Bytes;
 
-class MemorySource final : public RewindableSource {
- public:
-  explicit MemorySource(Bytes bytes) : bytes_(std::move(bytes)) {}
-  std::size_t read(uint8_t* into, std::size_t count) override {
-    // Small, uneven reads, so packets straddle the reader's refills.
-    count = std::min({count, bytes_.size() - pos_, std::size_t{1000}});
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_), count, into);
-    pos_ += count;
-    return count;
-  }
-  bool restart() override {
-    pos_ = 0;
-    return true;
-  }
-
- private:
-  Bytes bytes_;
-  std::size_t pos_ = 0;
-};
-
 struct Demuxed {
   bool opened = false;
   std::string refusal;
@@ -51,7 +31,7 @@ struct Demuxed {
 
 Demuxed demux(const Bytes& ts, TsChoice choice = {}) {
   Demuxed d;
-  MemorySource memory(ts);
+  MemorySource memory(ts.data(), ts.size(), 1000);
   TsSource source(memory, choice, [&](const char* text) { d.warnings.push_back(text); });
   d.opened = source.open();
   d.refusal = source.refusal();
@@ -175,7 +155,8 @@ TEST(TsTables, BadCrcIgnoredWithWarningAndNewVersionFollowed) {
   for (const Bytes& p : test::section_packets(0x10, test::pmt_section(1, 0x12, {{0x1B, 0x12}}, 1), mux.cc[0x10]))
     mux.packets.push_back(p);
   mux.pes(0x12, access_unit(0x12, 300));
-  MemorySource memory(mux.bytes());
+  const Bytes muxed = mux.bytes();
+  MemorySource memory(muxed.data(), muxed.size(), 1000);
   std::vector<std::string> warnings;
   TsSource source(memory, {}, [&](const char* text) { warnings.push_back(text); });
   ASSERT_TRUE(source.open());
@@ -307,7 +288,8 @@ TEST(TsSourceReading, RestartReadsTheSameBytesAndKeepsTheFurthestCounts) {
   for (uint8_t i = 0; i < 20; ++i) mux.pes(0x11, access_unit(i, 1000 + i));
   std::vector<Bytes> packets = mux.packets;
   packets.erase(packets.end() - 3);
-  MemorySource memory(test::join(packets));
+  const Bytes joined = test::join(packets);
+  MemorySource memory(joined.data(), joined.size(), 1000);
   std::vector<std::string> warnings;
   TsSource source(memory, {}, [&](const char* text) { warnings.push_back(text); });
   ASSERT_TRUE(source.open());

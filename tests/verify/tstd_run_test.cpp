@@ -19,25 +19,6 @@ namespace {
 
 using test::Bytes;
 
-class MemorySource final : public RewindableSource {
- public:
-  explicit MemorySource(const Bytes& bytes) : bytes_(bytes) {}
-  std::size_t read(uint8_t* into, std::size_t count) override {
-    const std::size_t take = std::min(count, bytes_.size() - pos_);
-    if (take > 0) std::memcpy(into, bytes_.data() + pos_, take);
-    pos_ += take;
-    return take;
-  }
-  bool restart() override {
-    pos_ = 0;
-    return true;
-  }
-
- private:
-  const Bytes& bytes_;
-  std::size_t pos_ = 0;
-};
-
 // A packet of `pid` with only an adaptation field carrying a PCR.
 Bytes pcr_packet(uint16_t pid, uint64_t pcr, uint8_t cc) {
   Bytes p(188, 0xFF);
@@ -112,7 +93,7 @@ TEST(TstdRunTest, DecodingTimesComeFromThePesOrTheIntervalBefore) {
   for (uint32_t size : {188u, 204u}) {
     SCOPED_TRACE(size);
     const Bytes framed = size == 188 ? ts : test::reframe(ts, size);
-    MemorySource source(framed);
+    MemorySource source(framed.data(), framed.size());
     std::vector<TstdTraceRow> rows;
     TstdObserver observer;
     observer.row = [&rows](const TstdTraceRow& r) { rows.push_back(r); };
