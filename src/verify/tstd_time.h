@@ -30,6 +30,8 @@ class Ticks {
   Ticks operator-(const Ticks& other) const;
   // times k, k at most 2^40
   Ticks times(uint64_t k) const;
+  // *this + u.times(k), the same value in the same form, in one step where it can.
+  Ticks plus_times(const Ticks& u, uint64_t k) const;
   // floor(this * p / q) for this >= 0, p and q above 0 and at most 2^40.
   int64_t floor_times(uint64_t p, uint64_t q) const;
 
