@@ -98,7 +98,7 @@ uint64_t TstdModel::tb_departed(const Ticks& t) const {
   if (t >= tb_last_departure_) return tb_entered_;
   if (t < tb_busy_start_) return tb_base_;
   const uint64_t gone =
-      static_cast<uint64_t>((t - tb_busy_start_).floor_times(params_.bit_rate, kTbByteTicksTimesRate));
+      static_cast<uint64_t>(t.floor_times_since(tb_busy_start_, params_.bit_rate, kTbByteTicksTimesRate));
   return std::min(tb_entered_, tb_base_ + gone);
 }
 
@@ -285,7 +285,7 @@ void TstdModel::advance(const Ticks& t) {
   if (t <= now_) return;
   if (server_ == Server::kBusy) {
     const uint64_t due_total =
-        static_cast<uint64_t>((t - serve_start_).floor_times(params_.max_br_bits, kByteTicksTimesRate));
+        static_cast<uint64_t>(t.floor_times_since(serve_start_, params_.max_br_bits, kByteTicksTimesRate));
     const uint64_t due = due_total > served_ ? due_total - served_ : 0;
     const uint64_t passing = es_removed_ > es_entered_ ? es_removed_ - es_entered_ : 0;
     const uint64_t room = passing + (eb_size_ - std::min(eb_size_, eb_fill()));

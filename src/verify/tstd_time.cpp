@@ -157,7 +157,7 @@ Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
   if (u.num_ == 0 || u.den_ % den_ != 0 || __builtin_mul_overflow(u.num_, k, &ck)) return *this + u.times(k);
   const uint64_t d = u.den_;
   const int64_t whole_k = clamped_whole(static_cast<i128>(u.whole_) * static_cast<i128>(k) + ck / d);
-  uint64_t n = num_ * (d / den_) + ck % d;  // two terms below d, at most 2^62 each
+  uint64_t n = (den_ == d ? num_ : num_ * (d / den_)) + ck % d;  // two terms below d, at most 2^62 each
   int64_t carry = 0;
   if (n >= d) {
     n -= d;
@@ -166,8 +166,8 @@ Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
   const uint64_t g = gcd64(n, d);
   Ticks t;
   t.whole_ = whole_ + whole_k + carry;
-  t.num_ = n / g;
-  t.den_ = n == 0 ? 1 : d / g;
+  t.num_ = g == 1 ? n : n / g;
+  t.den_ = n == 0 ? 1 : g == 1 ? d : d / g;
   return t;
 }
 
@@ -190,6 +190,28 @@ int64_t Ticks::floor_times(uint64_t p, uint64_t q) const {
   const i128 frac = (rest * static_cast<i128>(den_) + static_cast<i128>(num_) * p) / (static_cast<i128>(q) * den_);
   result += frac;
   return static_cast<int64_t>(result);
+}
+
+int64_t Ticks::floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) const {
+  // Where the product of the denominators stays within 2^62 the subtraction
+  // is exact (its reduced denominator divides that product), and a floor
+  // depends only on the value: the difference over the product of the
+  // denominators, not reduced, gives the same floor.
+  const u128 product = u128{den_} * earlier.den_;
+  if (product > kMaxDenominator) return (*this - earlier).floor_times(p, q);
+  const uint64_t d = static_cast<uint64_t>(product);
+  const uint64_t a = num_ * earlier.den_;  // below d
+  const uint64_t b = earlier.num_ * den_;  // below d
+  Ticks difference;
+  difference.whole_ = whole_ - earlier.whole_;
+  if (a >= b) {
+    difference.num_ = a - b;
+  } else {
+    difference.num_ = a + (d - b);
+    --difference.whole_;
+  }
+  difference.den_ = d;
+  return difference.floor_times(p, q);
 }
 
 bool operator<(const Ticks& a, const Ticks& b) {

@@ -34,6 +34,8 @@ class Ticks {
   Ticks plus_times(const Ticks& u, uint64_t k) const;
   // floor(this * p / q) for this >= 0, p and q above 0 and at most 2^40.
   int64_t floor_times(uint64_t p, uint64_t q) const;
+  // (*this - earlier).floor_times(p, q), without reducing the difference where it can.
+  int64_t floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) const;
 
   friend bool operator==(const Ticks& a, const Ticks& b) {
     return a.whole_ == b.whole_ && a.num_ == b.num_ && a.den_ == b.den_;
