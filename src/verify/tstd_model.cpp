@@ -203,8 +203,8 @@ void TstdModel::tb_take(const TstdPacket& p) {
       arrivals_.pop_front();
       unresolved_ = std::min(unresolved_, removals_.size());
     }
-    const Ticks first = t0.plus_times(u, uint64_t{p.header_bytes} + p.pes_header_bytes);
-    arrivals_.push_back(Arrival{p.es_begin, chunk.es_end, first, u, p.number});
+    arrivals_.push_back(
+        Arrival{p.es_begin, chunk.es_end, t0, uint64_t{p.header_bytes} + p.pes_header_bytes, u, p.number});
   }
 }
 
@@ -228,7 +228,7 @@ void TstdModel::resolve_arrivals() {
     }
     const Arrival& a = arrivals_.front();
     r.first_known = true;
-    r.first_arrival = a.first + a.byte_time.times(b - a.es_begin);
+    r.first_arrival = a.arrival.plus_times(a.byte_time, a.lead).plus_times(a.byte_time, b - a.es_begin);
     r.first_packet = a.packet;
     ++unresolved_;
   }

@@ -143,7 +143,10 @@ class TstdModel {
   struct Arrival {  // where a packet's elementary stream bytes arrived
     uint64_t es_begin = 0;
     uint64_t es_end = 0;
-    Ticks first;  // arrival of its first elementary stream byte
+    // Its first elementary stream byte arrived at arrival.plus_times(byte_time, lead), worked out only for the
+    // few packets where an access unit begins.
+    Ticks arrival;
+    uint64_t lead = 0;
     Ticks byte_time;
     uint64_t packet = 0;
   };
