@@ -214,9 +214,4 @@ int64_t Ticks::floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) c
   return difference.floor_times(p, q);
 }
 
-bool operator<(const Ticks& a, const Ticks& b) {
-  if (a.whole_ != b.whole_) return a.whole_ < b.whole_;
-  return u128{a.num_} * b.den_ < u128{b.num_} * a.den_;
-}
-
 }  // namespace tarnwell

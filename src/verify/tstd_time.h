@@ -40,7 +40,10 @@ class Ticks {
   friend bool operator==(const Ticks& a, const Ticks& b) {
     return a.whole_ == b.whole_ && a.num_ == b.num_ && a.den_ == b.den_;
   }
-  friend bool operator<(const Ticks& a, const Ticks& b);
+  friend bool operator<(const Ticks& a, const Ticks& b) {
+    if (a.whole_ != b.whole_) return a.whole_ < b.whole_;
+    return static_cast<unsigned __int128>(a.num_) * b.den_ < static_cast<unsigned __int128>(b.num_) * a.den_;
+  }
   friend bool operator<=(const Ticks& a, const Ticks& b) { return !(b < a); }
   friend bool operator>(const Ticks& a, const Ticks& b) { return b < a; }
   friend bool operator>=(const Ticks& a, const Ticks& b) { return !(a < b); }
