@@ -116,7 +116,11 @@ class TstdFeed final : public ByteSource {
         done += take;
         continue;
       }
-      if (!step()) break;
+      // With room for a whole payload its bytes go straight to the reader.
+      const bool room = count - done >= kTsPacketBytes;
+      std::size_t direct = 0;
+      if (!step(room ? into + done : nullptr, direct)) break;
+      done += direct;
     }
     return done;
   }
@@ -148,7 +152,9 @@ class TstdFeed final : public ByteSource {
     uint64_t es_begin = 0;
   };
 
-  bool step() {
+  // One packet; its elementary stream bytes to `direct` (their count in
+  // `taken`) when given, else kept in out_.
+  bool step(uint8_t* direct, std::size_t& taken) {
     if (gave_up_) return false;
     uint64_t skipped = 0;
     const uint8_t* packet = reader_.next(skipped);
@@ -196,7 +202,10 @@ class TstdFeed final : public ByteSource {
       }
       time_pending(std::numeric_limits<int64_t>::max());
     }
-    if (slice.length > 0) {
+    if (slice.length > 0 && direct != nullptr) {
+      std::memcpy(direct, slice.data, slice.length);
+      taken = slice.length;
+    } else if (slice.length > 0) {
       std::memcpy(out_.data(), slice.data, slice.length);
       out_pos_ = 0;
       out_len_ = slice.length;
