@@ -15,17 +15,17 @@ class RingQueue {
   bool empty() const { return size_ == 0; }
   std::size_t size() const { return size_; }
 
-  T& front() { return slots_[head_]; }
-  const T& front() const { return slots_[head_]; }
-  T& back() { return slots_[(head_ + size_ - 1) & mask_]; }
-  const T& back() const { return slots_[(head_ + size_ - 1) & mask_]; }
+  T& front() { return slots_.data()[head_]; }
+  const T& front() const { return slots_.data()[head_]; }
+  T& back() { return slots_.data()[(head_ + size_ - 1) & mask_]; }
+  const T& back() const { return slots_.data()[(head_ + size_ - 1) & mask_]; }
   // The i-th element from the front; i below size().
-  T& operator[](std::size_t i) { return slots_[(head_ + i) & mask_]; }
-  const T& operator[](std::size_t i) const { return slots_[(head_ + i) & mask_]; }
+  T& operator[](std::size_t i) { return slots_.data()[(head_ + i) & mask_]; }
+  const T& operator[](std::size_t i) const { return slots_.data()[(head_ + i) & mask_]; }
 
   void push_back(T value) {
-    if (size_ == slots_.size()) grow();
-    slots_[(head_ + size_) & mask_] = std::move(value);
+    if (size_ == capacity_) grow();
+    slots_.data()[(head_ + size_) & mask_] = std::move(value);
     ++size_;
   }
   void pop_front() {
@@ -59,12 +59,14 @@ class RingQueue {
     for (std::size_t i = 0; i < size_; ++i) larger[i] = std::move((*this)[i]);
     slots_.swap(larger);
     head_ = 0;
-    mask_ = slots_.size() - 1;
+    capacity_ = slots_.size();
+    mask_ = capacity_ - 1;
   }
 
   std::vector<T> slots_;
   std::size_t head_ = 0;
   std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   std::size_t mask_ = 0;
 };
 

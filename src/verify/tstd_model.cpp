@@ -103,6 +103,7 @@ uint64_t TstdModel::tb_departed(const Ticks& t) const {
 }
 
 void TstdModel::close_tb_stretch(const Ticks& end) {
+  if (end.floor() < tb_stretch_start_.floor() + kTicksPerSecond) return;  // short of the limit by whole ticks
   const Ticks limit = tb_stretch_start_ + Ticks::whole(kTicksPerSecond);
   if (end <= limit) return;
   TstdViolation v;
