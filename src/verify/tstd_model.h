@@ -208,7 +208,7 @@ class TstdModel {
   RingQueue<Chunk> chunks_;      // left TB, not yet in MB (waiting for the removals before them)
   RingQueue<Arrival> arrivals_;  // for the first byte of access units not yet known
   RingQueue<Removal> removals_;  // known, not yet done
-  std::size_t unresolved_ = 0;    // removals_ from here on lack their first byte's arrival
+  std::size_t unresolved_ = 0;   // removals_ from here on lack their first byte's arrival
   bool have_removal_ = false;
   Ticks last_removal_;  // of the last access unit known: nothing waits beyond it
   int64_t last_decoding_time_ = 0;

@@ -42,9 +42,7 @@ u128 gcd(u128 a, u128 b) {
 
 // Past the int64 range (hundreds of years of ticks) a time stays at its end.
 int64_t clamped_whole(i128 whole) {
-  return whole > INT64_MAX / 2   ? INT64_MAX / 2
-         : whole < INT64_MIN / 2 ? INT64_MIN / 2
-                                 : static_cast<int64_t>(whole);
+  return whole > INT64_MAX / 2 ? INT64_MAX / 2 : whole < INT64_MIN / 2 ? INT64_MIN / 2 : static_cast<int64_t>(whole);
 }
 
 }  // namespace
