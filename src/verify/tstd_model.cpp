@@ -98,11 +98,12 @@ uint64_t TstdModel::tb_departed(const Ticks& t) const {
   if (t >= tb_last_departure_) return tb_entered_;
   if (t < tb_busy_start_) return tb_base_;
   const uint64_t gone =
-      static_cast<uint64_t>((t - tb_busy_start_).floor_times(params_.bit_rate, kTbByteTicksTimesRate));
+      static_cast<uint64_t>(t.floor_times_since(tb_busy_start_, params_.bit_rate, kTbByteTicksTimesRate));
   return std::min(tb_entered_, tb_base_ + gone);
 }
 
 void TstdModel::close_tb_stretch(const Ticks& end) {
+  if (end.floor() < tb_stretch_start_.floor() + kTicksPerSecond) return;  // short of the limit by whole ticks
   const Ticks limit = tb_stretch_start_ + Ticks::whole(kTicksPerSecond);
   if (end <= limit) return;
   TstdViolation v;
@@ -132,7 +133,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
     tb_stretch_start_ = t0;
   }
   const uint64_t before = tb_entered_ - tb_departed(t0);
-  const Ticks t_last = t0 + u.times(n - 1);
+  const Ticks t_last = t0.plus_times(u, n - 1);
   uint64_t peak = 0;
   Ticks peak_time;
   if (u <= v) {
@@ -143,7 +144,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
       tb_base_ = tb_entered_;
     }
     tb_entered_ += n;
-    tb_last_departure_ = tb_busy_start_ + v.times(tb_entered_ - tb_base_);
+    tb_last_departure_ = tb_busy_start_.plus_times(v, tb_entered_ - tb_base_);
     peak = tb_entered_ - tb_departed(t_last);
     peak_time = t_last;
   } else {
@@ -152,20 +153,20 @@ void TstdModel::tb_take(const TstdPacket& p) {
     peak = before + 1;
     peak_time = t0;
     const Ticks backlog_end = tb_last_departure_;
-    if (idle_before || t_last >= backlog_end + v.times(n - 1)) {
+    if (idle_before || t_last >= backlog_end.plus_times(v, n - 1)) {
       if (!idle_before) {
         // The first byte that finds TB empty: TB became empty just before it.
         uint64_t lo = 1;
         uint64_t hi = n - 1;
         while (lo < hi) {
           const uint64_t mid = (lo + hi) / 2;
-          if (t0 + u.times(mid) >= backlog_end + v.times(mid)) {
+          if (t0.plus_times(u, mid) >= backlog_end.plus_times(v, mid)) {
             hi = mid;
           } else {
             lo = mid + 1;
           }
         }
-        close_tb_stretch(backlog_end + v.times(lo));
+        close_tb_stretch(backlog_end.plus_times(v, lo));
       }
       tb_stretch_start_ = t_last;
       tb_busy_start_ = t_last;
@@ -174,7 +175,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
       tb_last_departure_ = t_last + v;
     } else {
       tb_entered_ += n;
-      tb_last_departure_ = tb_busy_start_ + v.times(tb_entered_ - tb_base_);
+      tb_last_departure_ = tb_busy_start_.plus_times(v, tb_entered_ - tb_base_);
     }
   }
   tb_peak_ = std::max(tb_peak_, peak);
@@ -204,7 +205,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
       unresolved_ = std::min(unresolved_, removals_.size());
     }
     arrivals_.push_back(
-        Arrival{p.es_begin, chunk.es_end, t0 + u.times(uint64_t{p.header_bytes} + p.pes_header_bytes), u, p.number});
+        Arrival{p.es_begin, chunk.es_end, t0, uint64_t{p.header_bytes} + p.pes_header_bytes, u, p.number});
   }
 }
 
@@ -228,7 +229,7 @@ void TstdModel::resolve_arrivals() {
     }
     const Arrival& a = arrivals_.front();
     r.first_known = true;
-    r.first_arrival = a.first + a.byte_time.times(b - a.es_begin);
+    r.first_arrival = a.arrival.plus_times(a.byte_time, a.lead).plus_times(a.byte_time, b - a.es_begin);
     r.first_packet = a.packet;
     ++unresolved_;
   }
@@ -285,7 +286,7 @@ void TstdModel::advance(const Ticks& t) {
   if (t <= now_) return;
   if (server_ == Server::kBusy) {
     const uint64_t due_total =
-        static_cast<uint64_t>((t - serve_start_).floor_times(params_.max_br_bits, kByteTicksTimesRate));
+        static_cast<uint64_t>(t.floor_times_since(serve_start_, params_.max_br_bits, kByteTicksTimesRate));
     const uint64_t due = due_total > served_ ? due_total - served_ : 0;
     const uint64_t passing = es_removed_ > es_entered_ ? es_removed_ - es_entered_ : 0;
     const uint64_t room = passing + (eb_size_ - std::min(eb_size_, eb_fill()));
@@ -308,7 +309,7 @@ void TstdModel::advance(const Ticks& t) {
       }
       while (!pending_.empty() && pending_.front().es_end <= es_entered_) {
         const Pending& pd = pending_.front();
-        const Ticks in_eb = serve_start_ + mb_byte_.times(served_before + (pd.es_end - entered_before));
+        const Ticks in_eb = serve_start_.plus_times(mb_byte_, served_before + (pd.es_end - entered_before));
         if (pd.violation < kept_.size()) kept_[pd.violation].seconds = (in_eb - pd.removal).seconds();
         for (WaitingRow& w : rows_) {
           if (w.waiting) {
@@ -366,7 +367,7 @@ void TstdModel::take_chunk(const Chunk& c) {
 bool TstdModel::entry_time(uint64_t es_last, Ticks& time) const {
   for (const Entry& e : entries_) {
     if (e.es_begin <= es_last && es_last < e.es_end) {
-      time = e.start + mb_byte_.times(e.k + (es_last - e.es_begin) + 1);
+      time = e.start.plus_times(mb_byte_, e.k + (es_last - e.es_begin) + 1);
       return true;
     }
   }
@@ -436,7 +437,7 @@ void TstdModel::flush_rows(bool all) {
 void TstdModel::finish() {
   process(true);
   // What is left in MB goes on into EB as far as EB has room.
-  if (server_ == Server::kBusy && mb_es_ > 0) advance(serve_start_ + mb_byte_.times(served_ + mb_es_ + 1));
+  if (server_ == Server::kBusy && mb_es_ > 0) advance(serve_start_.plus_times(mb_byte_, served_ + mb_es_ + 1));
   if (tb_started_) close_tb_stretch(tb_last_departure_);
   flush_rows(true);
 }

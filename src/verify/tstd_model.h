@@ -17,11 +17,11 @@
 // them, since a removal not yet known is never earlier than a known one.
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/ring_queue.h"
 #include "verify/tstd_time.h"
 
 namespace tarnwell {
@@ -143,7 +143,10 @@ class TstdModel {
   struct Arrival {  // where a packet's elementary stream bytes arrived
     uint64_t es_begin = 0;
     uint64_t es_end = 0;
-    Ticks first;  // arrival of its first elementary stream byte
+    // Its first elementary stream byte arrived at arrival.plus_times(byte_time, lead), worked out only for the
+    // few packets where an access unit begins.
+    Ticks arrival;
+    uint64_t lead = 0;
     Ticks byte_time;
     uint64_t packet = 0;
   };
@@ -202,17 +205,17 @@ class TstdModel {
   uint64_t tb_peak_ = 0;
   uint64_t tb_peak_since_chunk_ = 0;
 
-  std::deque<Chunk> chunks_;      // left TB, not yet in MB (waiting for the removals before them)
-  std::deque<Arrival> arrivals_;  // for the first byte of access units not yet known
-  std::deque<Removal> removals_;  // known, not yet done
-  std::size_t unresolved_ = 0;    // removals_ from here on lack their first byte's arrival
+  RingQueue<Chunk> chunks_;      // left TB, not yet in MB (waiting for the removals before them)
+  RingQueue<Arrival> arrivals_;  // for the first byte of access units not yet known
+  RingQueue<Removal> removals_;  // known, not yet done
+  std::size_t unresolved_ = 0;   // removals_ from here on lack their first byte's arrival
   bool have_removal_ = false;
   Ticks last_removal_;  // of the last access unit known: nothing waits beyond it
   int64_t last_decoding_time_ = 0;
   uint64_t last_es_end_ = 0;
 
   // MB: chunks whose elementary stream bytes have not all left.
-  std::deque<Chunk> mb_;
+  RingQueue<Chunk> mb_;
   uint64_t mb_bytes_ = 0;
   uint64_t mb_es_ = 0;
   Ticks now_;  // MB and EB are known up to here
@@ -221,13 +224,13 @@ class TstdModel {
   uint64_t served_ = 0;
   uint64_t es_entered_ = 0;  // elementary stream bytes that have left MB (entered EB)
   uint64_t es_removed_ = 0;  // elementary stream bytes removed with their access units
-  std::deque<Entry> entries_;
-  std::deque<Pending> pending_;
+  RingQueue<Entry> entries_;
+  RingQueue<Pending> pending_;
   struct WaitingRow {
     TstdTraceRow row;
     bool waiting = false;  // for its last byte to enter EB
   };
-  std::deque<WaitingRow> rows_;
+  RingQueue<WaitingRow> rows_;
   uint64_t tb_peak_since_removal_ = 0;
   uint64_t mb_peak_ = 0;
   uint64_t eb_peak_ = 0;

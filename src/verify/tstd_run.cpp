@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <optional>
 
+#include "base/ring_queue.h"
 #include "paramsets/full_sps.h"
 #include "stream/ts_packet_fields.h"
 
@@ -116,7 +116,11 @@ class TstdFeed final : public ByteSource {
         done += take;
         continue;
       }
-      if (!step()) break;
+      // With room for a whole payload its bytes go straight to the reader.
+      const bool room = count - done >= kTsPacketBytes;
+      std::size_t direct = 0;
+      if (!step(room ? into + done : nullptr, direct)) break;
+      done += direct;
     }
     return done;
   }
@@ -127,7 +131,7 @@ class TstdFeed final : public ByteSource {
     if (have_rate_) time_pending(std::numeric_limits<int64_t>::max());
   }
 
-  std::deque<PesStart>& pes_starts() { return pes_; }
+  RingQueue<PesStart>& pes_starts() { return pes_; }
   const TsDemux& demux() const { return demux_; }
   uint64_t packets() const { return number_; }
   uint64_t pcrs() const { return pcrs_; }
@@ -148,7 +152,9 @@ class TstdFeed final : public ByteSource {
     uint64_t es_begin = 0;
   };
 
-  bool step() {
+  // One packet; its elementary stream bytes to `direct` (their count in
+  // `taken`) when given, else kept in out_.
+  bool step(uint8_t* direct, std::size_t& taken) {
     if (gave_up_) return false;
     uint64_t skipped = 0;
     const uint8_t* packet = reader_.next(skipped);
@@ -196,7 +202,10 @@ class TstdFeed final : public ByteSource {
       }
       time_pending(std::numeric_limits<int64_t>::max());
     }
-    if (slice.length > 0) {
+    if (slice.length > 0 && direct != nullptr) {
+      std::memcpy(direct, slice.data, slice.length);
+      taken = slice.length;
+    } else if (slice.length > 0) {
       std::memcpy(out_.data(), slice.data, slice.length);
       out_pos_ = 0;
       out_len_ = slice.length;
@@ -247,6 +256,7 @@ class TstdFeed final : public ByteSource {
     if (delta > 0 && !pcr.discontinuity) {
       rate_ticks_ = delta;
       rate_bytes_ = position - last_position_;
+      byte_time_ = Ticks::ratio(rate_ticks_, rate_bytes_);
       have_rate_ = true;
     }
     // The bytes up to this PCR take the pair's rate (or the last good one's
@@ -259,7 +269,6 @@ class TstdFeed final : public ByteSource {
 
   // Times the waiting packets that begin before `limit`.
   void time_pending(int64_t limit) {
-    const Ticks byte_time = Ticks::ratio(rate_ticks_, rate_bytes_);
     while (!untimed_.empty() && untimed_.front().position < limit) {
       const Untimed& u = untimed_.front();
       TstdPacket p;
@@ -267,7 +276,7 @@ class TstdFeed final : public ByteSource {
       p.arrival = Ticks::ratio(static_cast<__int128>(last_pcr_) * rate_bytes_ +
                                    static_cast<__int128>(u.position - last_position_) * rate_ticks_,
                                rate_bytes_);
-      p.byte_time = byte_time;
+      p.byte_time = byte_time_;
       p.header_bytes = u.header;
       p.pes_header_bytes = u.pes;
       p.es_bytes = u.es;
@@ -291,8 +300,8 @@ class TstdFeed final : public ByteSource {
   std::array<uint8_t, kTsPacketBytes> out_{};
   std::size_t out_pos_ = 0;
   std::size_t out_len_ = 0;
-  std::deque<PesStart> pes_;
-  std::deque<Untimed> untimed_;
+  RingQueue<PesStart> pes_;
+  RingQueue<Untimed> untimed_;
 
   uint64_t pcrs_ = 0;
   int64_t first_pcr_ = 0;
@@ -302,13 +311,14 @@ class TstdFeed final : public ByteSource {
   bool have_rate_ = false;
   int64_t rate_ticks_ = 0;  // a byte takes rate_ticks_ / rate_bytes_ ticks
   int64_t rate_bytes_ = 1;
+  Ticks byte_time_;  // rate_ticks_ / rate_bytes_
 };
 
 // Decoding times of access units from the PES timestamps.
 class DecodingClock {
  public:
   // The decoding time of the access unit that starts at `es_begin`.
-  int64_t time_of(uint64_t es_begin, std::deque<PesStart>& pes, const TstdFeed& feed, int64_t default_interval) {
+  int64_t time_of(uint64_t es_begin, RingQueue<PesStart>& pes, const TstdFeed& feed, int64_t default_interval) {
     while (pes.size() >= 2 && pes[1].es_offset <= es_begin) pes.pop_front();
     const PesStart* in = !pes.empty() && pes.front().es_offset <= es_begin ? &pes.front() : nullptr;
     const bool first_in_pes = in != nullptr && in->sequence != last_sequence_;

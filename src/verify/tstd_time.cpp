@@ -40,6 +40,11 @@ u128 gcd(u128 a, u128 b) {
   return a;
 }
 
+// Past the int64 range (hundreds of years of ticks) a time stays at its end.
+int64_t clamped_whole(i128 whole) {
+  return whole > INT64_MAX / 2 ? INT64_MAX / 2 : whole < INT64_MIN / 2 ? INT64_MIN / 2 : static_cast<int64_t>(whole);
+}
+
 }  // namespace
 
 Ticks Ticks::ratio(i128 numerator, i128 denominator) {
@@ -134,16 +139,48 @@ Ticks Ticks::operator-(const Ticks& o) const {
 }
 
 Ticks Ticks::times(uint64_t k) const {
-  Ticks t = ratio(static_cast<i128>(u128{num_} * k), static_cast<i128>(den_));
-  // Past the int64 range (hundreds of years of ticks) the time stays at its end.
-  const i128 whole = static_cast<i128>(whole_) * static_cast<i128>(k) + t.whole_;
-  t.whole_ = whole > INT64_MAX / 2   ? INT64_MAX / 2
-             : whole < INT64_MIN / 2 ? INT64_MIN / 2
-                                     : static_cast<int64_t>(whole);
+  Ticks t;
+  if (num_ != 0) t = ratio(static_cast<i128>(u128{num_} * k), static_cast<i128>(den_));
+  t.whole_ = clamped_whole(static_cast<i128>(whole_) * static_cast<i128>(k) + t.whole_);
+  return t;
+}
+
+Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
+  // A time plus a number of byte times: the time's denominator usually
+  // divides the byte time's (both come from the same PCR pair), and then
+  // the sum needs one reduction instead of the three of times and +. Both
+  // ways are exact there (the denominator stays u's, at most 2^62), so
+  // they give the same reduced fraction.
+  uint64_t ck = 0;
+  if (u.num_ == 0 || u.den_ % den_ != 0 || __builtin_mul_overflow(u.num_, k, &ck)) return *this + u.times(k);
+  const uint64_t d = u.den_;
+  const int64_t whole_k = clamped_whole(static_cast<i128>(u.whole_) * static_cast<i128>(k) + ck / d);
+  uint64_t n = (den_ == d ? num_ : num_ * (d / den_)) + ck % d;  // two terms below d, at most 2^62 each
+  int64_t carry = 0;
+  if (n >= d) {
+    n -= d;
+    carry = 1;
+  }
+  const uint64_t g = gcd64(n, d);
+  Ticks t;
+  t.whole_ = whole_ + whole_k + carry;
+  t.num_ = g == 1 ? n : n / g;
+  t.den_ = n == 0 ? 1 : g == 1 ? d : d / g;
   return t;
 }
 
 int64_t Ticks::floor_times(uint64_t p, uint64_t q) const {
+  // In 64 bits where every product fits: the same quotients.
+  uint64_t whole_p = 0;
+  uint64_t rest_den = 0;
+  uint64_t num_p = 0;
+  uint64_t sum = 0;
+  uint64_t q_den = 0;
+  if (whole_ >= 0 && !__builtin_mul_overflow(static_cast<uint64_t>(whole_), p, &whole_p) &&
+      !__builtin_mul_overflow(whole_p % q, den_, &rest_den) && !__builtin_mul_overflow(num_, p, &num_p) &&
+      !__builtin_add_overflow(rest_den, num_p, &sum) && !__builtin_mul_overflow(q, den_, &q_den)) {
+    return static_cast<int64_t>(whole_p / q + sum / q_den);
+  }
   // whole * p / q first, then the remainder with the fraction.
   const i128 wp = static_cast<i128>(whole_) * p;
   i128 result = wp / static_cast<i128>(q);
@@ -153,9 +190,26 @@ int64_t Ticks::floor_times(uint64_t p, uint64_t q) const {
   return static_cast<int64_t>(result);
 }
 
-bool operator<(const Ticks& a, const Ticks& b) {
-  if (a.whole_ != b.whole_) return a.whole_ < b.whole_;
-  return u128{a.num_} * b.den_ < u128{b.num_} * a.den_;
+int64_t Ticks::floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) const {
+  // Where the product of the denominators stays within 2^62 the subtraction
+  // is exact (its reduced denominator divides that product), and a floor
+  // depends only on the value: the difference over the product of the
+  // denominators, not reduced, gives the same floor.
+  const u128 product = u128{den_} * earlier.den_;
+  if (product > kMaxDenominator) return (*this - earlier).floor_times(p, q);
+  const uint64_t d = static_cast<uint64_t>(product);
+  const uint64_t a = num_ * earlier.den_;  // below d
+  const uint64_t b = earlier.num_ * den_;  // below d
+  Ticks difference;
+  difference.whole_ = whole_ - earlier.whole_;
+  if (a >= b) {
+    difference.num_ = a - b;
+  } else {
+    difference.num_ = a + (d - b);
+    --difference.whole_;
+  }
+  difference.den_ = d;
+  return difference.floor_times(p, q);
 }
 
 }  // namespace tarnwell

@@ -30,13 +30,20 @@ class Ticks {
   Ticks operator-(const Ticks& other) const;
   // times k, k at most 2^40
   Ticks times(uint64_t k) const;
+  // *this + u.times(k), the same value in the same form, in one step where it can.
+  Ticks plus_times(const Ticks& u, uint64_t k) const;
   // floor(this * p / q) for this >= 0, p and q above 0 and at most 2^40.
   int64_t floor_times(uint64_t p, uint64_t q) const;
+  // (*this - earlier).floor_times(p, q), without reducing the difference where it can.
+  int64_t floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) const;
 
   friend bool operator==(const Ticks& a, const Ticks& b) {
     return a.whole_ == b.whole_ && a.num_ == b.num_ && a.den_ == b.den_;
   }
-  friend bool operator<(const Ticks& a, const Ticks& b);
+  friend bool operator<(const Ticks& a, const Ticks& b) {
+    if (a.whole_ != b.whole_) return a.whole_ < b.whole_;
+    return static_cast<unsigned __int128>(a.num_) * b.den_ < static_cast<unsigned __int128>(b.num_) * a.den_;
+  }
   friend bool operator<=(const Ticks& a, const Ticks& b) { return !(b < a); }
   friend bool operator>(const Ticks& a, const Ticks& b) { return b < a; }
   friend bool operator>=(const Ticks& a, const Ticks& b) { return !(a < b); }
