@@ -23,7 +23,13 @@ runs=5
 ts="$stream.ts"
 if [ ! -f "$ts" ]; then
   command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
-  ffmpeg -hide_banner -loglevel error -nostdin -fflags +genpts -r 30 -i "$stream" -c copy -f mpegts "$ts.part"
+  quiet=(-hide_banner -loglevel error -nostdin -y)
+  # An ffmpeg whose raw H.264 reader gives the stream no timestamps (5.1 with
+  # B-frames) refuses the first command; the frame count gives them instead.
+  if ! ffmpeg "${quiet[@]}" -fflags +genpts -r 30 -i "$stream" -c copy -f mpegts "$ts.part" 2>/dev/null; then
+    echo "no timestamps from ffmpeg's reader: taking them from the frame count" >&2
+    ffmpeg "${quiet[@]}" -framerate 30 -i "$stream" -c copy -bsf:v "setts=ts=N*3000" -f mpegts "$ts.part"
+  fi
   mv "$ts.part" "$ts"
 fi
 
