@@ -20,8 +20,8 @@
 
 #include "context/application_context.h"
 #include "fuzz_support.h"
-#include "inspect/hrd_blocks.h"
-#include "inspect/level_probe.h"
+#include "inspect/hrd_listing.h"
+#include "inspect/stream_identity.h"
 #include "stream/input_format.h"
 #include "verify/check_run.h"
 #include "verify/hrd_run.h"

@@ -5,8 +5,8 @@
 
 #include "app/input_check.h"
 #include "app/settings_input.h"
-#include "inspect/hrd_blocks.h"
-#include "inspect/level_probe.h"
+#include "inspect/hrd_listing.h"
+#include "inspect/stream_identity.h"
 #include "stream/input_format.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "inspect/hrd_blocks.h"
-#include "inspect/level_probe.h"
+#include "inspect/hrd_listing.h"
+#include "inspect/stream_identity.h"
 #include "platform/executable_path.h"
 #include "support/bit_writer.h"
 #include "support/recording_dialog.h"

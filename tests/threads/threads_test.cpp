@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "context/application_context.h"
-#include "inspect/hrd_blocks.h"
-#include "inspect/level_probe.h"
+#include "inspect/hrd_listing.h"
+#include "inspect/stream_identity.h"
 #include "platform/thread.h"
 #include "support/recording_dialog.h"
 #include "verify/check_run.h"

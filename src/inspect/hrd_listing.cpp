@@ -1,4 +1,4 @@
-#include "inspect/hrd_blocks.h"
+#include "inspect/hrd_listing.h"
 
 #include "stream/stream_file.h"
 #include "stream/ts_source.h"

@@ -1,4 +1,4 @@
-#include "inspect/level_probe.h"
+#include "inspect/stream_identity.h"
 
 #include <cstdio>
 
