@@ -37,40 +37,6 @@ std::vector<std::string> other_calls(const RecordingDialog& dialog) {
   return others;
 }
 
-TEST(ProgressThrottle, BarsGoOutOncePerIntervalAndWhatWasHeldBackBeforeAnythingElse) {
-  RecordingDialog dialog;
-  std::chrono::steady_clock::time_point now{};
-  ProgressThrottle throttle(dialog, [&] { return now; });
-
-  throttle.set_progress(kProgressFile, 1);  // the first goes out at once
-  now += milliseconds(10);
-  throttle.set_progress(kProgressFullness, 50);
-  now += milliseconds(39);
-  throttle.set_progress(kProgressFile, 2);
-  throttle.set_progress(kProgressFile, 3);
-  ASSERT_EQ(bar_calls(dialog).size(), 1u);
-  now += milliseconds(1);  // 50 ms after the last ones went out: both bars, latest positions
-  throttle.set_progress(kProgressFile, 4);
-  ASSERT_EQ(bar_calls(dialog).size(), 3u);
-  EXPECT_EQ(dialog.progress_of(kProgressFile), 4u);
-  EXPECT_EQ(dialog.progress_of(kProgressFullness), 50u);
-
-  // Held back, then a box: the bars first, so the box shows over them.
-  throttle.set_progress(kProgressFullness, 0);
-  throttle.message_box("UNDERFLOW", "Error", BoxKind::Error);
-  std::vector<DialogCall> calls = dialog.calls();
-  ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[calls.size() - 2].kind, DialogCall::Progress);
-  EXPECT_EQ(calls[calls.size() - 2].value, 0u);
-  EXPECT_EQ(calls.back().kind, DialogCall::Box);
-  // Nothing held: flush and a read send nothing; another progress bar is
-  // never held back.
-  throttle.flush();
-  EXPECT_FALSE(throttle.is_checked(kCheckStrictOverflow));
-  throttle.set_progress(42, 7);
-  EXPECT_EQ(bar_calls(dialog).size(), 5u);
-}
-
 // A search over the x264 stream: every pass sets both bars for every
 // picture. Through the throttle the dialog gets a small part of those
 // updates, everything else exactly as before, and the same bars at the end.

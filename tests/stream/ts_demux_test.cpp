@@ -127,22 +127,6 @@ TEST(TsTables, SectionsSpanningPacketsChooseTheLowestProgramWithH264) {
   EXPECT_EQ(demux(mux.bytes(), pid23).es, access_unit(0x23, 500));
 }
 
-TEST(TsTables, RefusalNamesWhatTheStreamCarries) {
-  Mux mux;
-  mux.tables({{1, 0x10}}, {test::pmt_section(1, 0x11, {{0x1B, 0x11}, {0x0F, 0x12}})});
-  TsChoice audio;
-  audio.by_pid = true;
-  audio.pid = 0x12;
-  const Demuxed refused = demux(mux.bytes(), audio);
-  EXPECT_FALSE(refused.opened);
-  EXPECT_EQ(refused.refusal,
-            "PID 18 carries AAC audio (stream_type 0x0F), not H.264 video; program 1 (PMT PID 16): PID 17 H.264 "
-            "video (stream_type 0x1B), PID 18 AAC audio (stream_type 0x0F)");
-  EXPECT_TRUE(refused.es.empty());
-  EXPECT_EQ(demux(Bytes(1000, 0x00)).refusal,
-            "no H.264 stream in the transport stream; no program association table was found");
-}
-
 TEST(TsTables, BadCrcIgnoredWithWarningAndNewVersionFollowed) {
   Mux mux;
   Bytes bad_pat = test::pat_section({{1, 0x20}});

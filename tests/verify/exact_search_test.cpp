@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -130,44 +128,6 @@ TEST(ExactSearch, RefusalsAndStreamsThatNoRateFits) {
   // A picture larger than the buffer: no rate helps, and the check says why.
   const CheckRunResult small = exact(path, CheckSettings{20000, 20000, 0, 0.0}, false, found);
   EXPECT_EQ(small.outcome, Outcome::Undersized) << small.message;
-}
-
-// The model alone, on random sequences: at the least rate no picture runs
-// the buffer dry, one below one does.
-TEST(ExactSearch, LeastBitRateAgainstTheModel) {
-  std::mt19937 random(19);
-  auto outcome = [](const std::vector<uint32_t>& sizes, CheckSettings settings, bool strict) {
-    RecordingDialog dialog;
-    dialog.set_checked(kCheckStrictOverflow, strict);
-    const FrameRateFraction rate{25, 1};
-    BufferModel model(settings, rate, dialog);
-    if (!model.begin_model_pass()) return model.outcome();
-    for (uint32_t bits : sizes) {
-      if (model.apply_picture(bits) != ModelStep::Continue) return model.outcome();
-    }
-    return Outcome::Pass;
-  };
-  for (int round = 0; round < 300; ++round) {
-    std::vector<uint32_t> sizes(1 + random() % 40);
-    for (uint32_t& size : sizes) size = random() % 4 == 0 ? random() % 200000 : random() % 20000;
-    const double frame_rate = round % 3 == 0 ? 29.97 : 25.0;
-    const uint32_t buffer = 200000 + random() % 400000;
-    const uint32_t fill = random() % (buffer + 1);
-    for (bool strict : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "round " << round << (strict ? " strict" : ""));
-      const std::optional<uint32_t> rate = least_bit_rate(sizes, buffer, fill, frame_rate, strict);
-      if (!rate) {
-        EXPECT_NE(outcome(sizes, CheckSettings{buffer, fill, std::numeric_limits<uint32_t>::max(), frame_rate}, strict),
-                  Outcome::Pass);
-        continue;
-      }
-      const Outcome at = outcome(sizes, CheckSettings{buffer, fill, *rate, frame_rate}, strict);
-      EXPECT_TRUE(at == Outcome::Pass || (strict && at == Outcome::Overflow));
-      if (*rate > 1) {
-        EXPECT_EQ(outcome(sizes, CheckSettings{buffer, fill, *rate - 1, frame_rate}, false), Outcome::Underflow);
-      }
-    }
-  }
 }
 
 }  // namespace
