@@ -29,26 +29,9 @@ rounds=${TARNWELL_ROUNDS:-9}
   echo "no program $cli: cmake --preset release && cmake --build --preset release --target tarnwell-cli" >&2
   exit 1
 }
-ts="$stream.ts"
-if [ ! -f "$ts" ]; then
-  command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
-  quiet=(-hide_banner -loglevel error -nostdin -y)
-  if ! ffmpeg "${quiet[@]}" -fflags +genpts -r 30 -i "$stream" -c copy -f mpegts "$ts.part" 2>/dev/null; then
-    echo "no timestamps from ffmpeg's reader: taking them from the frame count" >&2
-    ffmpeg "${quiet[@]}" -framerate 30 -i "$stream" -c copy -bsf:v "setts=ts=N*3000" -f mpegts "$ts.part"
-  fi
-  mv "$ts.part" "$ts"
-fi
-
-now() { date +%s.%N; }
-seconds() {
-  local start end
-  start=$(now)
-  "$@" >/dev/null 2>&1 || true
-  end=$(now)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }'
-}
-median() { sort -g | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+# shellcheck source=bench/ts_bench_lib.sh
+source "$root/bench/ts_bench_lib.sh"
+ensure_ts "$stream"
 
 settings=(--bit-rate 20000000 --buffer-size 20000000 --initial-fill 18000000)
 check=("$cli" check "$ts" "${settings[@]}")

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "ts_fuzz_choice.h"
 #include "verify/tstd_run.h"
 
 namespace {
@@ -22,18 +23,7 @@ using tarnwell::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  constexpr uint32_t kSizes[] = {0, 188, 192, 204};
-  TsChoice choice;
-  choice.packet_size = kSizes[data[0] & 0x03];
-  const uint16_t value = static_cast<uint16_t>((data[1] << 8) | data[2]);
-  const uint32_t mode = (data[0] >> 2) & 0x03;
-  if (mode == 1) {
-    choice.by_program = true;
-    choice.program_number = value;
-  } else if (mode == 2) {
-    choice.by_pid = true;
-    choice.pid = value & 0x1FFF;
-  }
+  const TsChoice choice = fuzz::ts_choice_from(data);
   const uint32_t keep = data[0] >> 4;
   MemorySource source(data + 3, size - 3);
   uint64_t rows = 0;
