@@ -25,6 +25,18 @@ struct PictureTrace {
   uint32_t fullness_after = 0;
 };
 
+// The row of the picture the model has just applied (`step` is what
+// apply_picture returned).
+inline PictureTrace trace_of_picture(const BufferModel& model, uint64_t index, uint32_t bits, ModelStep step) {
+  PictureTrace trace;
+  trace.index = index;
+  trace.size_bits = bits;
+  trace.fullness_before = model.fullness_before();
+  trace.has_fullness_after = step == ModelStep::Continue;
+  trace.fullness_after = trace.has_fullness_after ? model.fullness() : 0;
+  return trace;
+}
+
 // The text of a run that must read the stream from its first byte again
 // and cannot: a stream that cannot be sought and whose temporary copy could
 // not be made or written.

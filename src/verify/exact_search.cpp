@@ -130,13 +130,7 @@ void ExactSearch::run() {
     }
     const ModelStep step = model.apply_picture(bits);
     if (on_picture) {
-      PictureTrace trace;
-      trace.index = result_.pictures;
-      trace.size_bits = bits;
-      trace.fullness_before = model.fullness_before();
-      trace.has_fullness_after = step == ModelStep::Continue;
-      trace.fullness_after = trace.has_fullness_after ? model.fullness() : 0;
-      on_picture(trace);
+      on_picture(trace_of_picture(model, result_.pictures, bits, step));
     }
     ++result_.pictures;
     if (step != ModelStep::Continue) break;

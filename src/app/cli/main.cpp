@@ -63,6 +63,15 @@ void apply_warning_policy(ApplicationContext& context, WarningPolicy policy) {
   context.reporter.set_stderr_enabled(policy == WarningPolicy::Each);
 }
 
+// An output option naming the input is refused before anything is opened:
+// true after the refusal line is printed.
+bool output_on_input(const std::vector<std::pair<const char*, std::string>>& outputs, const std::string& file) {
+  const std::string refusal = refuse_outputs_on_input(outputs, file);
+  if (refusal.empty()) return false;
+  std::fprintf(stderr, "%s\n", refusal.c_str());
+  return true;
+}
+
 void print_cannot_open(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
 }
@@ -120,12 +129,7 @@ struct InputCloser {
 };
 
 int run_check(const CliOptions& options) {
-  const std::string refusal =
-      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   const bool progress = isatty(fileno(stderr)) != 0;
   // --exact reads the stream with the strict box unchecked and applies the
   // strict choice itself.
@@ -313,11 +317,7 @@ std::FILE* rereadable_copy(std::FILE* input, std::string& reason) {
 }
 
 int run_info(const CliOptions& options) {
-  const std::string refusal = refuse_outputs_on_input({{"--hrd", options.hrd_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--hrd", options.hrd_path}}, options.file)) return kExitUsage;
   ConsoleDialog dialog(options.warnings, false, false);
   ApplicationContext context(dialog);
   context.shared.stream_path = options.file;
@@ -398,12 +398,7 @@ int run_info(const CliOptions& options) {
 }
 
 int run_curve_cli(const CliOptions& options) {
-  const std::string refusal =
-      refuse_outputs_on_input({{"--csv", options.csv_path}, {"--plot", options.plot_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--csv", options.csv_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   const bool progress = isatty(fileno(stderr)) != 0;
   // The reading runs the check with the strict box unchecked; the request
   // carries the strict choice into the arithmetic.
@@ -457,12 +452,7 @@ int run_curve_cli(const CliOptions& options) {
 }
 
 int run_hrd_check_cli(const CliOptions& options) {
-  const std::string refusal =
-      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   HrdCheckRequest request;
   request.file = options.file;
   request.nal = options.point != HrdPointChoice::Vcl;
@@ -535,11 +525,7 @@ int run_hrd_check_cli(const CliOptions& options) {
 
 // The chosen elementary stream, as the other commands read it, to a file.
 int run_demux_cli(const CliOptions& options) {
-  const std::string refusal = refuse_outputs_on_input({{"--output", options.output_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--output", options.output_path}}, options.file)) return kExitUsage;
   ConsoleDialog dialog(options.warnings, false, false);
   ApplicationContext context(dialog);
   apply_warning_policy(context, options.warnings);
@@ -577,12 +563,7 @@ int run_demux_cli(const CliOptions& options) {
 }
 
 int run_tstd_check_cli(const CliOptions& options) {
-  const std::string refusal =
-      refuse_outputs_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    return kExitUsage;
-  }
+  if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   TstdCheckRequest request;
   request.file = options.file;
   request.choice = options.ts;
