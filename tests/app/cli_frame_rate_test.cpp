@@ -90,25 +90,5 @@ TEST(CliFrameRate, AssumedRateIsNamedAndStreamTakesTheStreamsTiming) {
   }
 }
 
-TEST(CliExact, LeastValuesWithSuffixedNumbersAndTheirTrace) {
-  Cli cli;
-  const std::string sample = test::stream_path(test::kX264Stream);
-  const std::string trace = cli.folder.file("exact.csv");
-  test::ProcessResult r =
-      cli.run({"check", sample, "--buffer-size", "0", "--bit-rate", "900k", "--exact", "--json", "--trace", trace});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("\"outcome\":\"pass\""), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"bit_rate\":900000,\"frame_rate\":25.000,\"passes\":2,\"reads\":1,\"pictures\":249}"),
-            std::string::npos)
-      << r.out;
-  // The trace is the check's of the found values: the header and one row
-  // per applied picture.
-  const std::string rows = test::read_text(trace);
-  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 250);
-
-  // Nothing to search: a usage error.
-  EXPECT_EQ(cli.run({"check", sample, "--exact", "--bit-rate", "1M", "--buffer-size", "1M"}).exit_code, 2);
-}
-
 }  // namespace
 }  // namespace tarnwell

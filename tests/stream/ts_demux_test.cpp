@@ -321,7 +321,7 @@ class FfmpegMux : public ::testing::Test {
   std::filesystem::path folder_;
 };
 
-TEST_F(FfmpegMux, EveryFramingAndDamageGivesFfmpegsBytes) {
+TEST_F(FfmpegMux, EveryFramingGivesFfmpegsBytes) {
   ASSERT_TRUE(test::run_ffmpeg(
       "-f lavfi -i testsrc2=size=320x240:rate=25:duration=4 -f lavfi -i sine=duration=4 -c:v libx264 -g 25 -bf 2 "
       "-c:a aac -muxrate 3000000 -f mpegts '" +
@@ -336,23 +336,6 @@ TEST_F(FfmpegMux, EveryFramingAndDamageGivesFfmpegsBytes) {
                                path("audio.m2ts") + "'"));
   EXPECT_EQ(expect_same_as_ffmpeg("copy.m2ts", test::read_file_bytes(path("audio.m2ts"))).packet_size, 192u);
 
-  std::vector<Bytes> packets = test::split_packets(ts);
-  std::vector<std::size_t> video_packets;
-  for (std::size_t i = 0; i < packets.size(); ++i) {
-    const Bytes& p = packets[i];
-    if (test::packet_pid(p) == clean.pid && (p[1] & 0x40) == 0 && (p[3] & 0x10) != 0) video_packets.push_back(i);
-  }
-  ASSERT_GT(video_packets.size(), 100u);
-  std::vector<Bytes> lost = packets;
-  lost.erase(lost.begin() + static_cast<std::ptrdiff_t>(video_packets[60]));
-  EXPECT_EQ(expect_same_as_ffmpeg("lost.ts", test::join(lost)).errors.continuity, 1u);
-  std::vector<Bytes> flagged = packets;
-  flagged[video_packets[70]][1] |= 0x80;
-  EXPECT_EQ(expect_same_as_ffmpeg("tei.ts", test::join(flagged)).errors.transport_error, 1u);
-  Bytes garbage = ts;
-  const Bytes junk = {0x00, 0x47, 0x12, 0x34, 0x47, 0x00, 0x00, 0x01};
-  garbage.insert(garbage.begin() + static_cast<std::ptrdiff_t>(188 * (packets.size() / 2)), junk.begin(), junk.end());
-  EXPECT_EQ(expect_same_as_ffmpeg("garbage.ts", garbage).errors.sync_loss, 1u);
 }
 
 }  // namespace
