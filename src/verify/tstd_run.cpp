@@ -256,7 +256,7 @@ class TstdFeed final : public ByteSource {
     if (delta > 0 && !pcr.discontinuity) {
       rate_ticks_ = delta;
       rate_bytes_ = position - last_position_;
-      byte_time_ = Ticks::ratio(rate_ticks_, rate_bytes_);
+      byte_time_ = Ticks::fraction(rate_ticks_, rate_bytes_);
       have_rate_ = true;
     }
     // The bytes up to this PCR take the pair's rate (or the last good one's
@@ -273,9 +273,9 @@ class TstdFeed final : public ByteSource {
       const Untimed& u = untimed_.front();
       TstdPacket p;
       p.number = u.number;
-      p.arrival = Ticks::ratio(static_cast<__int128>(last_pcr_) * rate_bytes_ +
-                                   static_cast<__int128>(u.position - last_position_) * rate_ticks_,
-                               rate_bytes_);
+      p.arrival = Ticks::fraction(static_cast<__int128>(last_pcr_) * rate_bytes_ +
+                                      static_cast<__int128>(u.position - last_position_) * rate_ticks_,
+                                  rate_bytes_);
       p.byte_time = byte_time_;
       p.header_bytes = u.header;
       p.pes_header_bytes = u.pes;

@@ -92,7 +92,38 @@ Ticks Ticks::ratio(i128 numerator, i128 denominator) {
   return t;
 }
 
+Ticks Ticks::fraction(i128 numerator, i128 denominator) {
+  if (denominator <= 0 || static_cast<u128>(denominator) > kMaxDenominator || numerator < INT64_MIN ||
+      numerator > INT64_MAX) {
+    return ratio(numerator, denominator);
+  }
+  const int64_t n64 = static_cast<int64_t>(numerator);
+  const int64_t d64 = static_cast<int64_t>(denominator);
+  int64_t q = n64 / d64;
+  int64_t r = n64 % d64;
+  if (r < 0) {
+    r += d64;
+    --q;
+  }
+  Ticks t;
+  t.whole_ = q;
+  t.num_ = static_cast<uint64_t>(r);
+  t.den_ = r == 0 ? 1 : static_cast<uint64_t>(d64);
+  return t;
+}
+
 double Ticks::seconds() const {
+  // Below 2^53 both terms convert exactly and the quotient is rounded once,
+  // whatever the form; above, the reduced form decides.
+  if (den_ > (uint64_t{1} << 53)) {
+    const uint64_t g = gcd64(num_, den_);
+    if (g > 1) {
+      Ticks reduced = *this;
+      reduced.num_ /= g;
+      reduced.den_ /= g;
+      return reduced.seconds();
+    }
+  }
   return (static_cast<double>(whole_) + static_cast<double>(num_) / static_cast<double>(den_)) /
          static_cast<double>(kTicksPerSecond);
 }
@@ -115,11 +146,10 @@ Ticks Ticks::operator+(const Ticks& o) const {
       n -= den_;
       carry = 1;
     }
-    const uint64_t g = gcd64(n, den_);
     Ticks t;
     t.whole_ = whole_ + o.whole_ + carry;
-    t.num_ = n / g;
-    t.den_ = n == 0 ? 1 : den_ / g;
+    t.num_ = n;
+    t.den_ = n == 0 ? 1 : den_;
     return t;
   }
   const u128 g = gcd64(den_, o.den_);
@@ -148,11 +178,12 @@ Ticks Ticks::times(uint64_t k) const {
 Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
   // A time plus a number of byte times: the time's denominator usually
   // divides the byte time's (both come from the same PCR pair), and then
-  // the sum needs one reduction instead of the three of times and +. Both
-  // ways are exact there (the denominator stays u's, at most 2^62), so
-  // they give the same reduced fraction.
+  // the sum is exact over the byte time's denominator (at most 2^62)
+  // without the reductions of times and +.
   uint64_t ck = 0;
-  if (u.num_ == 0 || u.den_ % den_ != 0 || __builtin_mul_overflow(u.num_, k, &ck)) return *this + u.times(k);
+  if (u.num_ == 0 || (u.den_ != den_ && u.den_ % den_ != 0) || __builtin_mul_overflow(u.num_, k, &ck)) {
+    return *this + u.times(k);
+  }
   const uint64_t d = u.den_;
   const int64_t whole_k = clamped_whole(static_cast<i128>(u.whole_) * static_cast<i128>(k) + ck / d);
   uint64_t n = (den_ == d ? num_ : num_ * (d / den_)) + ck % d;  // two terms below d, at most 2^62 each
@@ -161,11 +192,10 @@ Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
     n -= d;
     carry = 1;
   }
-  const uint64_t g = gcd64(n, d);
   Ticks t;
   t.whole_ = whole_ + whole_k + carry;
-  t.num_ = g == 1 ? n : n / g;
-  t.den_ = n == 0 ? 1 : g == 1 ? d : d / g;
+  t.num_ = n;
+  t.den_ = n == 0 ? 1 : d;
   return t;
 }
 
