@@ -9,8 +9,6 @@ namespace {
 using i128 = __int128;
 using u128 = unsigned __int128;
 
-constexpr u128 kMaxDenominator = u128{1} << 62;
-
 // Binary GCD: shifts and subtractions, no division.
 uint64_t gcd64(uint64_t a, uint64_t b) {
   if (a == 0) return b;
@@ -38,11 +36,6 @@ u128 gcd(u128 a, u128 b) {
     b = r;
   }
   return a;
-}
-
-// Past the int64 range (hundreds of years of ticks) a time stays at its end.
-int64_t clamped_whole(i128 whole) {
-  return whole > INT64_MAX / 2 ? INT64_MAX / 2 : whole < INT64_MIN / 2 ? INT64_MIN / 2 : static_cast<int64_t>(whole);
 }
 
 }  // namespace
@@ -92,26 +85,6 @@ Ticks Ticks::ratio(i128 numerator, i128 denominator) {
   return t;
 }
 
-Ticks Ticks::fraction(i128 numerator, i128 denominator) {
-  if (denominator <= 0 || static_cast<u128>(denominator) > kMaxDenominator || numerator < INT64_MIN ||
-      numerator > INT64_MAX) {
-    return ratio(numerator, denominator);
-  }
-  const int64_t n64 = static_cast<int64_t>(numerator);
-  const int64_t d64 = static_cast<int64_t>(denominator);
-  int64_t q = n64 / d64;
-  int64_t r = n64 % d64;
-  if (r < 0) {
-    r += d64;
-    --q;
-  }
-  Ticks t;
-  t.whole_ = q;
-  t.num_ = static_cast<uint64_t>(r);
-  t.den_ = r == 0 ? 1 : static_cast<uint64_t>(d64);
-  return t;
-}
-
 double Ticks::seconds() const {
   // Below 2^53 both terms convert exactly and the quotient is rounded once,
   // whatever the form; above, the reduced form decides.
@@ -128,30 +101,7 @@ double Ticks::seconds() const {
          static_cast<double>(kTicksPerSecond);
 }
 
-Ticks Ticks::operator+(const Ticks& o) const {
-  if (o.num_ == 0) {
-    Ticks t = *this;
-    t.whole_ += o.whole_;
-    return t;
-  }
-  if (num_ == 0) {
-    Ticks t = o;
-    t.whole_ += whole_;
-    return t;
-  }
-  if (den_ == o.den_) {
-    uint64_t n = num_ + o.num_;  // below 2^63
-    int64_t carry = 0;
-    if (n >= den_) {
-      n -= den_;
-      carry = 1;
-    }
-    Ticks t;
-    t.whole_ = whole_ + o.whole_ + carry;
-    t.num_ = n;
-    t.den_ = n == 0 ? 1 : den_;
-    return t;
-  }
+Ticks Ticks::add_over_other_denominator(const Ticks& o) const {
   const u128 g = gcd64(den_, o.den_);
   const u128 d = u128{den_} / g * o.den_;
   const u128 n = u128{num_} * (o.den_ / g) + u128{o.num_} * (den_ / g);
@@ -175,42 +125,7 @@ Ticks Ticks::times(uint64_t k) const {
   return t;
 }
 
-Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
-  // A time plus a number of byte times: the time's denominator usually
-  // divides the byte time's (both come from the same PCR pair), and then
-  // the sum is exact over the byte time's denominator (at most 2^62)
-  // without the reductions of times and +.
-  uint64_t ck = 0;
-  if (u.num_ == 0 || (u.den_ != den_ && u.den_ % den_ != 0) || __builtin_mul_overflow(u.num_, k, &ck)) {
-    return *this + u.times(k);
-  }
-  const uint64_t d = u.den_;
-  const int64_t whole_k = clamped_whole(static_cast<i128>(u.whole_) * static_cast<i128>(k) + ck / d);
-  uint64_t n = (den_ == d ? num_ : num_ * (d / den_)) + ck % d;  // two terms below d, at most 2^62 each
-  int64_t carry = 0;
-  if (n >= d) {
-    n -= d;
-    carry = 1;
-  }
-  Ticks t;
-  t.whole_ = whole_ + whole_k + carry;
-  t.num_ = n;
-  t.den_ = n == 0 ? 1 : d;
-  return t;
-}
-
-int64_t Ticks::floor_times(uint64_t p, uint64_t q) const {
-  // In 64 bits where every product fits: the same quotients.
-  uint64_t whole_p = 0;
-  uint64_t rest_den = 0;
-  uint64_t num_p = 0;
-  uint64_t sum = 0;
-  uint64_t q_den = 0;
-  if (whole_ >= 0 && !__builtin_mul_overflow(static_cast<uint64_t>(whole_), p, &whole_p) &&
-      !__builtin_mul_overflow(whole_p % q, den_, &rest_den) && !__builtin_mul_overflow(num_, p, &num_p) &&
-      !__builtin_add_overflow(rest_den, num_p, &sum) && !__builtin_mul_overflow(q, den_, &q_den)) {
-    return static_cast<int64_t>(whole_p / q + sum / q_den);
-  }
+int64_t Ticks::floor_times_wide(uint64_t p, uint64_t q) const {
   // whole * p / q first, then the remainder with the fraction.
   const i128 wp = static_cast<i128>(whole_) * p;
   i128 result = wp / static_cast<i128>(q);
@@ -218,28 +133,6 @@ int64_t Ticks::floor_times(uint64_t p, uint64_t q) const {
   const i128 frac = (rest * static_cast<i128>(den_) + static_cast<i128>(num_) * p) / (static_cast<i128>(q) * den_);
   result += frac;
   return static_cast<int64_t>(result);
-}
-
-int64_t Ticks::floor_times_since(const Ticks& earlier, uint64_t p, uint64_t q) const {
-  // Where the product of the denominators stays within 2^62 the subtraction
-  // is exact (its reduced denominator divides that product), and a floor
-  // depends only on the value: the difference over the product of the
-  // denominators, not reduced, gives the same floor.
-  const u128 product = u128{den_} * earlier.den_;
-  if (product > kMaxDenominator) return (*this - earlier).floor_times(p, q);
-  const uint64_t d = static_cast<uint64_t>(product);
-  const uint64_t a = num_ * earlier.den_;  // below d
-  const uint64_t b = earlier.num_ * den_;  // below d
-  Ticks difference;
-  difference.whole_ = whole_ - earlier.whole_;
-  if (a >= b) {
-    difference.num_ = a - b;
-  } else {
-    difference.num_ = a + (d - b);
-    --difference.whole_;
-  }
-  difference.den_ = d;
-  return difference.floor_times(p, q);
 }
 
 }  // namespace tarnwell
