@@ -198,7 +198,14 @@ void TstdModel::tb_take(const TstdPacket& p) {
   chunk.es_end = p.es_begin + p.es_bytes;
   chunk.tb_peak = tb_peak_since_chunk_;
   tb_peak_since_chunk_ = 0;
-  chunks_.push_back(chunk);
+  // Usually nothing waits ahead of it and the removals known lie beyond it:
+  // it goes on into MB at once, as process() would take it.
+  if (chunks_.empty() && have_removal_ && chunk.time < last_removal_ &&
+      (removals_.empty() || chunk.time < removals_.front().time)) {
+    take_chunk(chunk);
+  } else {
+    chunks_.push_back(chunk);
+  }
   if (p.es_bytes > 0) {
     if (arrivals_.size() > kMaxWaiting) {
       arrivals_.pop_front();
