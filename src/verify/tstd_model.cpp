@@ -132,7 +132,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
     close_tb_stretch(tb_last_departure_);
     tb_stretch_start_ = t0;
   }
-  const uint64_t before = tb_entered_ - tb_departed(t0);
+  const uint64_t before = idle_before ? 0 : tb_entered_ - tb_departed(t0);
   const Ticks t_last = t0.plus_times(u, n - 1);
   uint64_t peak = 0;
   Ticks peak_time;
@@ -219,7 +219,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
 void TstdModel::add_packet(const TstdPacket& packet) {
   tb_take(packet);
   resolve_arrivals();
-  process(false);
+  if (!chunks_.empty()) process(false);  // without chunks waiting, only finish() does removals
 }
 
 // ---- access units ----
@@ -328,7 +328,7 @@ void TstdModel::advance(const Ticks& t) {
         }
         pending_.pop_front();
       }
-      flush_rows(false);
+      if (!rows_.empty()) flush_rows(false);
     }
     if (take < due) server_ = mb_es_ == 0 ? Server::kIdle : Server::kBlocked;
   }
@@ -359,11 +359,7 @@ void TstdModel::take_chunk(const Chunk& c) {
   }
   emit_level(TstdBuffer::kMb, c.time, mb_bytes_, before);
   emit_level(TstdBuffer::kEb, c.time, eb_fill(), eb_fill());  // EB fills between removals
-  if (server_ == Server::kIdle && mb_es_ > 0) {
-    server_ = Server::kBlocked;
-    serve_start_ = c.time;
-    served_ = 0;
-  }
+  if (server_ == Server::kIdle && mb_es_ > 0) server_ = Server::kBlocked;
   if (server_ == Server::kBlocked && (es_removed_ > es_entered_ || eb_fill() < eb_size_)) {
     server_ = Server::kBusy;
     serve_start_ = c.time;
