@@ -341,11 +341,10 @@ void TstdModel::take_chunk(const Chunk& c) {
   const uint64_t es = c.es_end - c.es_begin;
   const uint64_t before = mb_bytes_;
   if (es > 0 || (c.pes_header > 0 && !mb_.empty())) {
-    Chunk in = c;
-    if (mb_.empty()) in.pes_header = 0;  // at the head at once: its header bytes go
-    mb_bytes_ += in.pes_header + es;
+    const uint64_t pes_header = mb_.empty() ? 0 : c.pes_header;  // at the head at once: its header bytes go
+    mb_bytes_ += pes_header + es;
     mb_es_ += es;
-    mb_.push_back(in);
+    mb_.push_back(InMb{c.es_end, pes_header});
   }
   mb_peak_ = std::max(mb_peak_, mb_bytes_);
   const int64_t bits_x375 = static_cast<int64_t>(mb_bytes_ * 8 * 375);

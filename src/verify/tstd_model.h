@@ -214,8 +214,13 @@ class TstdModel {
   int64_t last_decoding_time_ = 0;
   uint64_t last_es_end_ = 0;
 
-  // MB: chunks whose elementary stream bytes have not all left.
-  RingQueue<Chunk> mb_;
+  // MB: the packets whose elementary stream bytes have not all left, as far
+  // as MB needs them: where their bytes end and the PES header bytes before.
+  struct InMb {
+    uint64_t es_end = 0;
+    uint64_t pes_header = 0;
+  };
+  RingQueue<InMb> mb_;
   uint64_t mb_bytes_ = 0;
   uint64_t mb_es_ = 0;
   Ticks now_;  // MB and EB are known up to here
