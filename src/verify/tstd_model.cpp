@@ -292,9 +292,15 @@ void TstdModel::process(bool all) {
 void TstdModel::advance(const Ticks& t) {
   if (t <= now_) return;
   if (server_ == Server::kBusy) {
-    const uint64_t due_total =
-        static_cast<uint64_t>(t.floor_times_since(serve_start_, params_.max_br_bits, kByteTicksTimesRate));
-    const uint64_t due = due_total > served_ ? due_total - served_ : 0;
+    // Bytes due to leave by t. When every byte in MB and one more are due, how
+    // many more does not matter (the server then goes idle or waits for EB),
+    // and with a whole number of ticks a byte that takes no division.
+    uint64_t due = mb_es_ + 1;
+    if (!mb_byte_.is_whole() || t < serve_start_.plus_times(mb_byte_, served_ + due)) {
+      const uint64_t due_total =
+          static_cast<uint64_t>(t.floor_times_since(serve_start_, params_.max_br_bits, kByteTicksTimesRate));
+      due = due_total > served_ ? due_total - served_ : 0;
+    }
     const uint64_t passing = es_removed_ > es_entered_ ? es_removed_ - es_entered_ : 0;
     const uint64_t room = passing + (eb_size_ - std::min(eb_size_, eb_fill()));
     const uint64_t take = std::min({due, mb_es_, room});

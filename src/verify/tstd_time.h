@@ -128,8 +128,13 @@ Ticks Ticks::plus_times(const Ticks& u, uint64_t k) const {
   // divides the byte time's (both come from the same PCR pair), and then
   // the sum is exact over the byte time's denominator (at most 2^62)
   // without the reductions of times and +.
+  if (u.num_ == 0) {  // whole byte times: no fraction to add
+    Ticks t = *this;
+    t.whole_ += clamped_whole(static_cast<__int128>(u.whole_) * static_cast<__int128>(k));
+    return t;
+  }
   uint64_t ck = 0;
-  if (u.num_ == 0 || (u.den_ != den_ && den_ != 1 && u.den_ % den_ != 0) || __builtin_mul_overflow(u.num_, k, &ck)) {
+  if ((u.den_ != den_ && den_ != 1 && u.den_ % den_ != 0) || __builtin_mul_overflow(u.num_, k, &ck)) {
     return *this + u.times(k);
   }
   const uint64_t d = u.den_;
