@@ -1,5 +1,6 @@
 // The one-step forms of the exact times must give what their parts give,
-// value and reduced form alike, on either side of their shortcuts.
+// on either side of their shortcuts; a time kept over an unreduced
+// denominator must compare, add and print as its reduced form does.
 #include "verify/tstd_time.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,40 @@ TEST(TstdTimeTest, FloorTimesSinceIsTheFloorOfTheDifference) {
   }
   EXPECT_EQ(Ticks::ratio(10, 3).floor_times_since(Ticks::ratio(1, 3), 1, 1), 3);
   EXPECT_EQ(Ticks::ratio(10, 3).floor_times_since(Ticks::ratio(2, 3), 1, 1), 2);
+}
+
+TEST(TstdTimeTest, UnreducedFormsActAsTheirReducedOnes) {
+  const int64_t big = (int64_t{1} << 61) + 6;  // past 2^53: seconds() must not convert it as it is
+  const std::vector<std::pair<int64_t, int64_t>> values = {
+      {0, 188}, {188, 188}, {94, 188}, {2030 * 188 + 141, 188}, {-47, 188}, {3, 9}, {big / 2 + 1, big}, {2, big}};
+  for (const auto& [n, d] : values) {
+    const Ticks kept = Ticks::fraction(n, d);
+    const Ticks reduced = Ticks::ratio(n, d);
+    EXPECT_TRUE(kept == reduced) << n << " / " << d;
+    EXPECT_FALSE(kept < reduced || reduced < kept) << n << " / " << d;
+    EXPECT_EQ(kept.seconds(), reduced.seconds()) << n << " / " << d;
+    EXPECT_EQ(kept.floor(), reduced.floor()) << n << " / " << d;
+    EXPECT_EQ(kept.is_whole(), reduced.is_whole()) << n << " / " << d;
+    for (const auto& [m, e] : values) {
+      const Ticks other = Ticks::fraction(m, e);
+      const Ticks other_reduced = Ticks::ratio(m, e);
+      EXPECT_TRUE(kept + other == reduced + other_reduced) << n << " / " << d << " + " << m << " / " << e;
+      EXPECT_EQ(kept < other, reduced < other_reduced) << n << " / " << d << " < " << m << " / " << e;
+      EXPECT_EQ((kept + other).seconds(), (reduced + other_reduced).seconds());
+      if (!(kept < other)) {
+        EXPECT_EQ(kept.floor_times_since(other, 20000000, 180000000),
+                  reduced.floor_times_since(other_reduced, 20000000, 180000000));
+      }
+      for (const uint64_t k : {uint64_t{1}, uint64_t{187}}) {
+        EXPECT_TRUE(kept.plus_times(other, k) == reduced.plus_times(other_reduced, k));
+        EXPECT_EQ(kept.plus_times(other, k).seconds(), reduced.plus_times(other_reduced, k).seconds());
+      }
+    }
+  }
+  // Different forms of one value are equal; different values over one denominator are not.
+  EXPECT_TRUE(Ticks::fraction(94, 188) == Ticks::fraction(1, 2));
+  EXPECT_FALSE(Ticks::fraction(95, 188) == Ticks::fraction(1, 2));
+  EXPECT_TRUE(Ticks::fraction(95, 188) > Ticks::fraction(1, 2));
 }
 
 }  // namespace
