@@ -6,24 +6,6 @@ constexpr uint8_t kAvcTimingAndHrdDescriptor = 0x2A;
 constexpr uint8_t kProgramMapTableId = 0x02;
 }  // namespace
 
-TsPcr read_pcr(const uint8_t* packet) {
-  TsPcr pcr;
-  const bool has_adaptation = (packet[3] & 0x20) != 0;
-  if (!has_adaptation) return pcr;
-  const uint32_t adaptation_field_length = packet[4];
-  if (adaptation_field_length < 1 || adaptation_field_length > 183) return pcr;
-  const uint8_t flags = packet[5];
-  pcr.discontinuity = (flags & 0x80) != 0;
-  if ((flags & 0x10) == 0 || adaptation_field_length < 7) return pcr;
-  const uint8_t* p = packet + 6;
-  const uint64_t base = (uint64_t{p[0]} << 25) | (uint64_t{p[1]} << 17) | (uint64_t{p[2]} << 9) |
-                        (uint64_t{p[3]} << 1) | (uint64_t{p[4]} >> 7);
-  const uint64_t extension = ((uint64_t{p[4]} & 0x01) << 8) | p[5];
-  pcr.present = true;
-  pcr.value = base * 300 + extension;
-  return pcr;
-}
-
 int32_t avc_hrd_management_flag(const uint8_t* section, std::size_t length, uint16_t pid) {
   if (length < 16 || section[0] != kProgramMapTableId) return -1;
   const std::size_t section_length = ((std::size_t{section[1]} & 0x0F) << 8) | section[2];

@@ -17,8 +17,25 @@ struct TsPcr {
   bool discontinuity = false;  // discontinuity_indicator of the same adaptation field
 };
 
-// `packet` holds 188 bytes beginning with the sync byte.
-TsPcr read_pcr(const uint8_t* packet);
+// `packet` holds 188 bytes beginning with the sync byte. Inline: it is read
+// for every packet of the PCR PID.
+inline TsPcr read_pcr(const uint8_t* packet) {
+  TsPcr pcr;
+  const bool has_adaptation = (packet[3] & 0x20) != 0;
+  if (!has_adaptation) return pcr;
+  const uint32_t adaptation_field_length = packet[4];
+  if (adaptation_field_length < 1 || adaptation_field_length > 183) return pcr;
+  const uint8_t flags = packet[5];
+  pcr.discontinuity = (flags & 0x80) != 0;
+  if ((flags & 0x10) == 0 || adaptation_field_length < 7) return pcr;
+  const uint8_t* p = packet + 6;
+  const uint64_t base = (uint64_t{p[0]} << 25) | (uint64_t{p[1]} << 17) | (uint64_t{p[2]} << 9) |
+                        (uint64_t{p[3]} << 1) | (uint64_t{p[4]} >> 7);
+  const uint64_t extension = ((uint64_t{p[4]} & 0x01) << 8) | p[5];
+  pcr.present = true;
+  pcr.value = base * 300 + extension;
+  return pcr;
+}
 
 // The byte of a packet that holds the last bit of program_clock_reference_base.
 inline constexpr uint64_t kPcrByte = 10;
