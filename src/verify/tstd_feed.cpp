@@ -209,9 +209,18 @@ void TstdFeed::time_pending(int64_t limit) {
     const Untimed& u = untimed_.front();
     TstdPacket p;
     p.number = u.number;
-    p.arrival = Ticks::fraction(static_cast<__int128>(last_pcr_) * rate_bytes_ +
-                                    static_cast<__int128>(u.position - last_position_) * rate_ticks_,
-                                rate_bytes_);
+    int64_t at_pcr = 0;
+    int64_t since = 0;
+    int64_t numerator = 0;
+    if (__builtin_mul_overflow(last_pcr_, rate_bytes_, &at_pcr) ||
+        __builtin_mul_overflow(u.position - last_position_, rate_ticks_, &since) ||
+        __builtin_add_overflow(at_pcr, since, &numerator)) {
+      p.arrival = Ticks::ratio(static_cast<__int128>(last_pcr_) * rate_bytes_ +
+                                   static_cast<__int128>(u.position - last_position_) * rate_ticks_,
+                               rate_bytes_);
+    } else {
+      p.arrival = Ticks::fraction(numerator, rate_bytes_);
+    }
     p.byte_time = byte_time_;
     p.header_bytes = u.header;
     p.pes_header_bytes = u.pes;

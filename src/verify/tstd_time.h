@@ -26,7 +26,7 @@ class Ticks {
   // numerator / denominator ticks; denominator above 0.
   static Ticks ratio(__int128 numerator, __int128 denominator);
   // The same value, kept over `denominator` where that is at most 2^62 (no reduction).
-  static inline Ticks fraction(__int128 numerator, __int128 denominator);
+  static inline Ticks fraction(int64_t numerator, int64_t denominator);
 
   int64_t floor() const { return whole_; }
   bool is_whole() const { return num_ == 0; }
@@ -78,23 +78,18 @@ inline constexpr int64_t kTicksPerSecond = 27000000;
 
 // The operations done for every packet, here so that they inline.
 
-Ticks Ticks::fraction(__int128 numerator, __int128 denominator) {
-  if (denominator <= 0 || static_cast<unsigned __int128>(denominator) > kMaxDenominator || numerator < INT64_MIN ||
-      numerator > INT64_MAX) {
-    return ratio(numerator, denominator);
-  }
-  const int64_t n64 = static_cast<int64_t>(numerator);
-  const int64_t d64 = static_cast<int64_t>(denominator);
-  int64_t q = n64 / d64;
-  int64_t r = n64 % d64;
+Ticks Ticks::fraction(int64_t numerator, int64_t denominator) {
+  if (denominator <= 0 || static_cast<uint64_t>(denominator) > (uint64_t{1} << 62)) return ratio(numerator, denominator);
+  int64_t q = numerator / denominator;
+  int64_t r = numerator % denominator;
   if (r < 0) {
-    r += d64;
+    r += denominator;
     --q;
   }
   Ticks t;
   t.whole_ = q;
   t.num_ = static_cast<uint64_t>(r);
-  t.den_ = r == 0 ? 1 : static_cast<uint64_t>(d64);
+  t.den_ = r == 0 ? 1 : static_cast<uint64_t>(denominator);
   return t;
 }
 
