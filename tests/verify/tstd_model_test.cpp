@@ -141,6 +141,41 @@ TEST(TstdModelTest, DelaysOrderAndAFullTbAreViolations) {
   }
 }
 
+TEST(TstdModelTest, UnitsKnownBeforeOrAfterTheirPacketsGiveTheSameTimes) {
+  // Two packets a byte every 10 ticks, at 0 and 30000: they leave TB at
+  // 188 * 120 = 22560 and 30000 + 22560 = 52560, and MB is empty again
+  // between them. Their 170 and 184 ES bytes then leave MB a byte time
+  // apart: 100 ticks at Rbx 2,160,000, 400 / 3 at 1,620,000.
+  struct Case {
+    uint64_t rbx;
+    Ticks first_last, second_last;  // the last byte of each unit in EB
+    uint64_t eb_at_first;           // bytes in EB before the removal at 60000
+  };
+  const std::vector<Case> cases = {
+      {2160000, Ticks::whole(39560), Ticks::whole(70960), 170 + 74},               // 7440 / 100 of the second
+      {1620000, Ticks::ratio(135680, 3), Ticks::ratio(231280, 3), 170 + 55}};  // 7440 * 3 / 400
+  for (const Case& c : cases) {
+    for (const bool units_first : {false, true}) {
+      TstdParams p = params(100000);
+      p.max_br_bits = c.rbx;
+      Recorded r;
+      TstdModel model(p, 10, r.observer());
+      if (units_first) model.add_access_unit(unit(0, 0, 170, 60000));
+      model.add_packet(packet(0, Ticks::whole(0), Ticks::whole(10), 14, 170, 0));
+      model.add_packet(packet(1, Ticks::whole(30000), Ticks::whole(10), 0, 184, 170));
+      if (!units_first) model.add_access_unit(unit(0, 0, 170, 60000));
+      model.add_access_unit(unit(1, 170, 354, 100000));
+      model.finish();
+      ASSERT_EQ(r.rows.size(), 2u) << c.rbx << " " << units_first;
+      EXPECT_EQ(r.rows[0].last_byte_in_eb, c.first_last) << c.rbx << " " << units_first;
+      EXPECT_EQ(r.rows[1].last_byte_in_eb, c.second_last) << c.rbx << " " << units_first;
+      EXPECT_EQ(r.rows[0].eb_before_bits, c.eb_at_first * 8) << c.rbx << " " << units_first;
+      EXPECT_EQ(r.rows[1].eb_before_bits, 184u * 8) << c.rbx << " " << units_first;
+      EXPECT_EQ(model.violation_count(), 0u);
+    }
+  }
+}
+
 TEST(TstdModelTest, MultiplexingBufferSizeFollowsTheLevel) {
   TstdParams p = params(1000);
   // max(2,160,000, 2,000,000) * 2 / 375 + 2,400,000 - 8,000 bits.
