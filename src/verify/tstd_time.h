@@ -9,7 +9,7 @@
 //
 // A fraction is not always in lowest terms: the times of one PCR interval
 // keep its byte count as denominator, so that adding byte times needs no
-// reduction. Every operation is exact or rounds by the reduced value alone,
+// reduction. Every operation is exact or rounds by the value alone,
 // so the form never changes a value; comparisons and seconds() go by value.
 #include <cstdint>
 
@@ -37,7 +37,7 @@ class Ticks {
   Ticks operator-(const Ticks& other) const;
   // times k, k at most 2^40
   Ticks times(uint64_t k) const;
-  // *this + u.times(k), the same value in the same form, in one step where it can.
+  // *this + u.times(k), the same value, in one step where it can.
   inline Ticks plus_times(const Ticks& u, uint64_t k) const;
   // floor(this * p / q) for this >= 0, p and q above 0 and at most 2^40.
   inline int64_t floor_times(uint64_t p, uint64_t q) const;
