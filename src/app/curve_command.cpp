@@ -95,7 +95,13 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
                  reason.c_str());
     return kExitUsage;
   }
-  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts, request.input_head);
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
+  const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
+  if (!open_command_input(how, request.input, ts, warn, head, out, err, refused)) return refused;
+  const PictureSizes sizes = read_picture_sizes(context, request.input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {
     std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;
@@ -158,7 +164,7 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
     return kExitUsage;
   }
   std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
-  if (request.json) text = add_json_fields(text, ts_errors_json(request.ts));
+  if (request.json) text = add_json_fields(text, ts_errors_json(ts.source()));
   std::fputs(text.c_str(), out);
   return kExitPass;
 }

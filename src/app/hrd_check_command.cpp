@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/exit_codes.h"
 #include "app/hrd_check_report.h"
 #include "app/output_target.h"
+#include "app/plot_svg.h"
 #include "app/ts_input.h"
 #include "stream/stream_file.h"
 #include "verify/hrd_run.h"
@@ -66,25 +68,49 @@ class TraceParts {
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
-  // The CSV is made (under a temporary name) before the stream is read.
+  // The outputs are made (under temporary names) before the stream is read.
+  OutputTarget plot_file;
   OutputTarget trace_file;
   std::string reason;
+  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
   if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
                  reason.c_str());
-    return kHrdExitUnusable;
+    return kExitUsage;
   }
-  if (input == nullptr && request.ts == nullptr) {
+  if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
-    return kHrdExitUnusable;
+    return kExitUsage;
   }
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  const InputReading how{request.file, request.format, request.choice, request.json, false, "hrd-check"};
+  const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
+  if (!open_command_input(how, input, ts, warn, head, out, err, refused)) return refused;
+  // Every test's fullness, in bounded memory, until the run says which
+  // test the plot shows.
+  std::map<std::size_t, FullnessSeries> series;
+  const HrdRowSink plot_rows{[&](std::size_t test, const HrdTraceRow& row) {
+                               if (rows != nullptr && rows->row) rows->row(test, row);
+                               series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6,
+                                                               static_cast<double>(row.fullness_before),
+                                                               static_cast<double>(row.fullness_after),
+                                                               static_cast<double>(row.bits), row.violations != 0});
+                             },
+                             rows != nullptr ? rows->chosen : nullptr};
+  if (plot_file.is_open()) rows = &plot_rows;
   HrdRunOptions options;
   options.nal = request.nal;
   options.vcl = request.vcl;
   options.all_schedules = request.all_schedules;
   options.schedule = request.schedule;
   options.max_violations = request.max_violations;
-  options.input_head = request.input_head;
+  options.input_head = std::move(head);
   options.abort_requested = request.abort_requested;
 
   std::unique_ptr<TraceParts> trace;
@@ -98,8 +124,8 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       if (sink_rows) rows->row(test, row);
     };
   }
-  const HrdRunResult run = request.ts != nullptr ? run_hrd_conformance(*request.ts, options, trace_fn)
-                                                 : run_hrd_conformance(input, options, trace_fn);
+  const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), options, trace_fn)
+                                                  : run_hrd_conformance(input, options, trace_fn);
 
   const char* name = request.file.c_str();
   // What the splitter met on the way, whether or not the tests could run.
@@ -124,35 +150,35 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       std::fprintf(
           err, "tarnwell-cli: %s carries no HRD parameters%s; check verifies a stream against a buffer you choose\n",
           name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoBufferingPeriod:
       if (n.buffering_period_without_sps > 0) {
         std::fprintf(err,
                      "tarnwell-cli: %s: its buffering period SEI names seq_parameter_set_id %u, which no SPS "
                      "before it carries\n",
                      name, n.missing_sps_id);
-        return kHrdExitUnusable;
+        return kExitUsage;
       }
       std::fprintf(err,
                    "tarnwell-cli: %s carries HRD parameters but no buffering period SEI; check verifies a "
                    "stream against a buffer you choose\n",
                    name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoTimingInfo:
       std::fprintf(err,
                    "tarnwell-cli: %s carries no timing information (num_units_in_tick, time_scale) with its HRD "
                    "parameters; check verifies a stream against a buffer you choose\n",
                    name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoSuchSchedule:
       std::fprintf(err, "tarnwell-cli: %s has no schedule %u (--schedule)\n", name, request.schedule);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kReadError:
       std::fprintf(err, "tarnwell-cli: cannot read %s\n", name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kOutOfMemory:
       std::fprintf(err, "tarnwell-cli: out of memory\n");
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kAborted:
       // The trace is dropped with its temporary file.
       std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
@@ -183,15 +209,21 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     if (reason.empty()) reason = "cannot copy its rows";
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
                  reason.c_str());
-    return kHrdExitUnusable;
+    return kExitUsage;
   }
   if (request.json) {
-    write_hrd_json_report(run, out, ts_errors_json(request.ts));
+    write_hrd_json_report(run, out, ts_errors_json(ts.source()));
   } else {
     write_hrd_text_report(run, out);
   }
-  if (any_stopped) return kHrdExitUnusable;
-  return any_violation ? kHrdExitViolation : kHrdExitConforms;
+  if (plot_file.is_open() && chosen < run.tests.size() &&
+      !(plot_file.write(hrd_plot_svg(request.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
+    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
+  if (any_stopped) return kExitUsage;
+  return any_violation ? kExitViolation : kExitPass;
 }
 
 }  // namespace tarnwell

@@ -3,6 +3,9 @@
 #include <memory>
 #include <utility>
 
+#include "app/exit_codes.h"
+#include "app/input_check.h"
+#include "app/json_text.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -31,6 +34,43 @@ bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsW
     return false;
   }
   return true;
+}
+
+InputReading input_reading(const CliOptions& options) {
+  static constexpr const char* kNames[] = {"check", "info", "curve", "hrd-check", "demux", "tstd-check", "", ""};
+  const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
+  const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
+  return {options.file, options.format, options.ts, options.json, read_again,
+          kNames[static_cast<int>(options.command)]};
+}
+
+bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code) {
+  if (file == nullptr) return true;
+  FormatOption format = how.format;
+  if (format == FormatOption::Unstated) {
+    InputCheck check = check_input(file, how.file, how.command);
+    if (check.format.kind == InputKind::TransportStream) {
+      format = FormatOption::Ts;
+    } else if (!check.supported) {
+      code = refuse_input(check, how.json, out, err);
+      return false;
+    }
+    head = std::move(check.head);
+  }
+  if (format != FormatOption::Ts) return true;
+  std::string refusal;
+  const bool opened = ts.open(file, how.choice, how.read_again, std::move(warn), refusal, std::move(head));
+  head.clear();
+  if (opened) return true;
+  const std::string message = "'" + how.file + "': " + refusal;
+  if (how.json) {
+    std::fprintf(out, "{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(message).c_str());
+  } else {
+    std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
+  }
+  code = kExitUsage;
+  return false;
 }
 
 bool copy_elementary_stream(ByteSource& source, std::FILE* out) {

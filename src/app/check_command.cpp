@@ -1,0 +1,131 @@
+#include "app/check_command.h"
+
+#include <vector>
+
+#include "app/check_plot.h"
+#include "app/check_trace.h"
+#include "app/exit_codes.h"
+#include "app/frame_rate_note.h"
+#include "app/json_text.h"
+#include "app/output_target.h"
+#include "app/ts_input.h"
+#include "verify/check_run.h"
+#include "verify/exact_search.h"
+
+namespace tarnwell {
+namespace {
+
+int exit_code_of(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Pass: return kExitPass;
+    case Outcome::Refused:
+    case Outcome::CannotOpen:
+    case Outcome::NoPictures: return kExitUsage;
+    case Outcome::Aborted: return kExitInterrupted;
+    default: return kExitViolation;
+  }
+}
+
+void print_cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason) {
+  std::fprintf(err, "tarnwell-cli: cannot write the %s file %s: %s\n", what, path.c_str(), reason.c_str());
+}
+
+}  // namespace
+
+int run_check(ApplicationContext& context, const CheckRequest& request, std::FILE* input, std::FILE* out,
+              std::FILE* err) {
+  const CliOptions& options = request.options;
+  // The outputs are made (under temporary names) before the stream is read.
+  std::string reason;
+  const bool tracing = !options.trace_path.empty();
+  const bool plotting = !options.plot_path.empty();
+  CheckTrace trace;
+  OutputTarget plot_file;
+  if (tracing && !trace.open(options.trace_path, reason)) {
+    print_cannot_write(err, "trace", options.trace_path, reason);
+    return kExitUsage;
+  }
+  if (plotting && !plot_file.open(options.plot_path, reason)) {
+    print_cannot_write(err, "plot", options.plot_path, reason);
+    return kExitUsage;
+  }
+  if (input == nullptr) {
+    std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", options.file.c_str(), request.input_error.c_str());
+  }
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+
+  CheckPlotRecorder plot;
+  CheckRun run(context);
+  ExactSearch exact(context, options.strict);
+  // Without an input the run opens the path itself and ends as the dialog's
+  // check does for a file it cannot open.
+  run.input = exact.input = input;
+  run.source = exact.source = ts.source();
+  run.input_head = head;
+  exact.input_head = std::move(head);
+  run.stream_timing = exact.stream_timing = options.stream_timing;
+  run.abort_cuts_input = true;
+  run.on_pass_start = exact.on_pass_start = [&](uint32_t pass) {
+    if (request.on_pass) request.on_pass(pass);
+    if (tracing) trace.start_pass();
+    if (plotting) plot.start_pass();
+  };
+  if (tracing || plotting) {
+    run.on_picture = exact.on_picture = [&](const PictureTrace& t) {
+      if (tracing) trace.write(t);
+      if (plotting) plot.record(t);
+    };
+  }
+  if (request.on_bytes_read) run.on_bytes_read = request.on_bytes_read;
+  if (options.exact) {
+    exact.run();
+  } else {
+    run.run();
+  }
+  if (request.on_run_end) request.on_run_end();
+
+  const CheckRunResult& result = options.exact ? exact.result() : run.result();
+  const CheckSettings& s = context.settings;
+  if (result.rate_taken && !options.stream_timing) {
+    std::fputs(assumed_frame_rate_note(result.taken_fraction).c_str(), err);
+  }
+  // An interrupted run leaves its outputs as they were.
+  const bool aborted = result.outcome == Outcome::Aborted;
+  if (tracing && !aborted && !trace.finish(reason)) {
+    print_cannot_write(err, "trace", options.trace_path, reason);
+    return kExitUsage;
+  }
+  if (plotting && !aborted &&
+      !(plot_file.write(check_plot_svg(
+            CheckPlotInput{options.file, context.settings, options.strict, result.outcome, result.message}, plot)) &&
+        plot_file.commit(reason))) {
+    print_cannot_write(err, "plot", options.plot_path, reason);
+    return kExitUsage;
+  }
+  if (options.json) {
+    std::fprintf(out,
+                 "{\"outcome\":\"%s\",\"message\":%s,\"buffer_size\":%u,\"initial_fill\":%u,\"bit_rate\":%u,"
+                 "\"frame_rate\":%.3f,\"passes\":%u,\"reads\":%u,\"pictures\":%llu%s}\n",
+                 outcome_name(result.outcome), json_string(result.message).c_str(), s.buffer_size, s.initial_fill,
+                 s.bit_rate, s.frame_rate, result.passes, result.reads,
+                 static_cast<unsigned long long>(result.pictures), ts_errors_json(ts.source()).c_str());
+    return exit_code_of(result.outcome);
+  }
+  if (result.outcome == Outcome::Pass) {
+    std::fputs("PASS\n", out);
+  } else if (result.outcome == Outcome::Aborted) {
+    std::fputs("ABORTED\n", out);
+  } else {
+    std::fputs(result.message.c_str(), out);
+    if (result.message.empty() || result.message.back() != '\n') std::fputc('\n', out);
+  }
+  std::fprintf(out, "buffer_size=%u\ninitial_fill=%u\nbit_rate=%u\nframe_rate=%.3f\n", s.buffer_size,
+               s.initial_fill, s.bit_rate, s.frame_rate);
+  return exit_code_of(result.outcome);
+}
+
+}  // namespace tarnwell
