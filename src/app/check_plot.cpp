@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "verify/buffer_model.h"
 
@@ -107,7 +108,8 @@ std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder&
 }
 
 bool write_check_plot(const std::string& path, const CheckPlotInput& input, const CheckPlotRecorder& recorded) {
-  return write_text_file(path, check_plot_svg(input, recorded));
+  std::string reason;
+  return write_output_file(path, check_plot_svg(input, recorded), reason);
 }
 
 }  // namespace tarnwell

@@ -22,29 +22,21 @@ void write_row(std::FILE* out, const PictureTrace& t) {
 bool CheckTrace::open(const std::string& path, std::string& reason) { return target_.open(path, reason, true); }
 
 void CheckTrace::start_pass() {
-  if (!target_.can_rewind()) {
-    kept_.clear();
-    return;
-  }
-  if (!target_.rewind() || std::fputs(kHeader, target_.get()) < 0) write_failed_ = true;
+  started_ = true;
+  if (!rows_.clear(0)) write_failed_ = true;
 }
 
 void CheckTrace::write(const PictureTrace& row) {
-  if (!target_.can_rewind()) {
-    kept_.push_back(row);
-  } else {
-    write_row(target_.get(), row);
-  }
+  if (std::FILE* part = rows_.part(0)) write_row(part, row);
 }
 
 bool CheckTrace::finish(std::string& reason) {
-  if (!target_.can_rewind() && target_.is_open()) {
-    std::fputs(kHeader, target_.get());
-    for (const PictureTrace& t : kept_) write_row(target_.get(), t);
-  }
-  if (write_failed_) {
+  // A file that no pass began stays empty; standard output and devices get
+  // the header whatever happened.
+  const bool header = started_ || !target_.can_rewind();
+  if (write_failed_ || (header && (std::fputs(kHeader, target_.get()) < 0 || !rows_.copy(0, target_.get())))) {
     target_.discard();
-    reason = "cannot empty it for the next pass";
+    reason = write_failed_ ? "cannot empty it for the next pass" : "cannot copy its rows";
     return false;
   }
   return target_.commit(reason);

@@ -1,11 +1,10 @@
 #pragma once
 // check --trace: picture,size_bits,fullness_before,fullness_after for every
-// picture of the last pass. The file is emptied at every pass start and
-// written as the run goes, under a temporary name until the run ends. On
-// standard output ("-") or a device the rows of the pass are kept and
-// written when the run ends, since what went there cannot be taken back.
+// picture of the last pass. The rows of the pass are held aside (emptied at
+// every pass start) and written when the run ends, under a temporary name
+// until then; standard output ("-") and devices get them only then, since
+// what went there cannot be taken back.
 #include <string>
-#include <vector>
 
 #include "app/output_target.h"
 #include "verify/check_run.h"
@@ -24,8 +23,9 @@ class CheckTrace {
 
  private:
   OutputTarget target_;
+  OutputParts rows_;
   bool write_failed_ = false;
-  std::vector<PictureTrace> kept_;
+  bool started_ = false;
 };
 
 }  // namespace tarnwell

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,51 +18,13 @@
 namespace tarnwell {
 namespace {
 
-// Each test's trace goes to an unnamed temporary file of its own while the
-// one pass runs (nothing is left beside the CSV, however the run ends); the
-// chosen test's rows are then copied into the CSV.
-class TraceParts {
- public:
-  ~TraceParts() {
-    for (std::FILE* f : files_) std::fclose(f);
-  }
+void write_trace_row(std::FILE* out, const HrdTraceRow& r) {
+  std::fprintf(out, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
+               hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
+               hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
+               r.fullness_after);
+}
 
-  void write(std::size_t test, const HrdTraceRow& r) {
-    if (failed_) return;
-    while (files_.size() <= test) {
-      std::FILE* f = open_spool_file();
-      if (f == nullptr) {
-        failed_ = true;
-        return;
-      }
-      files_.push_back(f);
-    }
-    std::fprintf(files_[test], "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
-                 hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
-                 hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
-                 r.fullness_after);
-  }
-
-  // The header and the chosen test's rows (none when it has none) onto out.
-  bool copy(std::size_t chosen, std::FILE* out) {
-    bool ok = !failed_ &&
-              std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
-                         out) >= 0;
-    if (ok && chosen < files_.size()) {
-      std::FILE* part = files_[chosen];
-      ok = std::fflush(part) == 0 && std::fseek(part, 0, SEEK_SET) == 0;
-      char block[65536];
-      std::size_t n = 0;
-      while (ok && (n = std::fread(block, 1, sizeof block, part)) > 0) ok = std::fwrite(block, 1, n, out) == n;
-      ok = ok && std::ferror(part) == 0;
-    }
-    return ok;
-  }
-
- private:
-  std::vector<std::FILE*> files_;
-  bool failed_ = false;
-};
 }  // namespace
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
@@ -113,14 +74,16 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   options.input_head = std::move(head);
   options.abort_requested = request.abort_requested;
 
-  std::unique_ptr<TraceParts> trace;
-  if (trace_file.is_open()) trace = std::make_unique<TraceParts>();
+  // Each test's trace is held aside while the one pass runs; the chosen
+  // test's rows then become the CSV.
+  OutputParts trace;
+  const bool tracing = trace_file.is_open();
   HrdTraceFn trace_fn;
   const bool sink_rows = rows != nullptr && rows->row;
-  if (trace || sink_rows) {
-    TraceParts* files = trace.get();
-    trace_fn = [files, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
-      if (files != nullptr) files->write(test, row);
+  if (tracing || sink_rows) {
+    trace_fn = [&trace, tracing, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
+      std::FILE* part = tracing ? trace.part(test) : nullptr;
+      if (part != nullptr) write_trace_row(part, row);
       if (sink_rows) rows->row(test, row);
     };
   }
@@ -205,7 +168,10 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     }
   }
   if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
-  if (trace && !(trace->copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
+  if (tracing &&
+      !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
+                   trace_file.get()) >= 0 &&
+        trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
     if (reason.empty()) reason = "cannot copy its rows";
     std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
                  reason.c_str());

@@ -5,14 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
-
 namespace tarnwell {
 
 namespace {
@@ -506,42 +498,6 @@ std::string xml_text(const std::string& text) {
     }
   }
   return out;
-}
-
-bool write_text_file(const std::string& path, const std::string& text) {
-  if (path == "-") {  // standard output
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
-  }
-#ifdef _WIN32
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
-#else
-  // Written over in place, then cut to its new length: an existing file is
-  // never truncated to 0 first, which ext4 answers by flushing the file at
-  // close (some milliseconds on a busy disk, for a plot written again and
-  // again to one name).
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (!(n < 0 && errno == EINTR)) {
-      ok = false;
-    }
-  }
-  // A pipe or a terminal has no length to cut.
-  struct stat status {};
-  if (ok && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    ok = ::ftruncate(fd, static_cast<off_t>(text.size())) == 0;
-  }
-  return ::close(fd) == 0 && ok;
-#endif
 }
 
 }  // namespace tarnwell

@@ -115,7 +115,4 @@ std::string short_number(double value);
 // escaped; bytes that are not UTF-8 and control characters become '?'.
 std::string xml_text(const std::string& text);
 
-// Writes text to path; false when the file cannot be written whole.
-bool write_text_file(const std::string& path, const std::string& text);
-
 }  // namespace tarnwell
