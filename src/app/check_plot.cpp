@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/fullness_plot.h"
 #include "app/output_target.h"
-#include "app/plot_svg.h"
 #include "verify/buffer_model.h"
 
 namespace tarnwell {

@@ -10,7 +10,7 @@
 #include "app/exit_codes.h"
 #include "app/hrd_check_report.h"
 #include "app/output_target.h"
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
 #include "app/ts_input.h"
 #include "stream/stream_file.h"
 #include "verify/hrd_run.h"

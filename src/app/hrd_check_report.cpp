@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/json_text.h"
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
 
 namespace tarnwell {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/hrd_check_report.h"
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
 #include "app_fixture.h"
 #include "picture/access_unit_splitter.h"
 #include "support/hrd_stream.h"

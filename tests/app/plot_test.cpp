@@ -13,6 +13,7 @@
 #include "app/check_plot.h"
 #include "app/curve_command.h"
 #include "app/output_target.h"
+#include "app/fullness_plot.h"
 #include "app/plot_svg.h"
 #include "support/h264_writers.h"
 #include "support/recording_dialog.h"
