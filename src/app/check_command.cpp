@@ -26,10 +26,6 @@ int exit_code_of(Outcome outcome) {
   }
 }
 
-void print_cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason) {
-  std::fprintf(err, "tarnwell-cli: cannot write the %s file %s: %s\n", what, path.c_str(), reason.c_str());
-}
-
 }  // namespace
 
 int run_check(ApplicationContext& context, const CheckRequest& request, std::FILE* input, std::FILE* out,
@@ -42,12 +38,10 @@ int run_check(ApplicationContext& context, const CheckRequest& request, std::FIL
   CheckTrace trace;
   OutputTarget plot_file;
   if (tracing && !trace.open(options.trace_path, reason)) {
-    print_cannot_write(err, "trace", options.trace_path, reason);
-    return kExitUsage;
+    return cannot_write(err, "trace", options.trace_path, reason);
   }
   if (plotting && !plot_file.open(options.plot_path, reason)) {
-    print_cannot_write(err, "plot", options.plot_path, reason);
-    return kExitUsage;
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
   if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", options.file.c_str(), request.input_error.c_str());
@@ -96,15 +90,13 @@ int run_check(ApplicationContext& context, const CheckRequest& request, std::FIL
   // An interrupted run leaves its outputs as they were.
   const bool aborted = result.outcome == Outcome::Aborted;
   if (tracing && !aborted && !trace.finish(reason)) {
-    print_cannot_write(err, "trace", options.trace_path, reason);
-    return kExitUsage;
+    return cannot_write(err, "trace", options.trace_path, reason);
   }
   if (plotting && !aborted &&
       !(plot_file.write(check_plot_svg(
             CheckPlotInput{options.file, context.settings, options.strict, result.outcome, result.message}, plot)) &&
         plot_file.commit(reason))) {
-    print_cannot_write(err, "plot", options.plot_path, reason);
-    return kExitUsage;
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
   if (options.json) {
     std::fprintf(out,

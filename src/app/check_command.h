@@ -12,9 +12,7 @@
 
 namespace tarnwell {
 
-struct CheckRequest {
-  CliOptions options;       // the command line
-  std::string input_error;  // why FILE could not be opened, when input is null
+struct CheckRequest : CliRequest {
   // The console's progress line: a pass begins, bytes of a stream of
   // unknown size were read, the run ended. Optional.
   std::function<void(uint32_t pass)> on_pass;

@@ -87,13 +87,10 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   OutputTarget plot_file;
   std::string reason;
   if (!request.csv_path.empty() && !csv_file.open(request.csv_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "CSV", request.csv_path, reason);
   }
   if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   TsInput ts;
   std::vector<uint8_t> head;
@@ -153,15 +150,12 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
 
   const uint64_t pictures = sizes.bits.size();
   if (csv_file.is_open() && !(csv_file.write(curve_csv(points)) && csv_file.commit(reason))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "CSV", request.csv_path, reason);
   }
   if (plot_file.is_open() &&
       !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict)) &&
         plot_file.commit(reason))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
   if (request.json) text = add_json_fields(text, ts_errors_json(ts.source()));

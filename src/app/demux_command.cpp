@@ -8,7 +8,7 @@
 
 namespace tarnwell {
 
-int run_demux(ApplicationContext& context, const DemuxRequest& request, std::FILE* input, std::FILE* out,
+int run_demux(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out,
               std::FILE* err) {
   const CliOptions& options = request.options;
   // The output is made (under a temporary name) before the stream is read.

@@ -34,14 +34,10 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   OutputTarget trace_file;
   std::string reason;
   if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "trace", request.trace_path, reason);
   }
   if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
@@ -56,8 +52,9 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   // Every test's fullness, in bounded memory, until the run says which
   // test the plot shows.
   std::map<std::size_t, FullnessSeries> series;
-  const HrdRowSink plot_rows{[&](std::size_t test, const HrdTraceRow& row) {
-                               if (rows != nullptr && rows->row) rows->row(test, row);
+  const HrdRowSink* caller = rows;
+  const HrdRowSink plot_rows{[&series, caller](std::size_t test, const HrdTraceRow& row) {
+                               if (caller != nullptr && caller->row) caller->row(test, row);
                                series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6,
                                                                static_cast<double>(row.fullness_before),
                                                                static_cast<double>(row.fullness_after),
@@ -172,10 +169,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
                    trace_file.get()) >= 0 &&
         trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
-    if (reason.empty()) reason = "cannot copy its rows";
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "trace", request.trace_path, reason.empty() ? "cannot copy its rows" : reason);
   }
   if (request.json) {
     write_hrd_json_report(run, out, ts_errors_json(ts.source()));
@@ -184,9 +178,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   }
   if (plot_file.is_open() && chosen < run.tests.size() &&
       !(plot_file.write(hrd_plot_svg(request.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   if (any_stopped) return kExitUsage;
   return any_violation ? kExitViolation : kExitPass;

@@ -110,7 +110,7 @@ struct CopyCloser {
 
 }  // namespace
 
-int run_info(ApplicationContext& context, const InfoRequest& request, std::FILE* input, std::FILE* out,
+int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out,
              std::FILE* err) {
   const CliOptions& options = request.options;
   auto aborted = [&] {

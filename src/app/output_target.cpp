@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/exit_codes.h"
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 
@@ -199,6 +200,11 @@ void OutputTarget::discard() {
   InterruptGuard::untrack_temporary(slot_);
   slot_ = -1;
   temp_.clear();
+}
+
+int cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason) {
+  std::fprintf(err, "tarnwell-cli: cannot write the %s file %s: %s\n", what, path.c_str(), reason.c_str());
+  return kExitUsage;
 }
 
 bool write_output_file(const std::string& path, const std::string& text, std::string& reason, bool text_mode) {

@@ -51,6 +51,10 @@ class OutputTarget {
   int slot_ = -1;  // the interrupt guard's record of the temporary file
 };
 
+// "tarnwell-cli: cannot write the WHAT file PATH: REASON" on err; returns
+// exit code 2.
+int cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason);
+
 // The whole text as the file at path ("-": standard output), made as an
 // OutputTarget makes it; false, with the system's reason, when it cannot be.
 bool write_output_file(const std::string& path, const std::string& text, std::string& reason, bool text_mode = false);

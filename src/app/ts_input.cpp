@@ -37,11 +37,9 @@ bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsW
 }
 
 InputReading input_reading(const CliOptions& options) {
-  static constexpr const char* kNames[] = {"check", "info", "curve", "hrd-check", "demux", "tstd-check", "", ""};
   const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
   const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
-  return {options.file, options.format, options.ts, options.json, read_again,
-          kNames[static_cast<int>(options.command)]};
+  return {options.file, options.format, options.ts, options.json, read_again, command_name(options.command)};
 }
 
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,

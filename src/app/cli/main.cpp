@@ -85,7 +85,7 @@ int run_check_cli(const CliOptions& options) {
   ConsoleDialog& dialog = console.dialog;
   console.context.settings = options.settings;
   CliInput input(options.file, console.interrupt);
-  CheckRequest request{options, input.reason, [&](uint32_t pass) { dialog.set_pass(pass); }, nullptr,
+  CheckRequest request{{options, input.reason}, [&](uint32_t pass) { dialog.set_pass(pass); }, nullptr,
                        [&] { dialog.finish_progress(); }};
   if (progress) request.on_bytes_read = [&](uint64_t bytes) { dialog.set_bytes_read(bytes); };
   return run_check(console.context, request, input.file, stdout, stderr);
@@ -95,7 +95,7 @@ int run_info_cli(const CliOptions& options) {
   if (output_on_input({{"--hrd", options.hrd_path}}, options.file)) return kExitUsage;
   Console console(options, false, false);
   CliInput input(options.file, console.interrupt);
-  return run_info(console.context, InfoRequest{options, input.reason}, input.file, stdout, stderr);
+  return run_info(console.context, CliRequest{options, input.reason}, input.file, stdout, stderr);
 }
 
 int run_curve_cli(const CliOptions& options) {
@@ -118,7 +118,7 @@ int run_demux_cli(const CliOptions& options) {
   if (output_on_input({{"--output", options.output_path}}, options.file)) return kExitUsage;
   Console console(options, false, false);
   CliInput input(options.file, console.interrupt);
-  return run_demux(console.context, DemuxRequest{options, input.reason}, input.file, stdout, stderr);
+  return run_demux(console.context, CliRequest{options, input.reason}, input.file, stdout, stderr);
 }
 
 int run_hrd_check_cli(const CliOptions& options) {
