@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "app/check_plot.h"
-#include "app/check_trace.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
 #include "app/json_text.h"
@@ -14,6 +13,50 @@
 
 namespace tarnwell {
 namespace {
+
+// --trace: picture,size_bits,fullness_before,fullness_after for every
+// picture of the last pass. The rows of the pass are held aside (emptied at
+// every pass start) and written when the run ends, under a temporary name
+// until then; standard output and devices get them only then, since what
+// went there cannot be taken back.
+class CheckTrace {
+ public:
+  bool open(const std::string& path, std::string& reason) { return target_.open(path, reason, true); }
+  void start_pass() {
+    started_ = true;
+    if (!rows_.clear(0)) write_failed_ = true;
+  }
+  void write(const PictureTrace& t) {
+    std::FILE* part = rows_.part(0);
+    if (part == nullptr) return;
+    if (t.has_fullness_after) {
+      std::fprintf(part, "%llu,%u,%u,%u\n", static_cast<unsigned long long>(t.index), t.size_bits,
+                   t.fullness_before, t.fullness_after);
+    } else {
+      std::fprintf(part, "%llu,%u,%u,\n", static_cast<unsigned long long>(t.index), t.size_bits, t.fullness_before);
+    }
+  }
+  // The trace in place; false, with the reason, when it could not be
+  // written. A file that no pass began stays empty; standard output and
+  // devices get the header whatever happened.
+  bool finish(std::string& reason) {
+    const bool header = started_ || !target_.can_rewind();
+    if (write_failed_ ||
+        (header && (std::fputs("picture,size_bits,fullness_before,fullness_after\n", target_.get()) < 0 ||
+                    !rows_.copy(0, target_.get())))) {
+      target_.discard();
+      reason = write_failed_ ? "cannot empty it for the next pass" : "cannot copy its rows";
+      return false;
+    }
+    return target_.commit(reason);
+  }
+
+ private:
+  OutputTarget target_;
+  OutputParts rows_;
+  bool write_failed_ = false;
+  bool started_ = false;
+};
 
 int exit_code_of(Outcome outcome) {
   switch (outcome) {
@@ -43,9 +86,7 @@ int run_check(ApplicationContext& context, const CheckRequest& request, std::FIL
   if (plotting && !plot_file.open(options.plot_path, reason)) {
     return cannot_write(err, "plot", options.plot_path, reason);
   }
-  if (input == nullptr) {
-    std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", options.file.c_str(), request.input_error.c_str());
-  }
+  if (input == nullptr) cannot_open(err, options.file, request.input_error);
   TsInput ts;
   std::vector<uint8_t> head;
   int refused = kExitUsage;

@@ -18,10 +18,7 @@ int run_demux(ApplicationContext& context, const CliRequest& request, std::FILE*
     std::fprintf(err, "tarnwell-cli: cannot write %s: %s\n", options.output_path.c_str(), reason.c_str());
     return kExitUsage;
   }
-  if (input == nullptr) {
-    std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", options.file.c_str(), request.input_error.c_str());
-    return kExitUsage;
-  }
+  if (input == nullptr) return cannot_open(err, options.file, request.input_error);
   TsInput ts;
   std::vector<uint8_t> head;
   int refused = kExitUsage;

@@ -131,10 +131,7 @@ int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* 
   CopyCloser copy;
   if (input != nullptr && !is_seekable_stream(input)) input = copy.file = rereadable_copy(input, reason);
   if (aborted()) return kExitInterrupted;
-  if (input == nullptr) {
-    std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", options.file.c_str(), reason.c_str());
-    return kExitUsage;
-  }
+  if (input == nullptr) return cannot_open(err, options.file, reason);
   TsInput ts;
   std::vector<uint8_t> head;  // stays empty: the input is a file that can be sought by now
   int refused = kExitUsage;

@@ -42,8 +42,23 @@ InputReading input_reading(const CliOptions& options) {
   return {options.file, options.format, options.ts, options.json, read_again, command_name(options.command)};
 }
 
+int cannot_open(std::FILE* err, const std::string& path, const std::string& reason) {
+  std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
+  return kExitUsage;
+}
+
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
                         std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code) {
+  // The refusal: with JSON one object on out, else one line on err.
+  const auto refuse = [&](const std::string& message) {
+    if (how.json) {
+      std::fprintf(out, "{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(message).c_str());
+    } else {
+      std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
+    }
+    code = kExitUsage;
+    return false;
+  };
   if (file == nullptr) return true;
   FormatOption format = how.format;
   if (format == FormatOption::Unstated) {
@@ -51,8 +66,7 @@ bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, T
     if (check.format.kind == InputKind::TransportStream) {
       format = FormatOption::Ts;
     } else if (!check.supported) {
-      code = refuse_input(check, how.json, out, err);
-      return false;
+      return refuse(check.message);
     }
     head = std::move(check.head);
   }
@@ -60,15 +74,7 @@ bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, T
   std::string refusal;
   const bool opened = ts.open(file, how.choice, how.read_again, std::move(warn), refusal, std::move(head));
   head.clear();
-  if (opened) return true;
-  const std::string message = "'" + how.file + "': " + refusal;
-  if (how.json) {
-    std::fprintf(out, "{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(message).c_str());
-  } else {
-    std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
-  }
-  code = kExitUsage;
-  return false;
+  return opened || refuse("'" + how.file + "': " + refusal);
 }
 
 bool copy_elementary_stream(ByteSource& source, std::FILE* out) {

@@ -54,6 +54,9 @@ struct InputReading {
 
 InputReading input_reading(const CliOptions& options);
 
+// "tarnwell-cli: cannot open 'PATH': REASON" on err; returns exit code 2.
+int cannot_open(std::FILE* err, const std::string& path, const std::string& reason);
+
 // What FILE is read as: what its first bytes show it to be (unless the
 // format is stated), then the transport stream layer in `ts` when it is one.
 // `head` gets the first bytes taken from a pipe to look at them, for an

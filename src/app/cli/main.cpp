@@ -15,6 +15,7 @@
 #include "app/exit_codes.h"
 #include "app/hrd_check_command.h"
 #include "app/info_command.h"
+#include "app/ts_input.h"
 #include "app/tstd_check_command.h"
 #include "context/application_context.h"
 #include "platform/interrupt.h"
@@ -71,11 +72,6 @@ struct CliInput {
   std::FILE* file;
 };
 
-int cannot_open(const std::string& path, const std::string& reason) {
-  std::fprintf(stderr, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
-  return kExitUsage;
-}
-
 int run_check_cli(const CliOptions& options) {
   if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   const bool progress = isatty(fileno(stderr)) != 0;
@@ -104,7 +100,7 @@ int run_curve_cli(const CliOptions& options) {
   // carries the strict choice into the arithmetic.
   Console console(options, false, isatty(fileno(stderr)) != 0);
   CliInput input(options.file, console.interrupt);
-  if (input.file == nullptr) return cannot_open(options.file, input.reason);
+  if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
   const CurveRequest request{options.bit_rates, options.settings.frame_rate, options.stream_timing, options.strict,
                              options.json,       options.csv_path,            options.plot_path,     input.file,
                              options.format,     options.ts};
@@ -126,7 +122,7 @@ int run_hrd_check_cli(const CliOptions& options) {
   std::atomic<uint32_t> abort_requested{0};
   InterruptGuard interrupt(abort_requested);
   CliInput input(options.file, interrupt);
-  if (input.file == nullptr) return cannot_open(options.file, input.reason);
+  if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
   const HrdCheckRequest request{options.file,          options.point != HrdPointChoice::Vcl,
                                 options.point != HrdPointChoice::Nal, options.all_schedules,
                                 options.schedule,      options.json,
@@ -141,7 +137,7 @@ int run_tstd_check_cli(const CliOptions& options) {
   std::atomic<uint32_t> abort_requested{0};
   InterruptGuard interrupt(abort_requested);
   CliInput input(options.file, interrupt);
-  if (input.file == nullptr) return cannot_open(options.file, input.reason);
+  if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
   const TstdCheckRequest request{options.file,       options.ts,           options.json,    options.trace_path,
                                  options.plot_path, options.max_violations, &abort_requested};
   return run_tstd_check(request, input.file, stdout, stderr);
