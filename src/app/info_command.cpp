@@ -80,25 +80,18 @@ void print_info_json(ApplicationContext& context, const std::string& extra_field
 // start. Null, with `reason` set, when the copy cannot be made.
 std::FILE* rereadable_copy(std::FILE* input, std::string& reason) {
   std::FILE* spool = open_spool_file();
+  FileSource source(input);
   if (spool == nullptr) {
     reason = "cannot make a temporary copy";
-    return nullptr;
-  }
-  std::vector<char> block(1 << 20);
-  std::size_t n = 0;
-  while ((n = std::fread(block.data(), 1, block.size(), input)) > 0) {
-    if (std::fwrite(block.data(), 1, n, spool) != n) {
-      reason = "cannot write its temporary copy";
-      std::fclose(spool);
-      return nullptr;
-    }
-  }
-  if (std::ferror(input) != 0 || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+  } else if (!copy_elementary_stream(source, spool)) {
+    reason = "cannot write its temporary copy";
+  } else if (std::ferror(input) != 0 || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
     reason = "cannot read it into a temporary copy";
-    std::fclose(spool);
-    return nullptr;
+  } else {
+    return spool;
   }
-  return spool;
+  if (spool != nullptr) std::fclose(spool);
+  return nullptr;
 }
 
 struct CopyCloser {
