@@ -1,9 +1,9 @@
 #pragma once
-// A command's input read as a transport stream: the demultiplexer over the
-// open file (read in place when it can be sought, else through a temporary
-// copy of what was read, so that searches can read it again), and the texts
-// the commands add for it: the structure for info, the damage counts for
-// every JSON output.
+// A command's input: what its first bytes show it to be, and, when it is a
+// transport stream, the demultiplexer over the open file (read in place when
+// it can be sought, else through a temporary copy of what was read, so that
+// searches can read it again), and the texts the commands add for it: the
+// structure for info, the damage counts for every JSON output.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -52,6 +52,8 @@ struct InputReading {
   const char* command = "";                      // for the ffmpeg line a refusal offers
 };
 
+// As the command line asks: check reads a transport stream again for a
+// search, info for its report.
 InputReading input_reading(const CliOptions& options);
 
 // "tarnwell-cli: cannot open 'PATH': REASON" on err; returns exit code 2.
