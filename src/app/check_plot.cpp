@@ -12,12 +12,6 @@ namespace tarnwell {
 
 namespace {
 
-// The file name of a path, either separator.
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 // A row as a sample whose time is the picture index.
 FullnessSample sample_of(const PictureTrace& row) {
   FullnessSample sample;

@@ -18,11 +18,6 @@ std::string number(uint64_t value) {
   return text;
 }
 
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 }  // namespace
 
 std::string curve_table(const std::vector<CurvePoint>& points) {

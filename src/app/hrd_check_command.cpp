@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/fullness_plot.h"
 #include "app/hrd_check_report.h"
 #include "app/output_target.h"
-#include "app/fullness_plot.h"
 #include "app/ts_input.h"
 #include "stream/stream_file.h"
 #include "verify/hrd_run.h"

@@ -163,6 +163,11 @@ std::string xy_svg(const XyPlot& plot) {
   return svg;
 }
 
+std::string file_name_of(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 std::string short_number(double value) {
   char text[48];
   if (!std::isfinite(value)) return "?";

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/hrd_check_report.h"
 #include "app/fullness_plot.h"
+#include "app/hrd_check_report.h"
 #include "app_fixture.h"
 #include "picture/access_unit_splitter.h"
 #include "support/hrd_stream.h"
