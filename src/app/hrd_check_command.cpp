@@ -52,16 +52,15 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   // Every test's fullness, in bounded memory, until the run says which
   // test the plot shows.
   std::map<std::size_t, FullnessSeries> series;
-  const HrdRowSink* caller = rows;
-  const HrdRowSink plot_rows{[&series, caller](std::size_t test, const HrdTraceRow& row) {
-                               if (caller != nullptr && caller->row) caller->row(test, row);
+  const HrdRowSink plot_rows{[&series, rows](std::size_t test, const HrdTraceRow& row) {
+                               if (rows != nullptr && rows->row) rows->row(test, row);
                                series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6,
                                                                static_cast<double>(row.fullness_before),
                                                                static_cast<double>(row.fullness_after),
                                                                static_cast<double>(row.bits), row.violations != 0});
                              },
                              rows != nullptr ? rows->chosen : nullptr};
-  if (plot_file.is_open()) rows = &plot_rows;
+  const HrdRowSink* sink = plot_file.is_open() ? &plot_rows : rows;
   HrdRunOptions options;
   options.nal = request.nal;
   options.vcl = request.vcl;
@@ -76,12 +75,12 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   OutputParts trace;
   const bool tracing = trace_file.is_open();
   HrdTraceFn trace_fn;
-  const bool sink_rows = rows != nullptr && rows->row;
+  const bool sink_rows = sink != nullptr && sink->row;
   if (tracing || sink_rows) {
-    trace_fn = [&trace, tracing, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
+    trace_fn = [&trace, tracing, sink, sink_rows](std::size_t test, const HrdTraceRow& row) {
       std::FILE* part = tracing ? trace.part(test) : nullptr;
       if (part != nullptr) write_trace_row(part, row);
-      if (sink_rows) rows->row(test, row);
+      if (sink_rows) sink->row(test, row);
     };
   }
   const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), options, trace_fn)
@@ -164,7 +163,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       chose = true;
     }
   }
-  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
+  if (sink != nullptr && sink->chosen && chosen < run.tests.size()) sink->chosen(chosen, run.tests[chosen]);
   if (tracing &&
       !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
                    trace_file.get()) >= 0 &&
