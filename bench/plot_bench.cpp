@@ -27,6 +27,7 @@
 
 #include "app/check_plot.h"
 #include "app/curve_command.h"
+#include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "base/dialog_port.h"
 #include "context/application_context.h"
@@ -76,7 +77,8 @@ bool check(const std::string& path, bool plot, std::size_t* svg_bytes) {
     const CheckPlotInput input{path, context.settings, false, run.result().outcome, run.result().message};
     const std::string svg = check_plot_svg(input, recorder);
     *svg_bytes = svg.size();
-    write_text_file(scratch("tarnwell-plot-bench.svg"), svg);
+    std::string reason;
+    write_output_file(scratch("tarnwell-plot-bench.svg"), svg, reason);
   }
   return run.result().outcome != Outcome::CannotOpen;
 }

@@ -4,18 +4,13 @@
 #include <cstdio>
 #include <limits>
 
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
+#include "app/output_target.h"
 #include "verify/buffer_model.h"
 
 namespace tarnwell {
 
 namespace {
-
-// The file name of a path, either separator.
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 // A row as a sample whose time is the picture index.
 FullnessSample sample_of(const PictureTrace& row) {
@@ -107,7 +102,8 @@ std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder&
 }
 
 bool write_check_plot(const std::string& path, const CheckPlotInput& input, const CheckPlotRecorder& recorded) {
-  return write_text_file(path, check_plot_svg(input, recorded));
+  std::string reason;
+  return write_output_file(path, check_plot_svg(input, recorded), reason);
 }
 
 }  // namespace tarnwell

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
 #include "base/check_settings.h"
 #include "verify/check_run.h"
 

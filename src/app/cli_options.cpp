@@ -87,6 +87,8 @@ const OptionSpec* find_option(std::string_view name) {
   return nullptr;
 }
 
+}  // namespace
+
 const char* command_name(CliCommand command) {
   switch (command) {
     case CliCommand::Check: return "check";
@@ -100,6 +102,8 @@ const char* command_name(CliCommand command) {
   }
   return "check";
 }
+
+namespace {
 
 // One line into the options' error, cut to the buffer if an argument is huge.
 void set_error(CliOptions& options, const char* format, ...) TARNWELL_PRINTF(2, 3);

@@ -56,6 +56,16 @@ struct CliOptions {
   std::string error;
 };
 
+// What a command is asked: its command line, and the system's reason when
+// the front end could not open FILE (the command then gets no input).
+struct CliRequest {
+  CliOptions options;
+  std::string input_error;
+};
+
+// "check", "hrd-check", ..., "--help": the command as it is typed.
+const char* command_name(CliCommand command);
+
 // argv[0] is the program's name, as main receives it.
 //
 // The rules, beyond the synopsis of cli_usage():

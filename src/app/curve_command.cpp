@@ -18,11 +18,6 @@ std::string number(uint64_t value) {
   return text;
 }
 
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 }  // namespace
 
 std::string curve_table(const std::vector<CurvePoint>& points) {
@@ -87,15 +82,18 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   OutputTarget plot_file;
   std::string reason;
   if (!request.csv_path.empty() && !csv_file.open(request.csv_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "CSV", request.csv_path, reason);
   }
   if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
-  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts, request.input_head);
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
+  const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
+  if (!open_command_input(how, request.input, ts, warn, head, out, err, refused)) return refused;
+  const PictureSizes sizes = read_picture_sizes(context, request.input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {
     std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;
@@ -147,18 +145,15 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
 
   const uint64_t pictures = sizes.bits.size();
   if (csv_file.is_open() && !(csv_file.write(curve_csv(points)) && csv_file.commit(reason))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the CSV file %s: %s\n", request.csv_path.c_str(), reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "CSV", request.csv_path, reason);
   }
   if (plot_file.is_open() &&
       !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict)) &&
         plot_file.commit(reason))) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
-  if (request.json) text = add_json_fields(text, ts_errors_json(request.ts));
+  if (request.json) text = add_json_fields(text, ts_errors_json(ts.source()));
   std::fputs(text.c_str(), out);
   return kExitPass;
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_options.h"
 #include "context/application_context.h"
-#include "stream/ts_source.h"
 #include "verify/curve.h"
 
 namespace tarnwell {
@@ -23,19 +23,19 @@ struct CurveRequest {
   std::string csv_path;             // --csv; empty: none
   std::string plot_path;            // --plot; empty: none
   std::FILE* input = nullptr;       // an open stream to read instead of the stream path; not closed
-  TsSource* ts = nullptr;           // a transport stream's elementary stream, read instead of either
-  std::vector<uint8_t> input_head;  // the first bytes of input when taken from it already (a pipe)
+  FormatOption format = FormatOption::Unstated;  // how input is read: --format, --program, --pid
+  TsChoice choice;
 };
 
-// The curve of the stream at the context's stream path. The context's
-// dialog shows the reading's progress and warnings and must answer the
-// strict box unchecked (the strict choice is the request's). Exit codes as
-// check's: 0 done; 1 the frame rate is unknown; 2 no picture was checked
-// (outcome no_pictures, on out), the file cannot be opened, an output cannot
-// be written or the stream's frame rate is below 1.0 with none given (one
-// line on err); 130 interrupted (ABORTED, or the JSON outcome "aborted", on
-// out; no output file written). The output files are made before the stream
-// is read.
+// The curve of input, or of the stream at the context's stream path without
+// one. The context's dialog shows the reading's progress and warnings and
+// must answer the strict box unchecked (the strict choice is the request's).
+// Exit codes as check's: 0 done; 1 the frame rate is unknown; 2 no picture
+// was checked (outcome no_pictures, on out), the file cannot be opened or is
+// not a stream it reads, an output cannot be written or the stream's frame
+// rate is below 1.0 with none given (one line on err); 130 interrupted
+// (ABORTED, or the JSON outcome "aborted", on out; no output file written).
+// The output files are made before the stream is read.
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
 
 // The table, the JSON object and the CSV of a curve.

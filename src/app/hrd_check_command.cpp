@@ -3,11 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/fullness_plot.h"
 #include "app/hrd_check_report.h"
 #include "app/output_target.h"
 #include "app/ts_input.h"
@@ -17,89 +18,73 @@
 namespace tarnwell {
 namespace {
 
-// Each test's trace goes to an unnamed temporary file of its own while the
-// one pass runs (nothing is left beside the CSV, however the run ends); the
-// chosen test's rows are then copied into the CSV.
-class TraceParts {
- public:
-  ~TraceParts() {
-    for (std::FILE* f : files_) std::fclose(f);
-  }
+void write_trace_row(std::FILE* out, const HrdTraceRow& r) {
+  std::fprintf(out, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
+               hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
+               hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
+               r.fullness_after);
+}
 
-  void write(std::size_t test, const HrdTraceRow& r) {
-    if (failed_) return;
-    while (files_.size() <= test) {
-      std::FILE* f = open_spool_file();
-      if (f == nullptr) {
-        failed_ = true;
-        return;
-      }
-      files_.push_back(f);
-    }
-    std::fprintf(files_[test], "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
-                 hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
-                 hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
-                 r.fullness_after);
-  }
-
-  // The header and the chosen test's rows (none when it has none) onto out.
-  bool copy(std::size_t chosen, std::FILE* out) {
-    bool ok = !failed_ &&
-              std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
-                         out) >= 0;
-    if (ok && chosen < files_.size()) {
-      std::FILE* part = files_[chosen];
-      ok = std::fflush(part) == 0 && std::fseek(part, 0, SEEK_SET) == 0;
-      char block[65536];
-      std::size_t n = 0;
-      while (ok && (n = std::fread(block, 1, sizeof block, part)) > 0) ok = std::fwrite(block, 1, n, out) == n;
-      ok = ok && std::ferror(part) == 0;
-    }
-    return ok;
-  }
-
- private:
-  std::vector<std::FILE*> files_;
-  bool failed_ = false;
-};
 }  // namespace
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
-  // The CSV is made (under a temporary name) before the stream is read.
+  // The outputs are made (under temporary names) before the stream is read.
+  OutputTarget plot_file;
   OutputTarget trace_file;
   std::string reason;
+  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
+    return cannot_write(err, "plot", request.plot_path, reason);
+  }
   if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
-                 reason.c_str());
-    return kHrdExitUnusable;
+    return cannot_write(err, "trace", request.trace_path, reason);
   }
-  if (input == nullptr && request.ts == nullptr) {
+  if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
-    return kHrdExitUnusable;
+    return kExitUsage;
   }
+  TsInput ts;
+  std::vector<uint8_t> head;
+  int refused = kExitUsage;
+  const InputReading how{request.file, request.format, request.choice, request.json, false, "hrd-check"};
+  const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
+  if (!open_command_input(how, input, ts, warn, head, out, err, refused)) return refused;
+  // Every test's fullness, in bounded memory, until the run says which
+  // test the plot shows.
+  std::map<std::size_t, FullnessSeries> series;
+  const HrdRowSink plot_rows{[&series, rows](std::size_t test, const HrdTraceRow& row) {
+                               if (rows != nullptr && rows->row) rows->row(test, row);
+                               series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6,
+                                                               static_cast<double>(row.fullness_before),
+                                                               static_cast<double>(row.fullness_after),
+                                                               static_cast<double>(row.bits), row.violations != 0});
+                             },
+                             rows != nullptr ? rows->chosen : nullptr};
+  const HrdRowSink* sink = plot_file.is_open() ? &plot_rows : rows;
   HrdRunOptions options;
   options.nal = request.nal;
   options.vcl = request.vcl;
   options.all_schedules = request.all_schedules;
   options.schedule = request.schedule;
   options.max_violations = request.max_violations;
-  options.input_head = request.input_head;
+  options.input_head = std::move(head);
   options.abort_requested = request.abort_requested;
 
-  std::unique_ptr<TraceParts> trace;
-  if (trace_file.is_open()) trace = std::make_unique<TraceParts>();
+  // Each test's trace is held aside while the one pass runs; the chosen
+  // test's rows then become the CSV.
+  OutputParts trace;
+  const bool tracing = trace_file.is_open();
   HrdTraceFn trace_fn;
-  const bool sink_rows = rows != nullptr && rows->row;
-  if (trace || sink_rows) {
-    TraceParts* files = trace.get();
-    trace_fn = [files, rows, sink_rows](std::size_t test, const HrdTraceRow& row) {
-      if (files != nullptr) files->write(test, row);
-      if (sink_rows) rows->row(test, row);
+  const bool sink_rows = sink != nullptr && sink->row;
+  if (tracing || sink_rows) {
+    trace_fn = [&trace, tracing, sink, sink_rows](std::size_t test, const HrdTraceRow& row) {
+      std::FILE* part = tracing ? trace.part(test) : nullptr;
+      if (part != nullptr) write_trace_row(part, row);
+      if (sink_rows) sink->row(test, row);
     };
   }
-  const HrdRunResult run = request.ts != nullptr ? run_hrd_conformance(*request.ts, options, trace_fn)
-                                                 : run_hrd_conformance(input, options, trace_fn);
+  const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), options, trace_fn)
+                                                  : run_hrd_conformance(input, options, trace_fn);
 
   const char* name = request.file.c_str();
   // What the splitter met on the way, whether or not the tests could run.
@@ -124,35 +109,35 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       std::fprintf(
           err, "tarnwell-cli: %s carries no HRD parameters%s; check verifies a stream against a buffer you choose\n",
           name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoBufferingPeriod:
       if (n.buffering_period_without_sps > 0) {
         std::fprintf(err,
                      "tarnwell-cli: %s: its buffering period SEI names seq_parameter_set_id %u, which no SPS "
                      "before it carries\n",
                      name, n.missing_sps_id);
-        return kHrdExitUnusable;
+        return kExitUsage;
       }
       std::fprintf(err,
                    "tarnwell-cli: %s carries HRD parameters but no buffering period SEI; check verifies a "
                    "stream against a buffer you choose\n",
                    name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoTimingInfo:
       std::fprintf(err,
                    "tarnwell-cli: %s carries no timing information (num_units_in_tick, time_scale) with its HRD "
                    "parameters; check verifies a stream against a buffer you choose\n",
                    name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kNoSuchSchedule:
       std::fprintf(err, "tarnwell-cli: %s has no schedule %u (--schedule)\n", name, request.schedule);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kReadError:
       std::fprintf(err, "tarnwell-cli: cannot read %s\n", name);
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kOutOfMemory:
       std::fprintf(err, "tarnwell-cli: out of memory\n");
-      return kHrdExitUnusable;
+      return kExitUsage;
     case HrdRunStatus::kAborted:
       // The trace is dropped with its temporary file.
       std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
@@ -178,20 +163,24 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       chose = true;
     }
   }
-  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
-  if (trace && !(trace->copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
-    if (reason.empty()) reason = "cannot copy its rows";
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
-                 reason.c_str());
-    return kHrdExitUnusable;
+  if (sink != nullptr && sink->chosen && chosen < run.tests.size()) sink->chosen(chosen, run.tests[chosen]);
+  if (tracing &&
+      !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
+                   trace_file.get()) >= 0 &&
+        trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
+    return cannot_write(err, "trace", request.trace_path, reason.empty() ? "cannot copy its rows" : reason);
   }
   if (request.json) {
-    write_hrd_json_report(run, out, ts_errors_json(request.ts));
+    write_hrd_json_report(run, out, ts_errors_json(ts.source()));
   } else {
     write_hrd_text_report(run, out);
   }
-  if (any_stopped) return kHrdExitUnusable;
-  return any_violation ? kHrdExitViolation : kHrdExitConforms;
+  if (plot_file.is_open() && chosen < run.tests.size() &&
+      !(plot_file.write(hrd_plot_svg(request.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
+    return cannot_write(err, "plot", request.plot_path, reason);
+  }
+  if (any_stopped) return kExitUsage;
+  return any_violation ? kExitViolation : kExitPass;
 }
 
 }  // namespace tarnwell

@@ -1,9 +1,9 @@
 #pragma once
 // tarnwell-cli hrd-check: does the stream keep the promises it carries (its
 // SPS's HRD parameters and its buffering period and picture timing SEI)?
-// The text and JSON reports and the exit code; the arguments' parser for the
-// command's own options. The front end opens FILE (or takes standard input
-// for "-") and hands the stream in.
+// The text and JSON reports, the trace and the plot, and the exit code. The
+// front end opens FILE (or takes standard input for "-") and hands the
+// stream in.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -11,14 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "stream/ts_source.h"
+#include "app/cli_options.h"
 #include "verify/hrd_conformance.h"
 
 namespace tarnwell {
-
-inline constexpr int kHrdExitConforms = 0;
-inline constexpr int kHrdExitViolation = 1;
-inline constexpr int kHrdExitUnusable = 2;  // no usable HRD data, usage error, file not opened
 
 struct HrdCheckRequest {
   std::string file;  // FILE as given, for messages; "-" for standard input
@@ -28,20 +24,19 @@ struct HrdCheckRequest {
   uint32_t schedule = 0;
   bool json = false;
   std::string trace_path;  // --trace CSV; empty: none
-  std::string plot_path;   // --plot SVG; parsed here, written by the front end
+  std::string plot_path;   // --plot SVG; empty: none
   uint32_t max_violations = 10;
-  // A transport stream's elementary stream, read instead of the input.
-  TsSource* ts = nullptr;
-  std::vector<uint8_t> input_head;  // the first bytes of the input when taken from it already (a pipe)
+  FormatOption format = FormatOption::Unstated;  // how input is read: --format, --program, --pid
+  TsChoice choice;
   // Ctrl-C: the run ends with ABORTED (JSON outcome "aborted"), exit 130,
   // and no trace. Optional.
   const std::atomic<uint32_t>* abort_requested = nullptr;
 };
 
-// For --plot: every test's per-access-unit rows as the one pass goes (time,
+// Every test's per-access-unit rows as the one pass goes (time,
 // fullness before and after removal, bits, CpbSize, the kinds of violation
 // found there), then, once the tests are done, which test the plot shows:
-// the first failing one, else the first.
+// the first failing one, else the first. --plot draws them.
 struct HrdRowSink {
   std::function<void(std::size_t test, const HrdTraceRow& row)> row;
   std::function<void(std::size_t test, const HrdTestResult& result)> chosen;
@@ -50,8 +45,8 @@ struct HrdRowSink {
 // Runs the check over input (null: FILE could not be opened) and writes the
 // report to out, problems to err. Returns the exit code: 0 every test
 // conforms, 1 a test found a violation, 2 no usable HRD data or a file that
-// cannot be opened or written, 130 interrupted. The trace file is made
-// before the stream is read.
+// cannot be opened or written, or an input it does not read, 130
+// interrupted. The output files are made before the stream is read.
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows = nullptr);
 

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <string>
 
+#include "app/fullness_plot.h"
 #include "app/json_text.h"
-#include "app/plot_svg.h"
 
 namespace tarnwell {
 namespace {
@@ -158,8 +158,7 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out, const std::s
 std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, const FullnessSeries& series) {
   const HrdTestConfig& config = result.config;
   TimeSeriesPlot plot;
-  const std::size_t cut = file.find_last_of("/\\");
-  const std::string name = file == "-" ? "standard input" : cut == std::string::npos ? file : file.substr(cut + 1);
+  const std::string name = file == "-" ? "standard input" : file_name_of(file);
   char verdict[64];
   if (result.violation_count > 0) {
     std::snprintf(verdict, sizeof verdict, "%llu violation%s", static_cast<unsigned long long>(result.violation_count),

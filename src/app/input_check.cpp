@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "app/exit_codes.h"
-#include "app/json_text.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -94,15 +92,6 @@ InputCheck check_input(std::FILE* input, const std::string& path, const char* co
   check.message = unsupported_input_message(check.format, path, command);
   if (head.taken) check.head = std::move(head.bytes);
   return check;
-}
-
-int refuse_input(const InputCheck& check, bool json, std::FILE* out, std::FILE* err) {
-  if (json) {
-    std::fprintf(out, "{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(check.message).c_str());
-  } else {
-    std::fprintf(err, "tarnwell-cli: %s\n", check.message.c_str());
-  }
-  return kExitUsage;
 }
 
 }  // namespace tarnwell

@@ -35,9 +35,4 @@ std::string unsupported_input_message(const InputFormat& format, const std::stri
 // the ffmpeg line writing a file beside it.
 std::string unsupported_file_message(const InputFormat& format, const std::string& path);
 
-// The refusal: with `json` one object on `out`, {"outcome":
-// "unsupported_input","message":...}; else the line on `err`, after
-// "tarnwell-cli: ". Returns exit code 2.
-int refuse_input(const InputCheck& check, bool json, std::FILE* out, std::FILE* err);
-
 }  // namespace tarnwell

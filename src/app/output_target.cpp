@@ -16,7 +16,9 @@
 #include <unistd.h>
 #endif
 
+#include "app/exit_codes.h"
 #include "platform/interrupt.h"
+#include "stream/stream_file.h"
 
 namespace tarnwell {
 
@@ -148,18 +150,6 @@ bool OutputTarget::open(const std::string& path, std::string& reason, bool text)
   return true;
 }
 
-bool OutputTarget::rewind() {
-  if (!can_rewind()) return false;
-  if (std::fflush(file_) != 0) return false;
-#ifdef _WIN32
-  if (_chsize_s(_fileno(file_), 0) != 0) return false;
-#else
-  if (::ftruncate(::fileno(file_), 0) != 0) return false;
-#endif
-  std::rewind(file_);
-  return true;
-}
-
 bool OutputTarget::write(const std::string& text) {
   return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
 }
@@ -210,6 +200,52 @@ void OutputTarget::discard() {
   InterruptGuard::untrack_temporary(slot_);
   slot_ = -1;
   temp_.clear();
+}
+
+int cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason) {
+  std::fprintf(err, "tarnwell-cli: cannot write the %s file %s: %s\n", what, path.c_str(), reason.c_str());
+  return kExitUsage;
+}
+
+bool write_output_file(const std::string& path, const std::string& text, std::string& reason, bool text_mode) {
+  OutputTarget target;
+  return target.open(path, reason, text_mode) && target.write(text) && target.commit(reason);
+}
+
+OutputParts::~OutputParts() {
+  for (std::FILE* f : files_) std::fclose(f);
+}
+
+std::FILE* OutputParts::part(std::size_t i) {
+  while (!failed_ && files_.size() <= i) {
+    std::FILE* f = open_spool_file();
+    failed_ = f == nullptr;
+    if (f != nullptr) files_.push_back(f);
+  }
+  return failed_ ? nullptr : files_[i];
+}
+
+bool OutputParts::clear(std::size_t i) {
+  std::FILE* f = part(i);
+  if (f == nullptr || std::fflush(f) != 0) return false;
+#ifdef _WIN32
+  if (_chsize_s(_fileno(f), 0) != 0) return false;
+#else
+  if (::ftruncate(::fileno(f), 0) != 0) return false;
+#endif
+  std::rewind(f);
+  return true;
+}
+
+bool OutputParts::copy(std::size_t i, std::FILE* out) {
+  if (failed_) return false;
+  if (i >= files_.size()) return true;
+  std::FILE* f = files_[i];
+  bool ok = std::fflush(f) == 0 && std::fseek(f, 0, SEEK_SET) == 0;
+  char block[65536];
+  std::size_t n = 0;
+  while (ok && (n = std::fread(block, 1, sizeof block, f)) > 0) ok = std::fwrite(block, 1, n, out) == n;
+  return ok && std::ferror(f) == 0;
 }
 
 }  // namespace tarnwell

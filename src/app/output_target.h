@@ -7,6 +7,7 @@
 // (/dev/null), which is never replaced.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace tarnwell {
 
@@ -33,8 +34,6 @@ class OutputTarget {
   // False for standard output and for a device or pipe (written where it
   // is, as it goes): what was written there cannot be taken back.
   bool can_rewind() const { return file_ != nullptr && !temp_.empty(); }
-  // Empties what was written so far; false when it cannot.
-  bool rewind();
   // The whole text, written after what is there.
   bool write(const std::string& text);
   // Closes the temporary file and puts it in the path's place (on standard
@@ -50,6 +49,37 @@ class OutputTarget {
   std::FILE* file_ = nullptr;
   bool to_stdout_ = false;
   int slot_ = -1;  // the interrupt guard's record of the temporary file
+};
+
+// "tarnwell-cli: cannot write the WHAT file PATH: REASON" on err; returns
+// exit code 2.
+int cannot_write(std::FILE* err, const char* what, const std::string& path, const std::string& reason);
+
+// The whole text as the file at path ("-": standard output), made as an
+// OutputTarget makes it; false, with the system's reason, when it cannot be.
+bool write_output_file(const std::string& path, const std::string& text, std::string& reason, bool text_mode = false);
+
+// Rows held aside until a command knows which of them the output gets (the
+// last pass's, the chosen test's): numbered parts in unnamed temporary
+// files, so nothing is left behind however the run ends.
+class OutputParts {
+ public:
+  OutputParts() = default;
+  OutputParts(const OutputParts&) = delete;
+  OutputParts& operator=(const OutputParts&) = delete;
+  ~OutputParts();
+
+  // Part i, made when first asked for; null once a part could not be made.
+  std::FILE* part(std::size_t i);
+  // Empties part i; false when it cannot.
+  bool clear(std::size_t i);
+  // Part i (nothing when it was never made) written onto out; false when a
+  // part could not be made, read or written.
+  bool copy(std::size_t i, std::FILE* out);
+
+ private:
+  std::vector<std::FILE*> files_;
+  bool failed_ = false;
 };
 
 }  // namespace tarnwell

@@ -1,8 +1,10 @@
 #pragma once
-// Self-contained SVG 1.1 pictures (no script, no external reference, fonts
-// by generic family only) of a buffer over time and of curves against a
-// value: the check's sawtooth, the HRD's per-unit fullness, the rate-buffer
-// curve. Pure functions from numbers to text; the caller writes the file.
+// The pieces every SVG picture of tarnwell-cli is drawn with: self-contained
+// SVG 1.1 (no script, no external reference, fonts by generic family only),
+// a page with a plot area one pixel a column, its headings, scales, axes and
+// strokes; and the simplest picture made of them, lines against a value
+// (the rate-buffer curve). Pure functions from numbers to text; the caller
+// writes the file.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,84 +12,59 @@
 
 namespace tarnwell {
 
-// One removal from the buffer (a picture, an access unit).
-struct FullnessSample {
-  double time_s = 0.0;  // removal time, seconds from the first removal's
-  double before = 0.0;  // fullness just before the removal, bits
-  double after = 0.0;   // just after it; below 0 when the unit underflowed
-  double size = 0.0;    // the bits removed, for the strip under the fullness
-  bool flagged = false;  // drawn in the mark's colour: something was found wrong at this unit
-};
-
-struct TimeSeriesPlot {
-  std::string title;     // first heading line
-  std::string subtitle;  // second heading line; may be empty
-  std::vector<FullnessSample> samples;  // by increasing time
-  double capacity = 0.0;                // the buffer size as a horizontal line; 0: none
-  bool has_initial_fill = false;
-  double initial_fill = 0.0;            // marked on the fullness axis at time 0
-  bool show_sizes = true;               // the strip of removed sizes
-  // Above 0: a second scale along the top, unit index = time * units_per_second.
-  double units_per_second = 0.0;
-  std::string unit_name = "picture";
-  // The fullness one interval after the last removal (the arrival that ended
-  // a run by overflow, or the level a passing run ends with); none when
-  // end_time_s is not after the last sample.
-  double end_time_s = 0.0;
-  double end_level = 0.0;
-  // An index into samples drawn in red with marked_text beside it; beyond
-  // the samples, nothing is marked.
-  std::size_t marked = static_cast<std::size_t>(-1);
-  std::string marked_text;
-};
-// (Every flagged sample gets a red stroke of its own, at most one per pixel
-// column; the marked one also gets its circle and text.)
-
-// Above this many samples the fullness is drawn as one column per pixel,
-// each holding the least and the largest value of the samples in it.
-inline constexpr std::size_t kMaxExactSamples = 2000;
-
 // The plot area's width in pixels: the number of columns of a decimated plot.
 inline constexpr uint32_t kPlotColumns = 1100;
 
-// The range of one pixel column of a decimated series.
-struct ColumnRange {
-  bool empty = true;
-  double low = 0.0;         // least fullness (an "after" value, or a rise's start)
-  double high = 0.0;        // largest fullness (a "before" value)
-  double size_low = 0.0;    // least removed size
-  double size_high = 0.0;   // largest removed size
+namespace svg {
+
+// The page: the plot area is kPlotColumns wide, one pixel a column.
+inline constexpr double kLeft = 100.0;
+inline constexpr double kWidth = kPlotColumns;
+inline constexpr double kPageWidth = kLeft + kWidth + 40.0;
+
+// One number as SVG wants it: fixed point, a tenth of a pixel.
+std::string px(double value);
+
+// A linear map from [lo, hi] onto [to_lo, to_hi].
+struct Scale {
+  double lo = 0.0;
+  double hi = 1.0;
+  double to_lo = 0.0;
+  double to_hi = 1.0;
+  double operator()(double value) const { return to_lo + (value - lo) / (hi - lo) * (to_hi - to_lo); }
 };
 
-// samples cut into `columns` equal stretches of [t0, t1]; a sample at time t
-// falls into column floor((t - t0) / (t1 - t0) * columns), the last one
-// taking t1. Every sample lands in exactly one column.
-std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& samples, double t0, double t1,
-                                          uint32_t columns);
+Scale make_scale(double lo, double hi, double to_lo, double to_hi);
 
-std::string time_series_svg(const TimeSeriesPlot& plot);
+// Round values 1, 2 or 5 times a power of ten between lo and hi, about
+// `wanted` of them, at least min_step apart.
+std::vector<double> nice_ticks(double lo, double hi, int wanted, double min_step = 0.0);
 
-// A series of any length in bounded memory, for recording while a run goes.
-// Up to 2 * kKeptSamples samples are kept as they came; past that, adjacent
-// pairs merge into one sample (the time of the first, before = the largest
-// fullness, after = the least, size = the largest), so the kept samples
-// always hold the extremes of the stretches they stand for. A series that
-// never grew past 2 * kKeptSamples (more than kMaxExactSamples) is exact.
-class FullnessSeries {
- public:
-  static constexpr std::size_t kKeptSamples = 4096;
+void text_at(std::string& svg, double x, double y, const std::string& text, const char* anchor = "start",
+             const char* extra = "");
+void line(std::string& svg, double x1, double y1, double x2, double y2, const char* colour, const char* extra = "");
+// The page, its title (what a browser shows as the document's name) first.
+std::string page_start(double height, const std::string& title);
+void headings(std::string& svg, const std::string& title, const std::string& subtitle);
+// Horizontal grid lines and labels of a value axis at the left.
+void value_axis(std::string& svg, const Scale& y, double top, double bottom, int wanted);
 
-  void clear();
-  void add(const FullnessSample& sample);
-  const std::vector<FullnessSample>& samples() const { return samples_; }
-  uint64_t added() const { return added_; }
+// Ticks along a horizontal line at `at`, labels below (or above).
+template <typename Label>
+void time_axis(std::string& svg, const Scale& x, double at, bool labels_above, int wanted, Label label,
+               double min_step = 0.0) {
+  line(svg, kLeft, at, kLeft + kWidth, at, "black");
+  for (double tick : nice_ticks(x.lo, x.hi, wanted, min_step)) {
+    const double where = x(tick);
+    line(svg, where, at, where, labels_above ? at - 4 : at + 4, "black");
+    text_at(svg, where, labels_above ? at - 7 : at + 15, label(tick), "middle");
+  }
+}
 
- private:
-  std::vector<FullnessSample> samples_;
-  uint64_t width_ = 1;       // samples added per kept sample
-  uint64_t last_fill_ = 0;   // samples merged into the last kept one
-  uint64_t added_ = 0;
-};
+// A vertical bar as a path piece: "M x y0 Vy1 ".
+void bar(std::string& path, double x, double y0, double y1);
+
+}  // namespace svg
 
 // Lines against a value on the x axis (the curve: buffer size and fill
 // against bit rate).
@@ -108,14 +85,14 @@ struct XyPlot {
 
 std::string xy_svg(const XyPlot& plot);
 
+// The file name of a path, either separator: what a picture's title names.
+std::string file_name_of(const std::string& path);
+
 // "850", "12.5k", "3M", "1.2G": a value in bits or bits per second, short.
 std::string short_number(double value);
 
 // text made safe inside an XML element or attribute: &, <, >, " and '
 // escaped; bytes that are not UTF-8 and control characters become '?'.
 std::string xml_text(const std::string& text);
-
-// Writes text to path; false when the file cannot be written whole.
-bool write_text_file(const std::string& path, const std::string& text);
 
 }  // namespace tarnwell

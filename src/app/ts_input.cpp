@@ -3,6 +3,9 @@
 #include <memory>
 #include <utility>
 
+#include "app/exit_codes.h"
+#include "app/input_check.h"
+#include "app/json_text.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -31,6 +34,47 @@ bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsW
     return false;
   }
   return true;
+}
+
+InputReading input_reading(const CliOptions& options) {
+  const bool search = options.settings.buffer_size == 0 || options.settings.bit_rate == 0;
+  const bool read_again = options.command == CliCommand::Info || (options.command == CliCommand::Check && search);
+  return {options.file, options.format, options.ts, options.json, read_again, command_name(options.command)};
+}
+
+int cannot_open(std::FILE* err, const std::string& path, const std::string& reason) {
+  std::fprintf(err, "tarnwell-cli: cannot open '%s': %s\n", path.c_str(), reason.c_str());
+  return kExitUsage;
+}
+
+bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code) {
+  // The refusal: with JSON one object on out, else one line on err.
+  const auto refuse = [&](const std::string& message) {
+    if (how.json) {
+      std::fprintf(out, "{\"outcome\":\"unsupported_input\",\"message\":%s}\n", json_string(message).c_str());
+    } else {
+      std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
+    }
+    code = kExitUsage;
+    return false;
+  };
+  if (file == nullptr) return true;
+  FormatOption format = how.format;
+  if (format == FormatOption::Unstated) {
+    InputCheck check = check_input(file, how.file, how.command);
+    if (check.format.kind == InputKind::TransportStream) {
+      format = FormatOption::Ts;
+    } else if (!check.supported) {
+      return refuse(check.message);
+    }
+    head = std::move(check.head);
+  }
+  if (format != FormatOption::Ts) return true;
+  std::string refusal;
+  const bool opened = ts.open(file, how.choice, how.read_again, std::move(warn), refusal, std::move(head));
+  head.clear();
+  return opened || refuse("'" + how.file + "': " + refusal);
 }
 
 bool copy_elementary_stream(ByteSource& source, std::FILE* out) {

@@ -1,15 +1,16 @@
 #pragma once
-// A command's input read as a transport stream: the demultiplexer over the
-// open file (read in place when it can be sought, else through a temporary
-// copy of what was read, so that searches can read it again), and the texts
-// the commands add for it: the structure for info, the damage counts for
-// every JSON output.
+// A command's input: what its first bytes show it to be, and, when it is a
+// transport stream, the demultiplexer over the open file (read in place when
+// it can be sought, else through a temporary copy of what was read, so that
+// searches can read it again), and the texts the commands add for it: the
+// structure for info, the damage counts for every JSON output.
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/cli_options.h"
 #include "stream/byte_source.h"
 #include "stream/ts_source.h"
 
@@ -40,6 +41,33 @@ class TsInput {
   std::optional<SpooledInput> spooled_;
   std::optional<TsSource> ts_;
 };
+
+// How a command reads its FILE.
+struct InputReading {
+  std::string file;                              // FILE as given, for messages
+  FormatOption format = FormatOption::Unstated;  // --format; --program and --pid ask for ts
+  TsChoice choice;                               // --program N, --pid N
+  bool json = false;                             // a refusal as one JSON object on out
+  bool read_again = false;                       // a transport stream is read more than once
+  const char* command = "";                      // for the ffmpeg line a refusal offers
+};
+
+// As the command line asks: check reads a transport stream again for a
+// search, info for its report.
+InputReading input_reading(const CliOptions& options);
+
+// "tarnwell-cli: cannot open 'PATH': REASON" on err; returns exit code 2.
+int cannot_open(std::FILE* err, const std::string& path, const std::string& reason);
+
+// What FILE is read as: what its first bytes show it to be (unless the
+// format is stated), then the transport stream layer in `ts` when it is one.
+// `head` gets the first bytes taken from a pipe to look at them, for an
+// Annex B reading to take first (a transport stream reading takes them
+// itself). A null file is left for the command to report. False after the
+// refusal is printed (JSON on out, else a line on err), with `code` the exit
+// code.
+bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code);
 
 // ,"ts_errors":{"continuity":N,...}: the field every command's JSON gains
 // for a transport stream; empty without one.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/plot_svg.h"
+#include "app/fullness_plot.h"
 #include "verify/tstd_model.h"
 
 namespace tarnwell {

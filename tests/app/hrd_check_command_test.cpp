@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/fullness_plot.h"
 #include "app/hrd_check_report.h"
-#include "app/plot_svg.h"
 #include "app_fixture.h"
 #include "picture/access_unit_splitter.h"
 #include "support/hrd_stream.h"
@@ -104,14 +104,17 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
       << trace.substr(0, 200);
   EXPECT_FALSE(std::filesystem::exists(request.trace_path + ".part0"));
 
-  // The rows for a plot: the same numbers, handed over as the pass goes.
+  // The rows for a plot: the same numbers, handed over as the pass goes,
+  // whether or not the command draws its own plot of them.
   std::vector<HrdTraceRow> rows;
   std::size_t chosen = 99;
   HrdRowSink sink{[&](std::size_t, const HrdTraceRow& row) { rows.push_back(row); },
                   [&](std::size_t test, const HrdTestResult&) { chosen = test; }};
   std::rewind(file.file());
   request.trace_path.clear();
+  request.plot_path = folder.file("plot.svg");
   EXPECT_EQ(run(request, file.file(), &sink).code, 1);
+  EXPECT_NE(test::read_text(request.plot_path).find("CPB of dup.264: NAL schedule 0"), std::string::npos);
   EXPECT_EQ(chosen, 0u);
   ASSERT_EQ(rows.size(), 251u);
   EXPECT_EQ(rows[0].fullness_before, 899988);

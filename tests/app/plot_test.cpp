@@ -12,6 +12,8 @@
 #include "app/bit_rate_list.h"
 #include "app/check_plot.h"
 #include "app/curve_command.h"
+#include "app/output_target.h"
+#include "app/fullness_plot.h"
 #include "app/plot_svg.h"
 #include "support/h264_writers.h"
 #include "support/recording_dialog.h"
@@ -164,8 +166,11 @@ TEST(CheckPlot, RealCheckRecordsTheLastPassAndRenders) {
   ASSERT_TRUE(write_check_plot(folder.file("check.svg"), input, recorder));
   expect_renders(folder.file("check.svg"), folder.file("check.png"));
   HourLong hour;
-  ASSERT_TRUE(write_text_file(folder.file("hour.svg"),
-                              check_plot_svg({"hour.264", hour.settings, true, hour.outcome, hour.message}, hour.recorder)));
+  std::string reason;
+  ASSERT_TRUE(write_output_file(folder.file("hour.svg"),
+                                check_plot_svg({"hour.264", hour.settings, true, hour.outcome, hour.message},
+                                               hour.recorder),
+                                reason));
   expect_renders(folder.file("hour.svg"), folder.file("hour.png"));
 }
 

@@ -1,0 +1,176 @@
+#include "app/info_command.h"
+
+#include <vector>
+
+#include "app/exit_codes.h"
+#include "app/json_text.h"
+#include "app/output_target.h"
+#include "app/ts_input.h"
+#include "inspect/hrd_listing.h"
+#include "inspect/stream_identity.h"
+#include "paramsets/full_sps.h"
+#include "stream/stream_file.h"
+
+namespace tarnwell {
+namespace {
+
+// The SPS that info describes: the active one, else the first stored.
+const SeqParamSet* described_sps(const ParameterSets& sets) {
+  const SeqParamSet* active = sets.active_sps();
+  if (active != nullptr && active->valid != 0) return active;
+  for (const SeqParamSet& sps : sets.sps_table()) {
+    if (sps.valid != 0) return &sps;
+  }
+  return nullptr;
+}
+
+std::string hrd_json(const HrdParameters& hrd) {
+  std::string out;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "{\"bit_rate_scale\":%u,\"cpb_size_scale\":%u,\"initial_cpb_removal_delay_length\":%u,"
+                "\"cpb_removal_delay_length\":%u,\"dpb_output_delay_length\":%u,\"time_offset_length\":%u,"
+                "\"schedules\":[",
+                hrd.bit_rate_scale, hrd.cpb_size_scale, hrd.initial_cpb_removal_delay_length_minus1 + 1,
+                hrd.cpb_removal_delay_length_minus1 + 1, hrd.dpb_output_delay_length_minus1 + 1,
+                hrd.time_offset_length);
+  out += text;
+  const uint32_t count = hrd.cpb_cnt_minus1 < kMaxCpbEntries ? hrd.cpb_cnt_minus1 + 1 : kMaxCpbEntries;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t bit_rate = hrd_bit_rate(hrd, i);
+    const uint64_t cpb_size = hrd_cpb_size(hrd, i);
+    std::snprintf(text, sizeof text, "%s{\"bit_rate\":%llu,\"cpb_size\":%llu,\"cbr\":%s}", i > 0 ? "," : "",
+                  static_cast<unsigned long long>(bit_rate), static_cast<unsigned long long>(cpb_size),
+                  hrd.cbr_flag[i] != 0 ? "true" : "false");
+    out += text;
+  }
+  return out + "]}";
+}
+
+void print_info_json(ApplicationContext& context, const std::string& extra_fields, std::FILE* out) {
+  const ParameterSets& sets = context.parsing.paramsets();
+  const SeqParamSet* sps = described_sps(sets);
+  const FrameRateFraction& rate = context.shared.frame_rate;
+  std::fprintf(out, "{\"profile\":%s,\"level\":%s,\"profile_idc\":%u,\"level_idc\":%u,",
+               json_string(context.dialog.get_text(kEditProfile, 100)).c_str(),
+               json_string(context.dialog.get_text(kEditLevel, 100)).c_str(), sets.last_profile_idc(),
+               sets.last_level_idc());
+  if (sps != nullptr) {
+    std::fprintf(out,
+                 "\"constraint_set0_flag\":%u,\"constraint_set1_flag\":%u,\"constraint_set2_flag\":%u,"
+                 "\"constraint_set3_flag\":%u,",
+                 sps->constrained_set0_flag, sps->constrained_set1_flag, sps->constrained_set2_flag,
+                 sps->constrained_set3_flag);
+  } else {
+    std::fputs("\"constraint_set0_flag\":null,\"constraint_set1_flag\":null,\"constraint_set2_flag\":null,"
+               "\"constraint_set3_flag\":null,",
+               out);
+  }
+  std::fprintf(out, "\"frame_rate_num\":%u,\"frame_rate_den\":%llu,", rate.frame_rate_num,
+               static_cast<unsigned long long>(rate.frame_rate_den));
+  const bool vui = sps != nullptr && sps->vui_parameters_present_flag != 0;
+  const bool nal = vui && sps->vui.nal_hrd_parameters_present_flag != 0;
+  const bool vcl = vui && sps->vui.vcl_hrd_parameters_present_flag != 0;
+  std::fprintf(out, "\"nal_hrd\":%s,\"vcl_hrd\":%s%s}\n", nal ? hrd_json(sps->vui.nal_hrd).c_str() : "null",
+               vcl ? hrd_json(sps->vui.vcl_hrd).c_str() : "null", extra_fields.c_str());
+}
+
+// A stream that cannot be read twice (a pipe) is copied whole into a
+// temporary file first: the probe and the report each read it from the
+// start. Null, with `reason` set, when the copy cannot be made.
+std::FILE* rereadable_copy(std::FILE* input, std::string& reason) {
+  std::FILE* spool = open_spool_file();
+  FileSource source(input);
+  if (spool == nullptr) {
+    reason = "cannot make a temporary copy";
+  } else if (!copy_elementary_stream(source, spool)) {
+    reason = "cannot write its temporary copy";
+  } else if (std::ferror(input) != 0 || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+    reason = "cannot read it into a temporary copy";
+  } else {
+    return spool;
+  }
+  if (spool != nullptr) std::fclose(spool);
+  return nullptr;
+}
+
+struct CopyCloser {
+  std::FILE* file = nullptr;
+  ~CopyCloser() {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+}  // namespace
+
+int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out,
+             std::FILE* err) {
+  const CliOptions& options = request.options;
+  auto aborted = [&] {
+    if (context.shared.abort_requested.load() == 0) return false;
+    std::fputs(options.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+    return true;
+  };
+
+  // The report file is made (under a temporary name) before the stream is read.
+  std::string reason = request.input_error;
+  OutputTarget report;
+  const bool report_wanted = !options.json || !options.hrd_path.empty();
+  if (report_wanted && !report.open(options.hrd_path.empty() ? "-" : options.hrd_path, reason, true)) {
+    std::fprintf(err, "tarnwell-cli: Cannot open file for HRD info: %s: %s\n", options.hrd_path.c_str(),
+                 reason.c_str());
+    return kExitUsage;
+  }
+  CopyCloser copy;
+  if (input != nullptr && !is_seekable_stream(input)) input = copy.file = rereadable_copy(input, reason);
+  if (aborted()) return kExitInterrupted;
+  if (input == nullptr) return cannot_open(err, options.file, reason);
+  TsInput ts;
+  std::vector<uint8_t> head;  // stays empty: the input is a file that can be sought by now
+  int refused = kExitUsage;
+  const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+  if (ts.source() != nullptr) {
+    probe_profile_level(context, *ts.source());
+  } else {
+    probe_profile_level(context, input);
+  }
+  if (aborted()) return kExitInterrupted;
+  if (ts.source() != nullptr ? !ts.source()->restart() : std::fseek(input, 0, SEEK_SET) != 0) {
+    std::fprintf(err, "tarnwell-cli: cannot read '%s' again\n", options.file.c_str());
+    return kExitUsage;
+  }
+
+  if (!options.json) {
+    std::fprintf(out, "Profile: %s\nLevel: %s\n", context.dialog.get_text(kEditProfile, 100).c_str(),
+                 context.dialog.get_text(kEditLevel, 100).c_str());
+    if (ts.source() != nullptr) std::fputs(ts_structure_text(*ts.source()).c_str(), out);
+    std::fflush(out);
+  }
+  if (report_wanted) {
+    ApplicationContext::ParsingLease lease = context.try_take_parsing();
+    if (ts.source() != nullptr) {
+      write_hrd_report(context, *ts.source(), report.get());
+    } else {
+      write_hrd_report(context, input, report.get());
+    }
+  }
+  if (aborted()) return kExitInterrupted;
+  const bool sps_seen = context.parsing.sps_seen != 0;
+  if (options.json) {
+    const TsSource* source = ts.source();
+    print_info_json(context, source != nullptr ? ts_structure_json(*source) + ts_errors_json(source) : "", out);
+  }
+  if (report_wanted && !report.commit(reason)) {
+    std::fprintf(err, "tarnwell-cli: cannot write the HRD report to %s: %s\n",
+                 options.hrd_path.empty() ? "standard output" : options.hrd_path.c_str(), reason.c_str());
+    return kExitUsage;
+  }
+  if (!sps_seen) {
+    std::fprintf(err, "tarnwell-cli: no sequence parameter set in '%s'\n", options.file.c_str());
+    return kExitViolation;
+  }
+  return kExitPass;
+}
+
+}  // namespace tarnwell
