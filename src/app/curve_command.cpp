@@ -1,5 +1,6 @@
 #include "app/curve_command.h"
 
+#include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
 #include "app/json_text.h"
@@ -95,7 +96,8 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
                  reason.c_str());
     return kExitUsage;
   }
-  const PictureSizes sizes = read_picture_sizes(context, request.input, request.ts, request.input_head);
+  DialogCheckObserver observer(context.dialog);
+  const PictureSizes sizes = read_picture_sizes(context, observer, request.input, request.ts, request.input_head);
   if (sizes.outcome == Outcome::Aborted) {
     std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;

@@ -72,14 +72,6 @@ uint64_t stream_file_size(std::FILE* file) {
   return static_cast<uint64_t>(info.st_size);
 }
 
-void CheckRun::set_busy(bool busy) {
-  DialogPort& dialog = context_.dialog;
-  dialog.enable(kButtonCheck, !busy);
-  dialog.enable(kButtonBrowse, !busy);
-  dialog.enable(kButtonHrdInfo, !busy);
-  dialog.enable(kButtonAbort, busy);
-}
-
 // Going over the pictures again instead of reading the stream again.
 //
 // A pass after a search step needs the same pictures as the pass before it:
@@ -162,13 +154,13 @@ class ReporterMute {
 
 void CheckRun::run() {
   result_ = CheckRunResult();
-  DialogPort& dialog = context_.dialog;
+  stop_requested_ = false;
 
   ApplicationContext::ParsingLease lease = context_.try_take_parsing();
   if (!lease) {
     result_.outcome = Outcome::Refused;
     result_.message = kBusyMessage;
-    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+    observer_.on_stop(result_.message);
     return;
   }
 
@@ -179,7 +171,7 @@ void CheckRun::run() {
   if (file == nullptr && source == nullptr) {
     result_.outcome = Outcome::CannotOpen;
     result_.message = "Cannot open input file";
-    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+    observer_.on_stop(result_.message);
     return;
   }
   // A transport stream named by the path is read as its default H.264
@@ -194,12 +186,12 @@ void CheckRun::run() {
     if (ts_file.source() == nullptr) {
       result_.outcome = Outcome::CannotOpen;
       result_.message = ts_file.refusal();
-      dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+      observer_.on_stop(result_.message);
       return;
     }
     source = ts_file.source();
   }
-  set_busy(true);
+  observer_.on_busy(true);
 
   // A stream that cannot be sought (a pipe, standard input) is read once. A
   // search may need it again from its first byte, so while a search reads it
@@ -252,7 +244,7 @@ void CheckRun::run() {
   ParsingState& parsing = context_.parsing;
   ErrorReporter& reporter = context_.reporter;
   FrameRateFraction& stream_rate = context_.shared.frame_rate;
-  BufferModel model(context_.settings, stream_rate, dialog);
+  BufferModel model(context_.settings, stream_rate, observer_);
   model.set_stream_timing(stream_timing);
   PictureCache cache(replay_cache_bytes);
   if (!replay) cache.give_up();
@@ -277,8 +269,8 @@ void CheckRun::run() {
       if (!begin_reading(result_.reads == 0)) {
         result_.outcome = Outcome::CannotOpen;
         result_.message = kCannotReadAgainMessage;
-        dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
-        set_busy(false);
+        observer_.on_stop(result_.message);
+        observer_.on_busy(false);
         return;
       }
       ++result_.reads;
@@ -295,9 +287,9 @@ void CheckRun::run() {
     PassStop stop;
 
     for (uint64_t index = 0;; ++index) {
-      if (context_.shared.abort_requested.load() != 0) {
-        dialog.set_progress(kProgressFile, 0);
-        dialog.set_progress(kProgressFullness, 0);
+      if (stop_requested_ || context_.shared.abort_requested.load() != 0) {
+        observer_.on_stream_progress(0);
+        observer_.on_fullness(0);
         aborted = true;
         break;
       }
@@ -313,8 +305,8 @@ void CheckRun::run() {
         // end ends the run, so no pass ever goes over the end again.
         if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
           if (abort_cuts_input && context_.shared.abort_requested.load() != 0) {
-            dialog.set_progress(kProgressFile, 0);
-            dialog.set_progress(kProgressFullness, 0);
+            observer_.on_stream_progress(0);
+            observer_.on_fullness(0);
             aborted = true;
             break;
           }
@@ -327,7 +319,7 @@ void CheckRun::run() {
 
       const uint32_t bits = picture_bits(bytes);
       consumed += bytes;
-      dialog.set_progress(kProgressFile, percent_of(consumed, file_size));
+      observer_.on_stream_progress(percent_of(consumed, file_size));
       if (on_bytes_read && file_size == kUnknownSize) on_bytes_read(consumed);
 
       ModelStep step = model.apply_picture(bits);
@@ -392,9 +384,9 @@ void CheckRun::run() {
   // The end of the stream without a message passes only a stream that had
   // a picture to check.
   if (result_.outcome == Outcome::NoPictures) {
-    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+    observer_.on_stop(result_.message);
   }
-  set_busy(false);
+  observer_.on_busy(false);
 }
 
 }  // namespace tarnwell

@@ -12,6 +12,7 @@
 #include "context/application_context.h"
 #include "stream/byte_source.h"
 #include "verify/buffer_model.h"
+#include "verify/check_observer.h"
 #include "verify/picture_cache.h"
 
 namespace tarnwell {
@@ -56,7 +57,8 @@ struct CheckRunResult {
 
 class CheckRun {
  public:
-  explicit CheckRun(ApplicationContext& context) : context_(context) {}
+  // The observer is told everything the run and its model show the user.
+  CheckRun(ApplicationContext& context, CheckObserver& observer) : context_(context), observer_(observer) {}
 
   // Called at the start of every pass (1 for the first) and for every
   // applied picture; both optional.
@@ -102,11 +104,15 @@ class CheckRun {
   void run();
   const CheckRunResult& result() const { return result_; }
 
- private:
-  void set_busy(bool busy);
+  // Ends the run before its next picture, as the user's Abort does; for a
+  // caller that needs no more of the stream (called from on_picture).
+  void request_stop() { stop_requested_ = true; }
 
+ private:
   ApplicationContext& context_;
+  CheckObserver& observer_;
   CheckRunResult result_;
+  bool stop_requested_ = false;
 };
 
 // Size of a file in bytes through a second, descriptor-level opening; the

@@ -10,6 +10,7 @@
 #include "app/cli/console_dialog.h"
 #include "app/cli_options.h"
 #include "app/curve_command.h"
+#include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
 #include "app/hrd_check_command.h"
@@ -164,8 +165,9 @@ int run_check(const CliOptions& options) {
   if (!open_input_as(options, input.file, "check", ts, reporter_warnings(context), head, refused)) return refused;
 
   CheckPlotRecorder plot;
-  CheckRun run(context);
-  ExactSearch exact(context, options.strict);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
+  ExactSearch exact(context, observer, options.strict);
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
   run.input = exact.input = input.file;
