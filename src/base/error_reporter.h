@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-
 // gnu_printf keeps mingw's checks to the C99 formats; clang knows only printf.
 #if defined(__clang__)
 #define TARNWELL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))

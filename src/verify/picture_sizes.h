@@ -15,9 +15,8 @@ namespace tarnwell {
 struct PictureSizes {
   // How the reading ended: Pass once the stream was read to its end;
   // CannotOpen, Refused (the state was busy, or the stream holds more than
-  // kMaxKeptPictures pictures),
-  // NoPictures (the stream ended before a picture was applied) or Aborted
-  // otherwise, with the box text in message.
+  // kMaxKeptPictures pictures), NoPictures (the stream ended before a
+  // picture was applied) or Aborted otherwise, with the box text in message.
   Outcome outcome = Outcome::Pass;
   std::string message;
   std::vector<uint32_t> bits;   // every applied picture's size, as the check counts it
