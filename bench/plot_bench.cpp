@@ -26,6 +26,7 @@
 #include "bench_support.h"
 
 #include "app/check_plot.h"
+#include "app/dialog_check_observer.h"
 #include "app/curve_command.h"
 #include "app/output_target.h"
 #include "app/plot_svg.h"
@@ -67,7 +68,8 @@ bool check(const std::string& path, bool plot, std::size_t* svg_bytes) {
   context.settings = kSettings;
   context.shared.stream_path = path;
   CheckPlotRecorder recorder;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   if (plot) {
     run.on_pass_start = [&](uint32_t) { recorder.start_pass(); };
     run.on_picture = [&](const PictureTrace& row) { recorder.record(row); };

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "bench_support.h"
+
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "verify/check_run.h"
 
@@ -56,7 +58,8 @@ void check_run(benchmark::State& state, const std::string& path, const Case& c, 
     context.reporter.set_stderr_enabled(false);
     context.settings = c.settings;
     context.shared.stream_path = path;
-    CheckRun run(context);
+    DialogCheckObserver observer(dialog);
+    CheckRun run(context, observer);
     run.replay = c.replay;
     run.run();
     seen->result = run.result();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "fuzz_support.h"
 #include "verify/buffer_model.h"
 
@@ -106,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   while (!in.at_end() && pictures.size() < kMaxPictures) pictures.push_back(in.u32());
 
   ModelDialog dialog((flags & 1) != 0, (flags & 2) != 0);
-  BufferModel model(settings, stream_rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, stream_rate, observer);
   const bool both_zero = settings.buffer_size == 0 && settings.bit_rate == 0;
 
   uint32_t applied = 0;

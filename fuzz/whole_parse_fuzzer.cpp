@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "fuzz_support.h"
 #include "inspect/hrd_listing.h"
@@ -75,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   context.settings = CheckSettings{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 25.0};
 
   uint64_t applied_bytes = 0;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.on_picture = [&](const PictureTrace& trace) {
     check(trace.size_bits % 8 == 0, "picture size not a whole number of bytes");
     applied_bytes += trace.size_bits / 8;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/check_plot.h"
+#include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
 #include "app/json_text.h"
@@ -94,8 +95,9 @@ int run_check(ApplicationContext& context, const CheckRequest& request, std::FIL
   if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
 
   CheckPlotRecorder plot;
-  CheckRun run(context);
-  ExactSearch exact(context, options.strict);
+  DialogCheckObserver observer(context.dialog);
+  CheckRun run(context, observer);
+  ExactSearch exact(context, observer, options.strict);
   // Without an input the run opens the path itself and ends as the dialog's
   // check does for a file it cannot open.
   run.input = exact.input = input;

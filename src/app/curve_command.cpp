@@ -1,5 +1,6 @@
 #include "app/curve_command.h"
 
+#include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
 #include "app/json_text.h"
@@ -93,7 +94,8 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
   if (!open_command_input(how, request.input, ts, warn, head, out, err, refused)) return refused;
-  const PictureSizes sizes = read_picture_sizes(context, request.input, ts.source(), head);
+  DialogCheckObserver observer(context.dialog);
+  const PictureSizes sizes = read_picture_sizes(context, observer, request.input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {
     std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;

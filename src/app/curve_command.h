@@ -28,8 +28,8 @@ struct CurveRequest {
 };
 
 // The curve of input, or of the stream at the context's stream path without
-// one. The context's dialog shows the reading's progress and warnings and
-// must answer the strict box unchecked (the strict choice is the request's).
+// one. The context's dialog shows the reading's progress and warnings; the
+// strict choice is the request's, the dialog's strict box is not asked.
 // Exit codes as check's: 0 done; 1 the frame rate is unknown; 2 no picture
 // was checked (outcome no_pictures, on out), the file cannot be opened or is
 // not a stream it reads, an output cannot be written or the stream's frame

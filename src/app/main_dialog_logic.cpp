@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/dialog_check_observer.h"
 #include "app/input_check.h"
 #include "app/settings_input.h"
 #include "inspect/hrd_listing.h"
@@ -121,7 +122,8 @@ void MainDialogLogic::on_check() {
   plot_input_.strict = context_.dialog.is_checked(kCheckStrictOverflow);
   check_ended_.store(false);
   worker_ = start_worker_([this] {
-    CheckRun run(context_);
+    DialogCheckObserver observer(context_.dialog);
+    CheckRun run(context_, observer);
     run.on_pass_start = [this](uint32_t) { plot_rows_.start_pass(); };
     run.on_picture = [this](const PictureTrace& row) { plot_rows_.record(row); };
     run.run();

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "base/dialog_port.h"
+
 namespace tarnwell {
 
 uint32_t message_hash(const char* text) {

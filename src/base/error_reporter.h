@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "base/dialog_port.h"
-
 // gnu_printf keeps mingw's checks to the C99 formats; clang knows only printf.
 #if defined(__clang__)
 #define TARNWELL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -18,6 +16,8 @@
 #endif
 
 namespace tarnwell {
+
+class DialogPort;
 
 // The question appended to every shown report (121 characters).
 inline constexpr char kReporterQuestion[] =

@@ -1,6 +1,9 @@
 #pragma once
 // Everything an application keeps once: the settings and shared values, the
 // dialog it talks through, the error reporter and the one parsing state.
+// The dialog is only named here: code that shows something in it includes
+// the dialog port itself, and a check (verify/) shows its progress and
+// outcome through an observer that the front end gives it instead.
 // The Win32 program and the CLI each create one in main; every test creates
 // its own, so two contexts never share anything.
 #include <atomic>
@@ -8,11 +11,12 @@
 #include <functional>
 
 #include "base/check_settings.h"
-#include "base/dialog_port.h"
 #include "base/error_reporter.h"
 #include "picture/parsing_state.h"
 
 namespace tarnwell {
+
+class DialogPort;
 
 inline constexpr uint32_t kWindowBytes = 8000000;
 inline constexpr char kBusyMessage[] = "Another check or report is still reading the stream.";

@@ -1,5 +1,6 @@
 #include "inspect/hrd_listing.h"
 
+#include "base/dialog_port.h"
 #include "stream/stream_file.h"
 #include "stream/ts_source.h"
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/dialog_port.h"
 #include "stream/stream_file.h"
 #include "stream/ts_source.h"
 

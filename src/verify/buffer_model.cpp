@@ -57,13 +57,13 @@ uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate) {
   return truncate_to_u64(static_cast<double>(bit_rate) / frame_rate);
 }
 
-BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog)
-    : settings_(settings), stream_rate_(stream_rate), dialog_(dialog) {}
+BufferModel::BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, CheckObserver& observer)
+    : settings_(settings), stream_rate_(stream_rate), observer_(observer) {}
 
 ModelStep BufferModel::stop(Outcome outcome, const char* text) {
   outcome_ = outcome;
   message_ = text;
-  dialog_.message_box(message_, caption_of(BoxKind::Error), BoxKind::Error);
+  observer_.on_stop(message_);
   return ModelStep::Stopped;
 }
 
@@ -76,12 +76,12 @@ bool BufferModel::begin_model_pass() {
   if (settings_.buffer_size == 0) {
     mode_ = SearchMode::BufferSize;
     settings_.initial_fill = 0;
-    dialog_.set_unsigned(kEditInitialFill, 0);
-    dialog_.set_unsigned(kEditBufferSize, settings_.buffer_size);
+    observer_.on_value(CheckValue::InitialFill, 0);
+    observer_.on_value(CheckValue::BufferSize, settings_.buffer_size);
     fullness_ = 0;
   } else if (settings_.bit_rate == 0) {
     mode_ = SearchMode::BitRate;
-    dialog_.set_unsigned(kEditBitRate, 0);
+    observer_.on_value(CheckValue::BitRate, 0);
   }
   if (settings_.initial_fill > settings_.buffer_size) {
     stop(Outcome::Refused, "Initial fill cannot exceed buffer size");
@@ -100,7 +100,7 @@ ModelStep BufferModel::search_step() {
       return stop(Outcome::SearchExhausted, "Cannot find a workable bit rate below 4294967295 bits/s");
     }
     settings_.bit_rate = static_cast<uint32_t>(next);
-    dialog_.set_unsigned(kEditBitRate, settings_.bit_rate);
+    observer_.on_value(CheckValue::BitRate, settings_.bit_rate);
     return ModelStep::Restart;
   }
   uint64_t next = uint64_t{settings_.buffer_size} + buffer_size_step(settings_.buffer_size);
@@ -109,15 +109,15 @@ ModelStep BufferModel::search_step() {
   }
   settings_.buffer_size = static_cast<uint32_t>(next);
   settings_.initial_fill = default_initial_fill(settings_.buffer_size);
-  dialog_.set_unsigned(kEditInitialFill, settings_.initial_fill);
-  dialog_.set_unsigned(kEditBufferSize, settings_.buffer_size);
+  observer_.on_value(CheckValue::InitialFill, settings_.initial_fill);
+  observer_.on_value(CheckValue::BufferSize, settings_.buffer_size);
   return ModelStep::Restart;
 }
 
 ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   char text[256];
   fullness_before_ = fullness_;
-  dialog_.set_progress(kProgressFullness, percent_of(fullness_, settings_.buffer_size));
+  observer_.on_fullness(percent_of(fullness_, settings_.buffer_size));
 
   if (mode_ != SearchMode::BufferSize && picture_bits > settings_.buffer_size) {
     std::snprintf(text, sizeof text,
@@ -129,7 +129,7 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
   // A picture exactly as large as the fullness empties the buffer: no underflow.
   if (picture_bits > fullness_) {
     if (mode_ != SearchMode::None) return search_step();
-    dialog_.set_progress(kProgressFullness, 0);
+    observer_.on_fullness(0);
     std::snprintf(text, sizeof text, "UNDERFLOW frame size=%d bits, underflow=%d bits", as_signed(picture_bits),
                   as_signed(picture_bits - fullness_));
     return stop(Outcome::Underflow, text);
@@ -146,8 +146,7 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
     taken_rate_ = true;
     taken_fraction_ = stream_rate_;
     settings_.frame_rate = static_cast<double>(num) / static_cast<double>(den);
-    std::snprintf(text, sizeof text, "%.3f", settings_.frame_rate);
-    dialog_.set_text(kEditFrameRate, text);
+    observer_.on_frame_rate(settings_.frame_rate);
   }
 
   // One picture interval of bits arrives; the fraction is dropped at every
@@ -161,8 +160,8 @@ ModelStep BufferModel::apply_picture(uint32_t picture_bits) {
 
   // A fullness exactly at the buffer size is no overflow.
   if (arrived > settings_.buffer_size) {
-    if (dialog_.is_checked(kCheckStrictOverflow)) {
-      dialog_.set_progress(kProgressFullness, 100);
+    if (observer_.strict_overflow()) {
+      observer_.on_fullness(100);
       uint64_t excess = arrived - settings_.buffer_size;
       uint32_t shown = excess > kMaxI32 ? kMaxI32 : static_cast<uint32_t>(excess);
       fullness_ = arrived > kMaxU32 ? static_cast<uint32_t>(kMaxU32) : static_cast<uint32_t>(arrived);

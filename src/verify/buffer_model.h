@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/check_settings.h"
-#include "base/dialog_port.h"
+#include "verify/check_observer.h"
 
 namespace tarnwell {
 
@@ -30,7 +30,9 @@ uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate);
 
 class BufferModel {
  public:
-  BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, DialogPort& dialog);
+  // The observer is told of every value the model writes, of the fullness
+  // and of the stop, and is asked whether an overflow stops the run.
+  BufferModel(CheckSettings& settings, const FrameRateFraction& stream_rate, CheckObserver& observer);
 
   // When the model takes the frame rate from the stream, take the SPS's own
   // timing (time_scale / (2 * num_units_in_tick)) whenever it has timing
@@ -62,7 +64,7 @@ class BufferModel {
 
   CheckSettings& settings_;
   const FrameRateFraction& stream_rate_;
-  DialogPort& dialog_;
+  CheckObserver& observer_;
   uint32_t fullness_ = 0;
   uint32_t fullness_before_ = 0;
   SearchMode mode_ = SearchMode::None;

@@ -12,6 +12,8 @@
 #include "context/application_context.h"
 #include "stream/byte_source.h"
 #include "verify/buffer_model.h"
+#include "verify/check_observer.h"
+#include "verify/check_stream.h"
 #include "verify/picture_cache.h"
 
 namespace tarnwell {
@@ -54,9 +56,12 @@ struct CheckRunResult {
   FrameRateFraction taken_fraction;
 };
 
+class ReplayPlan;
+
 class CheckRun {
  public:
-  explicit CheckRun(ApplicationContext& context) : context_(context) {}
+  // The observer is told everything the run and its model show the user.
+  CheckRun(ApplicationContext& context, CheckObserver& observer) : context_(context), observer_(observer) {}
 
   // Called at the start of every pass (1 for the first) and for every
   // applied picture; both optional.
@@ -89,30 +94,42 @@ class CheckRun {
 
   // A pass after a search step goes over the pictures already read, kept in
   // memory, instead of reading the stream again, as long as that gives
-  // exactly what reading it again would (see check_run.cpp). False: every
+  // exactly what reading it again would (see replay_plan.h). False: every
   // pass reads the stream from its first byte.
   bool replay = true;
   // Above this many bytes of kept pictures the run reads the stream again
   // for every later pass.
   uint64_t replay_cache_bytes = kDefaultPictureCacheBytes;
 
-  // The whole run, from opening the file to setting the controls idle. A
-  // stream that ends before any picture was applied ends as NoPictures, with
-  // its box: nothing was checked, so nothing passed.
+  // The whole run, from opening the stream to telling the observer it is
+  // idle again: passes over the stream until the model stops the run, the
+  // stream ends or the user aborts. A stream that ends before any picture
+  // was applied ends as NoPictures, with its box: nothing was checked, so
+  // nothing passed.
   void run();
   const CheckRunResult& result() const { return result_; }
 
+  // Ends the run before its next picture, as the user's Abort does; for a
+  // caller that needs no more of the stream (called from on_picture).
+  void request_stop() { stop_requested_ = true; }
+
  private:
-  void set_busy(bool busy);
+  enum class PassEnd { Restart, Ended, Aborted };
+
+  // The result and the box of an outcome the model did not reach.
+  void end_with(Outcome outcome, const std::string& message);
+  // One pass of the model over the pictures, from the cache or the stream.
+  PassEnd run_pass(CheckStream& stream, BufferModel& model, ReplayPlan& plan);
+  PassEnd abort_pass();
+  void finish(const BufferModel& model, bool aborted);
+  // After a run that ended in a pass over kept pictures, the parsing state
+  // as reading the stream for every pass would have left it.
+  void restore_parsing_state(CheckStream& stream, ReplayPlan& plan);
 
   ApplicationContext& context_;
+  CheckObserver& observer_;
   CheckRunResult result_;
+  bool stop_requested_ = false;
 };
-
-// Size of a file in bytes through a second, descriptor-level opening; the
-// largest 64-bit value when it cannot be measured.
-uint64_t measure_file_size(const std::string& path);
-// Size of an open regular file; the largest 64-bit value when unknown.
-uint64_t stream_file_size(std::FILE* file);
 
 }  // namespace tarnwell

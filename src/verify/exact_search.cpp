@@ -13,38 +13,15 @@ namespace {
 
 constexpr uint32_t kMaxU32 = std::numeric_limits<uint32_t>::max();
 
-// The context's dialog with the strict box answered as the check's choice:
-// the reading needed it unchecked.
-class StrictAnswer final : public DialogPort {
- public:
-  StrictAnswer(DialogPort& dialog, bool strict) : dialog_(dialog), strict_(strict) {}
-  void set_progress(int control, uint32_t position) override { dialog_.set_progress(control, position); }
-  void set_text(int control, const std::string& text) override { dialog_.set_text(control, text); }
-  void set_unsigned(int control, uint32_t value) override { dialog_.set_unsigned(control, value); }
-  std::string get_text(int control, std::size_t max_chars) override { return dialog_.get_text(control, max_chars); }
-  void enable(int control, bool enabled) override { dialog_.enable(control, enabled); }
-  bool is_checked(int control) override {
-    return control == kCheckStrictOverflow ? strict_ : dialog_.is_checked(control);
-  }
-  BoxAnswer message_box(const std::string& text, const char* caption, BoxKind kind) override {
-    return dialog_.message_box(text, caption, kind);
-  }
-
- private:
-  DialogPort& dialog_;
-  bool strict_;
-};
-
 }  // namespace
 
 void ExactSearch::run() {
   result_ = CheckRunResult();
   CheckSettings& settings = context_.settings;
-  StrictAnswer dialog(context_.dialog, strict_);
   auto stop = [&](Outcome outcome, const char* text) {
     result_.outcome = outcome;
     result_.message = text;
-    dialog.message_box(result_.message, caption_of(BoxKind::Error), BoxKind::Error);
+    observer_.on_stop(result_.message);
   };
   if (settings.buffer_size == 0 && settings.bit_rate == 0) {
     stop(Outcome::Refused, "You must specify a bitrate!");
@@ -53,7 +30,7 @@ void ExactSearch::run() {
   const bool buffer_search = settings.buffer_size == 0;
 
   if (on_pass_start) on_pass_start(1);
-  const PictureSizes sizes = read_picture_sizes(context_, input, source, input_head);
+  const PictureSizes sizes = read_picture_sizes(context_, observer_, input, source, input_head);
   // A file that cannot be opened is neither gone over nor read, as in a check.
   const bool opened = sizes.outcome != Outcome::CannotOpen;
   result_.passes = opened ? 1 : 0;
@@ -109,14 +86,14 @@ void ExactSearch::run() {
   } else {
     settings.bit_rate = 1;
   }
-  dialog.set_unsigned(kEditInitialFill, settings.initial_fill);
-  dialog.set_unsigned(kEditBufferSize, settings.buffer_size);
-  dialog.set_unsigned(kEditBitRate, settings.bit_rate);
+  observer_.on_value(CheckValue::InitialFill, settings.initial_fill);
+  observer_.on_value(CheckValue::BufferSize, settings.buffer_size);
+  observer_.on_value(CheckValue::BitRate, settings.bit_rate);
 
   // The check of the found value, over the same sizes.
   ++result_.passes;
   if (on_pass_start) on_pass_start(result_.passes);
-  BufferModel model(settings, sizes.fraction, dialog);
+  BufferModel model(settings, sizes.fraction, observer_);
   if (!model.begin_model_pass()) {
     result_.outcome = model.outcome();
     result_.message = model.message();

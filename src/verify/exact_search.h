@@ -25,9 +25,10 @@ inline constexpr char kSlowExactMessage[] = "The stream's frame rate is below 1 
 
 class ExactSearch {
  public:
-  // The context's dialog must answer the strict box unchecked while the
-  // stream is read; `strict` is the check's strict choice.
-  ExactSearch(ApplicationContext& context, bool strict) : context_(context), strict_(strict) {}
+  // The observer is told what the reading and the check show the user;
+  // `strict` is the check's strict choice, made before it runs.
+  ExactSearch(ApplicationContext& context, CheckObserver& observer, bool strict)
+      : context_(context), strict_(strict), observer_(observer, strict) {}
 
   // As CheckRun's.
   std::FILE* input = nullptr;
@@ -46,6 +47,7 @@ class ExactSearch {
  private:
   ApplicationContext& context_;
   bool strict_;
+  FixedStrictObserver observer_;  // the caller's, answering strict_
   CheckRunResult result_;
 };
 

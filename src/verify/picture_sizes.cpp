@@ -7,19 +7,17 @@
 
 namespace tarnwell {
 
-PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, RewindableSource* source,
-                                std::vector<uint8_t> input_head) {
+PictureSizes read_picture_sizes(ApplicationContext& context, CheckObserver& observer, std::FILE* input,
+                                RewindableSource* source, std::vector<uint8_t> input_head) {
   PictureSizes sizes;
-  if (context.dialog.is_checked(kCheckStrictOverflow)) {
-    sizes.outcome = Outcome::Refused;
-    sizes.message = kStrictReadingMessage;
-    return sizes;
-  }
   const CheckSettings kept = context.settings;
   constexpr uint32_t kAll = std::numeric_limits<uint32_t>::max();
   context.settings = CheckSettings{kAll, kAll, kAll, 1.0};
 
-  CheckRun run(context);
+  // Every arrival fills the largest buffer past its size: an overflow that
+  // only the strict check stops at, so the reading answers that itself.
+  FixedStrictObserver unstrict(observer, false);
+  CheckRun run(context, unstrict);
   run.input = input;
   run.source = source;
   run.input_head = std::move(input_head);
@@ -33,7 +31,7 @@ PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, R
     if (sizes.bits.size() == kMaxKeptPictures) {
       // The run stops at its next picture, as after Abort.
       too_many = true;
-      context.shared.abort_requested.store(1);
+      run.request_stop();
       return;
     }
     sizes.bits.push_back(trace.size_bits);
@@ -45,7 +43,6 @@ PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input, R
   sizes.outcome = result.outcome;
   sizes.message = result.message;
   if (too_many) {
-    context.shared.abort_requested.store(0);
     sizes.outcome = Outcome::Refused;
     sizes.message = kTooManyPicturesMessage;
   }

@@ -8,15 +8,15 @@
 
 #include "context/application_context.h"
 #include "stream/byte_source.h"
+#include "verify/check_observer.h"
 
 namespace tarnwell {
 
 struct PictureSizes {
   // How the reading ended: Pass once the stream was read to its end;
-  // CannotOpen, Refused (the state was busy, the dialog answers the strict
-  // box checked, or the stream holds more than kMaxKeptPictures pictures),
-  // NoPictures (the stream ended before a picture was applied) or Aborted
-  // otherwise, with the box text in message.
+  // CannotOpen, Refused (the state was busy, or the stream holds more than
+  // kMaxKeptPictures pictures), NoPictures (the stream ended before a
+  // picture was applied) or Aborted otherwise, with the box text in message.
   Outcome outcome = Outcome::Pass;
   std::string message;
   std::vector<uint32_t> bits;   // every applied picture's size, as the check counts it
@@ -28,19 +28,17 @@ struct PictureSizes {
 inline constexpr uint64_t kMaxKeptPictures = uint64_t{1} << 26;
 inline constexpr char kTooManyPicturesMessage[] = "The stream holds more pictures than the curve keeps (67108864).";
 
-inline constexpr char kStrictReadingMessage[] = "The picture sizes are read with the strict box unchecked.";
-
 // Reads the stream at the context's stream path through CheckRun, in one
 // pass over settings no picture can fail (the largest 32-bit buffer, fill and
 // bit rate at 1 picture a second: every arrival fills the buffer again), so
 // the pictures, their sizes, the warnings and the progress are the check's
-// own. The context's dialog must answer the strict overflow box unchecked.
-// The context's settings are left as they were.
+// own, shown through `observer`. The reading never stops at an overflow,
+// whatever the observer answers. The context's settings are left as they were.
 // `input`: an open stream to read instead of opening the stream path
 // (standard input); not closed here. `source`: bytes to read instead of
 // either (a transport stream's elementary stream). `input_head`: the first
 // bytes of `input` when they were taken from it already (CheckRun::input_head).
-PictureSizes read_picture_sizes(ApplicationContext& context, std::FILE* input = nullptr,
+PictureSizes read_picture_sizes(ApplicationContext& context, CheckObserver& observer, std::FILE* input = nullptr,
                                 RewindableSource* source = nullptr, std::vector<uint8_t> input_head = {});
 
 }  // namespace tarnwell

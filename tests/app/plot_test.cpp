@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "app/app_fixture.h"
 #include "app/bit_rate_list.h"
 #include "app/check_plot.h"
@@ -33,7 +34,8 @@ std::vector<PictureTrace> model_rows(const std::vector<uint32_t>& sizes, CheckSe
                                      std::string& message) {
   RecordingDialog dialog;
   const FrameRateFraction rate{120, 2};
-  BufferModel model(settings, rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, rate, observer);
   std::vector<PictureTrace> rows;
   EXPECT_TRUE(model.begin_model_pass());
   for (uint32_t bits : sizes) {
@@ -145,7 +147,8 @@ TEST(CheckPlot, RealCheckRecordsTheLastPassAndRenders) {
   context.settings = CheckSettings{0, 0, 1000000, 0.0};  // a buffer-size search: many passes
   context.shared.stream_path = test::stream_path(test::kX264Stream);
   CheckPlotRecorder recorder;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.on_pass_start = [&](uint32_t) { recorder.start_pass(); };
   run.on_picture = [&](const PictureTrace& row) { recorder.record(row); };
   run.run();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "support/recording_dialog.h"
 #include "verify/check_run.h"
@@ -46,7 +47,8 @@ TEST(ProgressThrottle, ARunShowsTheSameEndWithAFractionOfTheBarUpdates) {
     context.reporter.set_stderr_enabled(false);
     context.shared.stream_path = std::string(TARNWELL_STREAMS_DIR) + "/x264_cbr_1000k_25fps.264";
     context.settings = CheckSettings{1000000, 900000, 0, 0.0};
-    CheckRun run(context);
+    DialogCheckObserver observer(port);
+    CheckRun run(context, observer);
     run.run();
     return run.result();
   };

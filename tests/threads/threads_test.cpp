@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "inspect/hrd_listing.h"
 #include "inspect/stream_identity.h"
@@ -73,6 +74,7 @@ class ReportFolder {
 struct Fixture {
   RecordingDialog dialog;
   ApplicationContext context{dialog};
+  DialogCheckObserver observer{dialog};
   Fixture(const char* stream, const CheckSettings& settings) {
     context.shared.stream_path = stream_path(stream);
     context.settings = settings;
@@ -85,13 +87,13 @@ const CheckSettings kX264Settings{1000000, 900000, 1000000, 0.0};
 
 TEST(WorkerThread, CheckOnTheWorkerStackEndsAsOnTheCallingThread) {
   Fixture on_worker(kX264, kX264Settings);
-  CheckRun worker_run(on_worker.context);
+  CheckRun worker_run(on_worker.context, on_worker.observer);
   ThreadHandle worker = start_thread([&worker_run] { worker_run.run(); }, kWorkerStackBytes);
   ASSERT_TRUE(worker.started());
   ASSERT_TRUE(wait_until_ended(worker));
 
   Fixture here(kX264, kX264Settings);
-  CheckRun here_run(here.context);
+  CheckRun here_run(here.context, here.observer);
   here_run.run();
 
   EXPECT_EQ(worker_run.result().outcome, Outcome::Pass);
@@ -105,7 +107,7 @@ TEST(WorkerThread, CheckOnTheWorkerStackEndsAsOnTheCallingThread) {
 TEST(WorkerThread, AbortFromTheDialogThreadStopsTheRunBeforeItsNextPicture) {
   Fixture f(kX264, kX264Settings);
   std::atomic<bool> first_picture{false};
-  CheckRun run(f.context);
+  CheckRun run(f.context, f.observer);
   run.on_picture = [&](const PictureTrace& trace) {
     if (trace.index != 0) return;
     first_picture.store(true);
@@ -136,7 +138,7 @@ TEST(BusyRule, EveryOtherUserIsRefusedAtOnceWhileTheRunHoldsTheState) {
   std::atomic<bool> go_on{false};
   std::atomic<int> released{0};
   f.context.set_on_parsing_released([&released] { released.fetch_add(1); });
-  CheckRun run(f.context);
+  CheckRun run(f.context, f.observer);
   run.on_picture = [&](const PictureTrace& trace) {
     if (trace.index != 0) return;
     holding.store(true);
@@ -153,7 +155,7 @@ TEST(BusyRule, EveryOtherUserIsRefusedAtOnceWhileTheRunHoldsTheState) {
   int opened = 0;
   EXPECT_EQ(hrd_report_thread(f.context, folder.executable(), [&opened](const std::string&) { ++opened; }),
             HrdReportResult::Busy);
-  CheckRun second(f.context);
+  CheckRun second(f.context, f.observer);
   second.run();
   EXPECT_EQ(second.result().outcome, Outcome::Refused);
   EXPECT_EQ(second.result().message, kBusyMessage);
@@ -233,7 +235,7 @@ TEST(BusyRule, ProbesReportsAndChecksFromManyThreadsParseOneAtATime) {
   threads.push_back(start_thread(
       [&] {
         for (int i = 0; i < kRounds; ++i) {
-          CheckRun run(f.context);
+          CheckRun run(f.context, f.observer);
           run.run();
           Outcome o = run.result().outcome;
           (o == Outcome::Pass ? checks.done : o == Outcome::Refused ? checks.busy : checks.other).fetch_add(1);
@@ -260,7 +262,7 @@ TEST(BusyRule, ProbesReportsAndChecksFromManyThreadsParseOneAtATime) {
   EXPECT_EQ(probe_profile_level(f.context), ProbeResult::Shown);
   EXPECT_EQ(f.dialog.text_of(kEditProfile), "Baseline");
   EXPECT_EQ(f.dialog.text_of(kEditLevel), "2.1");
-  CheckRun last(f.context);
+  CheckRun last(f.context, f.observer);
   last.run();
   EXPECT_EQ(last.result().outcome, Outcome::Pass);
 }

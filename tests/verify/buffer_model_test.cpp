@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "support/recording_dialog.h"
 
 namespace tarnwell {
@@ -26,7 +27,8 @@ struct ModelRun {
   std::string message;
 
   void run(const std::vector<uint32_t>& pictures) {
-    BufferModel model(settings, rate, dialog);
+    DialogCheckObserver observer(dialog);
+    BufferModel model(settings, rate, observer);
     for (;;) {
       ++passes;
       if (!model.begin_model_pass()) break;
@@ -123,7 +125,8 @@ TEST(BufferModelVerdict, StrictCheckBoxIsReadAtEachOverflow) {
   CheckSettings settings{10000, 10000, 100000, 25.0};
   FrameRateFraction rate;
   RecordingDialog dialog;
-  BufferModel model(settings, rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, rate, observer);
   ASSERT_TRUE(model.begin_model_pass());
   EXPECT_EQ(model.apply_picture(3000), ModelStep::Continue);  // unchecked: clipped
   EXPECT_EQ(model.fullness(), 10000u);
@@ -136,7 +139,8 @@ TEST(BufferModelVerdict, FullnessBarShowsFullnessBeforeRemoval) {
   CheckSettings settings{10000, 7500, 0, 25.0};
   FrameRateFraction rate;
   RecordingDialog dialog;
-  BufferModel model(settings, rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, rate, observer);
   ASSERT_TRUE(model.begin_model_pass());
   settings.bit_rate = 0;
   model.apply_picture(2500);
@@ -150,7 +154,8 @@ TEST(BufferModelFrameRate, ArrivalDropsTheFractionAtEveryPicture) {
     CheckSettings settings{10000000, 0, 1000000, fps};
     FrameRateFraction rate;
     RecordingDialog dialog;
-    BufferModel model(settings, rate, dialog);
+    DialogCheckObserver observer(dialog);
+    BufferModel model(settings, rate, observer);
     ASSERT_TRUE(model.begin_model_pass());
     model.apply_picture(0);
     EXPECT_EQ(model.fullness(), per_picture);
@@ -188,7 +193,8 @@ TEST(BufferModelArithmetic, BufferTypedAsMinusOneSaturatesTheFullness) {
   CheckSettings settings{4294967295u, 4294967000u, 1000000, 1.0};
   FrameRateFraction rate;
   RecordingDialog dialog;
-  BufferModel model(settings, rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, rate, observer);
   ASSERT_TRUE(model.begin_model_pass());
   EXPECT_EQ(model.apply_picture(0), ModelStep::Continue);
   EXPECT_EQ(model.fullness(), 4294967295u);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "support/bit_writer.h"
 #include "support/h264_writers.h"
 #include "support/recording_dialog.h"
@@ -66,23 +67,24 @@ constexpr uint32_t kSmallWindow = 65536;
 constexpr uint32_t kStreamWindow = 1 << 20;
 
 struct RunFixture {
-  explicit RunFixture(uint32_t window_bytes = kSmallWindow) : context(dialog, window_bytes) {
+  explicit RunFixture(uint32_t window_bytes = kSmallWindow) : context(dialog, window_bytes), observer(dialog) {
     context.reporter.set_stderr_enabled(false);
   }
 
   CheckRunResult run(const std::string& path, const CheckSettings& settings) {
     context.settings = settings;
     context.shared.stream_path = path;
-    CheckRun check(context);
+    CheckRun check(context, observer);
     check.on_pass_start = [this](uint32_t pass) {
       pass_starts.push_back(pass);
       if (pass == abort_at_pass) context.shared.abort_requested.store(1);
     };
-    check.on_picture = [this](const PictureTrace& trace) {
+    check.on_picture = [this, &check](const PictureTrace& trace) {
       traces.push_back(trace);
       busy_seen.push_back(!dialog.enabled_of(kButtonCheck) && !dialog.enabled_of(kButtonBrowse) &&
                           !dialog.enabled_of(kButtonHrdInfo) && dialog.enabled_of(kButtonAbort));
       if (traces.size() == abort_after_pictures) context.shared.abort_requested.store(1);
+      if (traces.size() == stop_after_pictures) check.request_stop();
     };
     check.run();
     return check.result();
@@ -137,11 +139,13 @@ struct RunFixture {
 
   RecordingDialog dialog;
   ApplicationContext context;
+  DialogCheckObserver observer;
   std::vector<uint32_t> pass_starts;
   std::vector<PictureTrace> traces;
   std::vector<bool> busy_seen;
   uint32_t abort_at_pass = 0;             // 0: never
   std::size_t abort_after_pictures = 0;   // 0: never
+  std::size_t stop_after_pictures = 0;    // request_stop; 0: never
 };
 
 std::string stream_path(const char* name) { return std::string(TARNWELL_STREAMS_DIR) + "/" + name; }
@@ -379,6 +383,21 @@ TEST(CheckRunSearch, AbortDuringASearchKeepsTheLastValueTried) {
   EXPECT_TRUE(f.error_boxes().empty());
   EXPECT_EQ(f.context.settings.bit_rate, 200000u);
   EXPECT_EQ(f.dialog.text_of(kEditBitRate), "200000");
+  EXPECT_EQ(f.positions(kProgressFile).back(), 0u);
+  EXPECT_EQ(f.positions(kProgressFullness).back(), 0u);
+  f.expect_busy_then_idle();
+}
+
+// A caller's own stop ends the run as the user's Abort does, without
+// touching the user's flag.
+TEST(CheckRunSearch, CallersStopEndsTheRunAsAbortWithoutTheUsersFlag) {
+  RunFixture f(kStreamWindow);
+  f.stop_after_pictures = 5;
+  CheckRunResult result = f.run(stream_path(kX264), {1000000, 900000, 1000000, 0.0});
+  EXPECT_EQ(result.outcome, Outcome::Aborted);
+  EXPECT_EQ(result.pictures, 5u);
+  EXPECT_EQ(f.context.shared.abort_requested.load(), 0u);
+  EXPECT_TRUE(f.error_boxes().empty());
   EXPECT_EQ(f.positions(kProgressFile).back(), 0u);
   EXPECT_EQ(f.positions(kProgressFullness).back(), 0u);
   f.expect_busy_then_idle();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "support/bit_writer.h"
 #include "support/recording_dialog.h"
 #include "support/stream_builder.h"
@@ -35,7 +36,8 @@ Outcome check_file(const std::string& path, const CheckSettings& settings, bool 
   context.reporter.set_stderr_enabled(false);
   context.settings = settings;
   context.shared.stream_path = path;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.run();
   return run.result().outcome;
 }
@@ -45,7 +47,8 @@ Outcome check_sizes(const std::vector<uint32_t>& sizes, CheckSettings settings, 
   RecordingDialog dialog;
   dialog.set_checked(kCheckStrictOverflow, strict);
   const FrameRateFraction rate{25, 1};
-  BufferModel model(settings, rate, dialog);
+  DialogCheckObserver observer(dialog);
+  BufferModel model(settings, rate, observer);
   if (!model.begin_model_pass()) return model.outcome();
   for (uint32_t bits : sizes) {
     if (model.apply_picture(bits) != ModelStep::Continue) return model.outcome();
@@ -133,7 +136,8 @@ TEST(CurveExactness, X264StreamStrictAndNot) {
   ApplicationContext context(dialog, 1 << 20);
   context.reporter.set_stderr_enabled(false);
   context.shared.stream_path = shared_stream("x264_cbr_1000k_25fps.264");
-  const PictureSizes sizes = read_picture_sizes(context);
+  DialogCheckObserver observer(dialog);
+  const PictureSizes sizes = read_picture_sizes(context, observer);
   ASSERT_EQ(sizes.outcome, Outcome::Pass) << sizes.message;
   ASSERT_EQ(sizes.bits.size(), 249u);  // 250 pictures, the last never applied
   ASSERT_EQ(sizes.fraction.frame_rate_num, 50u);
@@ -149,13 +153,41 @@ TEST(CurveExactness, X264StreamStrictAndNot) {
   }
 }
 
+// The reading fills the largest buffer past its size at every picture: it
+// answers the strict question itself, so a checked box changes nothing,
+// where the check itself would stop at the first overflow.
+TEST(PictureSizes, ReadingNeverAsksTheStrictBox) {
+  std::vector<uint32_t> unchecked;
+  for (bool strict : {false, true}) {
+    RecordingDialog dialog;
+    dialog.set_checked(kCheckStrictOverflow, strict);
+    ApplicationContext context(dialog, 1 << 20);
+    context.reporter.set_stderr_enabled(false);
+    context.shared.stream_path = shared_stream("x264_cbr_1000k_25fps.264");
+    context.settings = CheckSettings{1000, 900, 2000, 25.0};
+    DialogCheckObserver observer(dialog);
+    const PictureSizes sizes = read_picture_sizes(context, observer);
+    ASSERT_EQ(sizes.outcome, Outcome::Pass) << sizes.message;
+    EXPECT_TRUE(dialog.boxes().empty());
+    EXPECT_EQ(context.settings.buffer_size, 1000u);  // the caller's settings are back
+    EXPECT_EQ(context.settings.frame_rate, 25.0);
+    if (!strict) unchecked = sizes.bits;
+    EXPECT_EQ(sizes.bits, unchecked);
+  }
+  EXPECT_EQ(unchecked.size(), 249u);
+  constexpr uint32_t kAll = std::numeric_limits<uint32_t>::max();
+  EXPECT_EQ(check_file(shared_stream("x264_cbr_1000k_25fps.264"), CheckSettings{kAll, kAll, kAll, 1.0}, true),
+            Outcome::Overflow);
+}
+
 TEST(CurveExactness, FieldCodedStreamStrictAndNot) {
   TempStreamFile file(field_coded_stream());
   RecordingDialog dialog;
   ApplicationContext context(dialog, 1 << 20);
   context.reporter.set_stderr_enabled(false);
   context.shared.stream_path = file.path();
-  const PictureSizes sizes = read_picture_sizes(context);
+  DialogCheckObserver observer(dialog);
+  const PictureSizes sizes = read_picture_sizes(context, observer);
   ASSERT_EQ(sizes.outcome, Outcome::Pass) << sizes.message;
   EXPECT_TRUE(dialog.boxes().empty());
   ASSERT_GE(sizes.bits.size(), 7u);

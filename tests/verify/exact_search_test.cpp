@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "support/recording_dialog.h"
 #include "verify/buffer_model.h"
 #include "verify/curve.h"
@@ -30,7 +31,8 @@ CheckRunResult check_file(const std::string& path, const CheckSettings& settings
   context.reporter.set_stderr_enabled(false);
   context.settings = settings;
   context.shared.stream_path = path;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.run();
   if (after != nullptr) *after = context.settings;
   return run.result();
@@ -43,7 +45,8 @@ CheckRunResult exact(const std::string& path, const CheckSettings& settings, boo
   context.reporter.set_stderr_enabled(false);
   context.settings = settings;
   context.shared.stream_path = path;
-  ExactSearch search(context, strict);
+  DialogCheckObserver observer(dialog);
+  ExactSearch search(context, observer, strict);
   search.run();
   found = context.settings;
   return search.result();
@@ -114,6 +117,30 @@ TEST(ExactSearch, FoundValuePassesAndOneLessFailsOnRealStreams) {
         EXPECT_GE(searched.bit_rate, found.bit_rate);
       }
     }
+  }
+}
+
+// The search's strict choice is its own: the dialog's box, checked or not,
+// changes neither the reading nor the check of the found value.
+TEST(ExactSearch, StrictChoiceIsTheSearchsNotTheBoxs) {
+  const std::string path = shared_stream("x264_cbr_1000k_25fps.264");
+  for (bool strict : {false, true}) {
+    SCOPED_TRACE(strict ? "strict" : "not strict");
+    CheckSettings expected;
+    const CheckRunResult plain = exact(path, {0, 0, 1000000, 0.0}, strict, expected);
+    RecordingDialog dialog;
+    dialog.set_checked(kCheckStrictOverflow, !strict);
+    ApplicationContext context(dialog, 1 << 20);
+    context.reporter.set_stderr_enabled(false);
+    context.settings = {0, 0, 1000000, 0.0};
+    context.shared.stream_path = path;
+    DialogCheckObserver observer(dialog);
+    ExactSearch search(context, observer, strict);
+    search.run();
+    EXPECT_EQ(search.result().outcome, plain.outcome);
+    EXPECT_EQ(search.result().pictures, plain.pictures);
+    EXPECT_EQ(context.settings.buffer_size, expected.buffer_size);
+    EXPECT_EQ(context.settings.initial_fill, expected.initial_fill);
   }
 }
 

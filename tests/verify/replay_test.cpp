@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "support/bit_writer.h"
 #include "support/h264_writers.h"
@@ -94,11 +95,12 @@ Observed observe(const Scenario& scenario, bool replay) {
     context->reporter.set_stderr_enabled(false);
   }
   dialog.set_checked(kCheckStrictOverflow, scenario.strict);
+  DialogCheckObserver observer(dialog);
 
   if (!scenario.earlier_path.empty()) {
     context->settings = {100000000, 90000000, 100000000, 25.0};
     context->shared.stream_path = scenario.earlier_path;
-    CheckRun earlier(*context);
+    CheckRun earlier(*context, observer);
     earlier.replay = replay;
     earlier.run();
     dialog.clear_calls();
@@ -111,7 +113,7 @@ Observed observe(const Scenario& scenario, bool replay) {
 
   Observed seen;
   uint64_t applied = 0;
-  CheckRun run(*context);
+  CheckRun run(*context, observer);
   run.replay = replay;
   run.replay_cache_bytes = scenario.cache_bytes;
   run.on_pass_start = [&](uint32_t pass) {
@@ -578,7 +580,8 @@ StreamFacts facts_of(const std::string& path) {
   context.settings = {4000000000u, 4000000000u, 4000000000u, 25.0};
   context.shared.stream_path = path;
   StreamFacts facts;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.on_picture = [&](const PictureTrace& t) {
     ++facts.pictures;
     facts.largest_bits = std::max(facts.largest_bits, t.size_bits);

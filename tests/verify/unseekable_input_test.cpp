@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "stream/byte_source.h"
 #include "stream/stream_file.h"
@@ -37,7 +38,8 @@ Seen check(const std::string& path, std::FILE* input, const CheckSettings& setti
   context.settings = settings;
   context.shared.stream_path = path;
   Seen seen;
-  CheckRun run(context);
+  DialogCheckObserver observer(dialog);
+  CheckRun run(context, observer);
   run.input = input;
   run.replay_cache_bytes = cache_bytes;
   run.on_pass_start = [&](uint32_t pass) { seen.trace.push_back("pass " + std::to_string(pass)); };
