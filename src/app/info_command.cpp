@@ -6,6 +6,8 @@
 #include "app/json_text.h"
 #include "app/output_target.h"
 #include "app/ts_input.h"
+#include "base/control_ids.h"
+#include "base/dialog_port.h"
 #include "inspect/hrd_listing.h"
 #include "inspect/stream_identity.h"
 #include "paramsets/full_sps.h"
