@@ -8,10 +8,9 @@
 #include <cstdint>
 
 #include "paramsets/sps.h"
+#include "stream/bit_reader.h"
 
 namespace tarnwell {
-
-enum class SyntaxStatus { kOk, kTruncated, kOutOfRange };
 
 struct FullSps {
   uint32_t profile_idc = 0;
@@ -69,7 +68,7 @@ uint64_t hrd_bit_rate(const HrdParameters& hrd, uint32_t sched_sel_idx);
 uint64_t hrd_cpb_size(const HrdParameters& hrd, uint32_t sched_sel_idx);
 
 // rbsp: the bytes after the NAL header, emulation prevention bytes removed.
-SyntaxStatus parse_full_sps(const uint8_t* rbsp, int32_t size, FullSps& sps);
-SyntaxStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps);
+ReadStatus parse_full_sps(const uint8_t* rbsp, int32_t size, FullSps& sps);
+ReadStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps);
 
 }  // namespace tarnwell

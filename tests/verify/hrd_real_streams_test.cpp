@@ -102,7 +102,7 @@ Bytes replace_payload(const Bytes& bytes, const ScannedNal& nal, const Bytes& rb
 FullSps sps_of(const Bytes& bytes) {
   FullSps sps;
   const Bytes rbsp = rbsp_of(bytes, nal_units(bytes)[0]);
-  EXPECT_EQ(parse_full_sps(rbsp.data(), static_cast<int32_t>(rbsp.size()), sps), SyntaxStatus::kOk);
+  EXPECT_EQ(parse_full_sps(rbsp.data(), static_cast<int32_t>(rbsp.size()), sps), ReadStatus::kOk);
   return sps;
 }
 
@@ -126,7 +126,7 @@ Bytes rewrite_sps(const Bytes& bytes, bool cpb, uint32_t value) {
     w.trailing_bits();
     FullSps changed;
     if (zeros > 31 ||
-        parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != SyntaxStatus::kOk) {
+        parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != ReadStatus::kOk) {
       continue;
     }
     FullSps expected = original;
@@ -193,7 +193,7 @@ Bytes with_five_bit_delays(const Bytes& bytes) {
                                                                                   : (changed[(p + i) / 8] & ~mask));
         }
         FullSps sps;
-        if (parse_full_sps(changed.data(), static_cast<int32_t>(changed.size()), sps) != SyntaxStatus::kOk) continue;
+        if (parse_full_sps(changed.data(), static_cast<int32_t>(changed.size()), sps) != ReadStatus::kOk) continue;
         FullSps expected = original;
         expected.nal_hrd.cpb_removal_delay_length_minus1 = 4;
         if (sps.nal_hrd == expected.nal_hrd && sps.time_scale == original.time_scale &&
@@ -314,7 +314,7 @@ TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
     for (SeiMessage m; next_sei_message(rbsp.data(), static_cast<int32_t>(rbsp.size()), index, m);) {
       if (m.payload_type != 0 || ++periods != 2) continue;
       BufferingPeriod bp;
-      ASSERT_EQ(parse_buffering_period(m.payload, m.payload_size, sps, bp), SyntaxStatus::kOk);
+      ASSERT_EQ(parse_buffering_period(m.payload, m.payload_size, sps, bp), ReadStatus::kOk);
       const int length = static_cast<int>(sps.nal_hrd.initial_cpb_removal_delay_length_minus1) + 1;
       const uint32_t value = bp.nal_initial_cpb_removal_delay[0] - 9000;
       const std::size_t at = static_cast<std::size_t>(m.payload - rbsp.data()) * 8 + 1;
