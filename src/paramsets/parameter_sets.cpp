@@ -1,7 +1,6 @@
 #include "paramsets/parameter_sets.h"
 
 #include <algorithm>
-#include <cstdarg>
 
 #include "paramsets/rbsp_reader.h"
 #include "stream/nal_reader.h"
@@ -22,15 +21,5 @@ BitReader make_bounded_rbsp_reader(const uint8_t* rbsp, int32_t size, bool whole
 
 ParameterSets::ParameterSets(ErrorReporter& reporter, FrameRateFraction& frame_rate)
     : reporter_(reporter), frame_rate_(frame_rate), sps_table_(kSpsSlots), pps_table_(kPpsSlots) {}
-
-void ParameterSets::report_line(const char* format, ...) {
-  if (!report_on()) return;
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::fputs(line, hrd_report_file_);
-}
 
 }  // namespace tarnwell

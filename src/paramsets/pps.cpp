@@ -6,6 +6,7 @@
 #include "paramsets/excess_entries.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"
+#include "paramsets/sps.h"
 #include "paramsets/scaling_list.h"
 
 namespace tarnwell {
@@ -212,6 +213,49 @@ bool ParameterSets::store_pps(uint32_t id, PicParamSet& pps) {
   pps_table_[id] = std::move(pps);
   pps_stored_.set(id);
   return true;
+}
+
+ReadStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps) {
+  pps = FullPps{};
+  BitReader r = make_bounded_rbsp_reader(rbsp, size);
+  pps.pic_parameter_set_id = read_ue_max("PPS: pic_parameter_set_id", 255, r);
+  pps.seq_parameter_set_id = read_ue_max("PPS: seq_parameter_set_id", kSpsSlots - 1, r);
+  read_u1("PPS: entropy_coding_mode_flag", r);
+  pps.bottom_field_pic_order_in_frame_present_flag = read_u1("PPS: bottom_field_pic_order_in_frame_present_flag", r);
+  const uint32_t num_slice_groups_minus1 = read_ue_max("PPS: num_slice_groups_minus1", 7, r);
+  if (num_slice_groups_minus1 > 0) {
+    const uint32_t map_type = read_ue_max("PPS: slice_group_map_type", 6, r);
+    if (map_type == 0) {
+      for (uint32_t g = 0; g <= num_slice_groups_minus1 && r.ok(); ++g) read_ue("PPS: run_length_minus1", r);
+    } else if (map_type == 2) {
+      for (uint32_t g = 0; g < num_slice_groups_minus1 && r.ok(); ++g) {
+        read_ue("PPS: top_left", r);
+        read_ue("PPS: bottom_right", r);
+      }
+    } else if (map_type >= 3 && map_type <= 5) {
+      read_u1("PPS: slice_group_change_direction_flag", r);
+      read_ue("PPS: slice_group_change_rate_minus1", r);
+    } else if (map_type == 6) {
+      const uint32_t units = read_ue("PPS: pic_size_in_map_units_minus1", r);
+      const int bits = num_slice_groups_minus1 >= 4 ? 3 : (num_slice_groups_minus1 >= 2 ? 2 : 1);
+      // Each slice_group_id takes bits; more than the data holds is a truncation.
+      if (int64_t{units} + 1 > bits_left(r) / bits) {
+        r.fail(ReadStatus::kTruncated);
+      }
+      for (uint64_t i = 0; i <= units && r.ok(); ++i) read_u(bits, "PPS: slice_group_id", r);
+    }
+  }
+  read_ue_max("PPS: num_ref_idx_l0_default_active_minus1", 31, r);
+  read_ue_max("PPS: num_ref_idx_l1_default_active_minus1", 31, r);
+  read_u1("PPS: weighted_pred_flag", r);
+  read_u(2, "PPS: weighted_bipred_idc", r);
+  read_se("PPS: pic_init_qp_minus26", r);
+  read_se("PPS: pic_init_qs_minus26", r);
+  read_se("PPS: chroma_qp_index_offset", r);
+  read_u1("PPS: deblocking_filter_control_present_flag", r);
+  read_u1("PPS: constrained_intra_pred_flag", r);
+  pps.redundant_pic_cnt_present_flag = read_u1("PPS: redundant_pic_cnt_present_flag", r);
+  return r.status;
 }
 
 }  // namespace tarnwell

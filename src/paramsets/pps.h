@@ -56,6 +56,15 @@ struct PicParamSet {
 // capacities are read (so the position stays right) but not kept.
 void parse_pps(BitReader& reader, PicParamSet& pps);
 
+// The PPS values hrd-check's picture boundaries depend on.
+struct FullPps {
+  uint32_t pic_parameter_set_id = 0;
+  uint32_t seq_parameter_set_id = 0;
+  uint32_t bottom_field_pic_order_in_frame_present_flag = 0;
+  uint32_t redundant_pic_cnt_present_flag = 0;
+};
+ReadStatus parse_full_pps(const uint8_t* rbsp, int32_t size, FullPps& pps);
+
 // 1 when the two records count as the same parameter set, else 0. The High
 // profile extension takes no part; only entries the records hold are compared.
 int32_t pps_equal(const PicParamSet& a, const PicParamSet& b);

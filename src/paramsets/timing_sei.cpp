@@ -55,22 +55,22 @@ ReadStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, ui
   return r.status;
 }
 
-ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const FullSps& sps, BufferingPeriod& bp) {
+ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const SeqParamSet& sps, BufferingPeriod& bp) {
   bp = BufferingPeriod{};
   BitReader r = make_bounded_rbsp_reader(payload, size, true);
   bp.seq_parameter_set_id = read_ue_max("BP: seq_parameter_set_id", kSpsSlots - 1, r);
-  bp.nal_present = sps.nal_hrd_parameters_present_flag != 0;
-  bp.vcl_present = sps.vcl_hrd_parameters_present_flag != 0;
+  bp.nal_present = sps.vui.nal_hrd_parameters_present_flag != 0;
+  bp.vcl_present = sps.vui.vcl_hrd_parameters_present_flag != 0;
   if (bp.nal_present) {
-    read_delays(r, sps.nal_hrd, bp.nal_initial_cpb_removal_delay, bp.nal_initial_cpb_removal_delay_offset);
+    read_delays(r, sps.vui.nal_hrd, bp.nal_initial_cpb_removal_delay, bp.nal_initial_cpb_removal_delay_offset);
   }
   if (bp.vcl_present) {
-    read_delays(r, sps.vcl_hrd, bp.vcl_initial_cpb_removal_delay, bp.vcl_initial_cpb_removal_delay_offset);
+    read_delays(r, sps.vui.vcl_hrd, bp.vcl_initial_cpb_removal_delay, bp.vcl_initial_cpb_removal_delay_offset);
   }
   return r.status;
 }
 
-ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const FullSps& sps, PictureTiming& pt) {
+ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const SeqParamSet& sps, PictureTiming& pt) {
   pt = PictureTiming{};
   BitReader r = make_bounded_rbsp_reader(payload, size, true);
   const HrdParameters& hrd = sps.timing_hrd();

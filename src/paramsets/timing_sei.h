@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 
 namespace tarnwell {
 
@@ -38,8 +38,8 @@ struct PictureTiming {
 
 // Reads seq_parameter_set_id only, so the caller can find the SPS.
 ReadStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id);
-ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const FullSps& sps, BufferingPeriod& bp);
+ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const SeqParamSet& sps, BufferingPeriod& bp);
 // Only meaningful when the SPS has CpbDpbDelaysPresentFlag set.
-ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const FullSps& sps, PictureTiming& pt);
+ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const SeqParamSet& sps, PictureTiming& pt);
 
 }  // namespace tarnwell

@@ -62,8 +62,8 @@ int32_t AccessUnitSplitter::to_rbsp(const ScannedNal& nal) {
 }
 
 void AccessUnitSplitter::take_sps(int32_t size) {
-  FullSps sps;
-  if (parse_full_sps(rbsp_.get(), size, sps) != ReadStatus::kOk) {
+  SeqParamSet sps;
+  if (parse_seq_parameter_set(rbsp_.get(), size, sps) != ReadStatus::kOk) {
     ++notes_.broken_sps;
     last_nal_broken_ = true;
     return;
@@ -125,7 +125,7 @@ AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal
   if (!r.ok() || !pps_valid_[key.pic_parameter_set_id]) return key;
   const FullPps& pps = pps_[key.pic_parameter_set_id];
   if (!sps_valid_[pps.seq_parameter_set_id]) return key;
-  const FullSps& sps = sps_[pps.seq_parameter_set_id];
+  const SeqParamSet& sps = sps_[pps.seq_parameter_set_id];
   key.seq_parameter_set_id = pps.seq_parameter_set_id;
   if (sps.separate_colour_plane_flag == 1) read_u(2, "SH: colour_plane_id", r);
   key.frame_num = read_u(static_cast<int>(sps.log2_max_frame_num_minus4) + 4, "SH: frame_num", r);

@@ -85,7 +85,7 @@ class StreamPass : public ParamSetsTest {
         case 1:
         case 5: {
           if (!first.seen) {
-            first = {true, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constrained_set3_flag()};
+            first = {true, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constraint_set3_flag()};
           }
           BitReader slice = rbsp_reader(nal);
           read_ue("SH: first_mb_in_slice", slice);
@@ -142,7 +142,7 @@ TEST_P(ManifestStream, ParameterSetsParseAndProfileLevelMatchTheManifest) {
   EXPECT_GT(pps_count, 0);
   if (!first.seen) {
     // No slice at all: what the whole stream left.
-    first = {false, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constrained_set3_flag()};
+    first = {false, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constraint_set3_flag()};
   } else {
     EXPECT_GT(slices, 0);
   }
