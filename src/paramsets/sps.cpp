@@ -22,14 +22,14 @@ bool is_check_profile(uint32_t profile_idc) {
 // Profiles whose SPS carries chroma format, bit depths and scaling matrices:
 // the check's list keeps the former High 4:4:4 profile (144) and knows none
 // defined after it.
-bool has_chroma_format_info(uint32_t profile_idc, SpsDialect dialect) {
+bool has_chroma_format_info(uint32_t profile_idc, SyntaxDialect dialect) {
   switch (profile_idc) {
     case 100: case 110: case 122: case 44: case 83: case 86:
       return true;
     case 144:
-      return dialect == SpsDialect::kCheck;
+      return dialect == SyntaxDialect::kCheck;
     case 244: case 118: case 128: case 138: case 139: case 134: case 135:
-      return dialect == SpsDialect::kStandard;
+      return dialect == SyntaxDialect::kStandard;
     default:
       return false;
   }
@@ -90,7 +90,7 @@ void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
 }
 
 int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
-  parse_seq_parameter_set(reader, sps, SpsDialect::kCheck, &reporter_);
+  parse_seq_parameter_set(reader, sps, SyntaxDialect::kCheck, &reporter_);
   last_profile_idc_ = sps.profile_idc;
   if (sps.valid == 1) {
     last_constraint_set3_flag_ = sps.constraint_set3_flag;
@@ -103,11 +103,11 @@ int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
 ReadStatus parse_seq_parameter_set(const uint8_t* rbsp, int32_t size, SeqParamSet& sps) {
   sps = SeqParamSet{};
   BitReader reader = make_bounded_rbsp_reader(rbsp, size);
-  return parse_seq_parameter_set(reader, sps, SpsDialect::kStandard);
+  return parse_seq_parameter_set(reader, sps, SyntaxDialect::kStandard);
 }
 
-ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SpsDialect dialect, ErrorReporter* reporter) {
-  const bool check = dialect == SpsDialect::kCheck;
+ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDialect dialect, ErrorReporter* reporter) {
+  const bool check = dialect == SyntaxDialect::kCheck;
   sps.profile_idc = read_u(8, "SPS: profile_idc", reader);
   if (check && !is_check_profile(sps.profile_idc)) return reader.status;
   sps.constraint_set0_flag = read_u1("SPS: constraint_set0_flag", reader);

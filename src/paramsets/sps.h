@@ -14,8 +14,8 @@ namespace tarnwell {
 inline constexpr uint32_t kSpsSlots = 32;                 // seq_parameter_set_id 0 .. 31
 inline constexpr uint32_t kMaxRefFramesInPocCycle = 256;  // offset_for_ref_frame entries
 
-// How an SPS is read. One syntax, two readers of it:
-enum class SpsDialect {
+// How a parameter set is read. One syntax, two readers of it:
+enum class SyntaxDialect {
   // The check's rules: its own list of profiles (others end the reading with
   // the record invalid), chroma_format_idc 3 read as the former High 4:4:4
   // profile's (residue_transform_flag, eight scaling lists), and the status
@@ -128,10 +128,10 @@ struct SeqParamSet {
 // dialect refuses its profile. Counts beyond a record's capacity are read
 // (so the position stays right) but not kept. `reporter` (the check's dialect
 // only) hears of a set the check no longer supports. Returns the status.
-ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SpsDialect dialect,
+ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDialect dialect,
                                    ErrorReporter* reporter = nullptr);
 // vui_parameters() and hrd_parameters() as parse_seq_parameter_set reads them.
-void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SpsDialect dialect);
+void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SyntaxDialect dialect);
 void parse_hrd_parameters(BitReader& reader, HrdParameters& hrd);
 // The standard reading of an SPS RBSP of `size` bytes (after the NAL header,
 // emulation prevention removed) into `sps`, which is reset first.

@@ -7,7 +7,7 @@
 
 namespace tarnwell {
 
-void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SpsDialect dialect) {
+void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SyntaxDialect dialect) {
   vui.aspect_ratio_info_present_flag = read_u1("VUI: aspect_ratio_info_present_flag", reader);
   if (vui.aspect_ratio_info_present_flag == 1) {
     vui.aspect_ratio_idc = read_u(8, "VUI: aspect_ratio_idc", reader);
@@ -54,7 +54,7 @@ void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SpsDialect dial
     vui.low_delay_hrd_flag = read_u1("VUI: low_delay_hrd_flag", reader);
   }
   vui.pic_struct_present_flag = read_u1("VUI: pic_struct_present_flag", reader);
-  if (dialect == SpsDialect::kStandard) return;
+  if (dialect == SyntaxDialect::kStandard) return;
   vui.bitstream_restriction_flag = read_u1("VUI: bitstream_restriction_flag", reader);
   if (vui.bitstream_restriction_flag == 1) {
     vui.motion_vectors_over_pic_boundaries_flag = read_u1("VUI: motion_vectors_over_pic_boundaries_flag", reader);

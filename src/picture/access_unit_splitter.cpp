@@ -73,13 +73,13 @@ void AccessUnitSplitter::take_sps(int32_t size) {
 }
 
 void AccessUnitSplitter::take_pps(int32_t size) {
-  FullPps pps;
-  if (parse_full_pps(rbsp_.get(), size, pps) != ReadStatus::kOk) {
+  PicParamSet pps;
+  if (parse_pps(rbsp_.get(), size, pps) != ReadStatus::kOk) {
     ++notes_.broken_pps;
     last_nal_broken_ = true;
     return;
   }
-  pps_[pps.pic_parameter_set_id] = pps;
+  pps_[pps.pic_parameter_set_id] = std::move(pps);
   pps_valid_[pps.pic_parameter_set_id] = true;
 }
 
@@ -123,7 +123,7 @@ AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal
   read_ue("SH: slice_type", r);
   key.pic_parameter_set_id = read_ue_max("SH: pic_parameter_set_id", 255, r);
   if (!r.ok() || !pps_valid_[key.pic_parameter_set_id]) return key;
-  const FullPps& pps = pps_[key.pic_parameter_set_id];
+  const PicParamSet& pps = pps_[key.pic_parameter_set_id];
   if (!sps_valid_[pps.seq_parameter_set_id]) return key;
   const SeqParamSet& sps = sps_[pps.seq_parameter_set_id];
   key.seq_parameter_set_id = pps.seq_parameter_set_id;

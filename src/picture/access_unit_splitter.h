@@ -100,10 +100,11 @@ class AccessUnitSplitter {
 
   AnnexbScanner scanner_;
   std::unique_ptr<uint8_t[]> rbsp_;
-  std::array<SeqParamSet, kSpsSlots> sps_{};
+  // On the heap: whole records are large, and a splitter may live on a stack.
+  std::vector<SeqParamSet> sps_ = std::vector<SeqParamSet>(kSpsSlots);
   std::array<bool, kSpsSlots> sps_valid_{};
-  std::array<FullPps, 256> pps_{};
-  std::array<bool, 256> pps_valid_{};
+  std::vector<PicParamSet> pps_ = std::vector<PicParamSet>(kPpsSlots);
+  std::array<bool, kPpsSlots> pps_valid_{};
   SplitterNotes notes_;
 
   // The scanned NAL unit that begins the next access unit, not yet taken in.

@@ -121,7 +121,7 @@ class StreamPass : public ParamSetsTest {
     std::unique_ptr<PicParamSet> copy = sets.AllocPPS();
     ASSERT_NE(copy, nullptr);
     BitReader reader = rbsp_reader(nal);
-    parse_pps(reader, *copy);
+    parse_pps(reader, *copy, SyntaxDialect::kCheck);
     EXPECT_EQ(more_rbsp_data(reader), 0) << "PPS " << copy->pic_parameter_set_id;
     ASSERT_LT(copy->pic_parameter_set_id, kPpsSlots);
     EXPECT_EQ(pps_equal(*copy, pps_slot(copy->pic_parameter_set_id)), 1);
