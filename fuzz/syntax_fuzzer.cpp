@@ -15,6 +15,7 @@
 
 #include "base/error_reporter.h"
 #include "fuzz_support.h"
+#include "inspect/hrd_listing.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"
 #include "picture/picture_assembler.h"
@@ -198,8 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   reporter.set_stderr_stream(memory);
   FrameRateFraction frame_rate;
   ParameterSets sets(reporter, frame_rate);
-  sets.set_hrd_report_file(memory);
-  sets.set_hrd_report_enabled(1);
+  sets.set_sps_listener([memory](const SeqParamSet& sps) { print_hrd_listing(sps, memory); });
 
   switch (control & 3) {
     case 0: fuzz_sps(sets, rest, rest_size); break;
@@ -208,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     default: fuzz_slice(sets, reporter, control, split_parts(rest, rest_size)); break;
   }
 
-  sets.set_hrd_report_file(nullptr);
+  sets.set_sps_listener(nullptr);
   std::fclose(memory);
   return 0;
 }

@@ -59,7 +59,6 @@ void probe_stream(ApplicationContext& context, Input& file) {
   ParsingState& parsing = context.parsing;
   parsing.reset_parsing_state();
   parsing.begin_stream(file);
-  parsing.paramsets().set_hrd_report_enabled(0);
   parsing.next_picture();
 
   const ParameterSets& sets = parsing.paramsets();

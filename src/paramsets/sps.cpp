@@ -96,7 +96,7 @@ int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
     last_constraint_set3_flag_ = sps.constraint_set3_flag;
     last_level_idc_ = sps.level_idc;
   }
-  report_hrd(sps);
+  if (sps.valid == 1 && sps_listener_) sps_listener_(sps);
   return 0;
 }
 

@@ -2,9 +2,6 @@
 #include "paramsets/excess_entries.h"
 #include "paramsets/parameter_sets.h"
 
-#include <cstdio>
-#include <functional>
-
 namespace tarnwell {
 
 void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SyntaxDialect dialect) {
@@ -87,55 +84,6 @@ void parse_hrd_parameters(BitReader& reader, HrdParameters& hrd) {
   hrd.cpb_removal_delay_length_minus1 = read_u(5, "HRD: cpb_removal_delay_length_minus1", reader);
   hrd.dpb_output_delay_length_minus1 = read_u(5, "HRD: dpb_output_delay_length_minus1", reader);
   hrd.time_offset_length = read_u(5, "HRD: time_offset_length", reader);
-}
-
-namespace {
-
-void report_hrd_block(const HrdParameters& hrd, const std::function<void(const char*)>& line) {
-  char text[256];
-  auto put = [&](const char* format, auto... values) {
-    std::snprintf(text, sizeof text, format, values...);
-    line(text);
-  };
-  put("cpb_cnt_minus1 = %d\n", static_cast<int32_t>(hrd.cpb_cnt_minus1));
-  put("bit_rate_scale = %d\n", static_cast<int32_t>(hrd.bit_rate_scale));
-  put("cpb_size_scale = %d\n\n", static_cast<int32_t>(hrd.cpb_size_scale));
-  // The products are the HRD's bit rate and CPB size in 32-bit unsigned
-  // arithmetic. The scales are 4-bit fields, so the shifts stay below 32.
-  const uint32_t bit_rate_unit = 1u << (6 + (hrd.bit_rate_scale & 15u));
-  const uint32_t cpb_size_unit = 1u << (4 + (hrd.cpb_size_scale & 15u));
-  const uint64_t announced = static_cast<uint64_t>(hrd.cpb_cnt_minus1) + 1;
-  const uint64_t kept = announced < kMaxCpbEntries ? announced : kMaxCpbEntries;
-  for (uint64_t i = 0; i < kept; ++i) {
-    const int32_t index = static_cast<int32_t>(i);
-    put("bit_rate_value_minus1[%d] = %d [%u bits/s]\n", index, static_cast<int32_t>(hrd.bit_rate_value_minus1[i]),
-        (hrd.bit_rate_value_minus1[i] + 1u) * bit_rate_unit);
-    put("cpb_size_value_minus1[%d] = %d [%u bits]\n", index, static_cast<int32_t>(hrd.cpb_size_value_minus1[i]),
-        (hrd.cpb_size_value_minus1[i] + 1u) * cpb_size_unit);
-    put("cbr_flag[%d] = %d\n\n", index, static_cast<int32_t>(hrd.cbr_flag[i]));
-  }
-  if (announced > kept) {
-    put("%u more entries announced by cpb_cnt_minus1 not printed\n\n", static_cast<uint32_t>(announced - kept));
-  }
-  put("initial_cpb_removal_delay_length_minus1 = %d\n", static_cast<int32_t>(hrd.initial_cpb_removal_delay_length_minus1));
-  put("cpb_removal_delay_length_minus1 = %d\n", static_cast<int32_t>(hrd.cpb_removal_delay_length_minus1));
-  put("dpb_output_delay_length_minus1 = %d\n", static_cast<int32_t>(hrd.dpb_output_delay_length_minus1));
-  put("time_offset_length = %d\n\n", static_cast<int32_t>(hrd.time_offset_length));
-}
-
-}  // namespace
-
-void ParameterSets::report_hrd(const SeqParamSet& sps) {
-  if (!report_on() || sps.valid != 1) return;
-  const auto line = [this](const char* text) { std::fputs(text, hrd_report_file_); };
-  if (sps.vui.nal_hrd_parameters_present_flag == 1) {
-    line("NAL HRD INFO:\n\n");
-    report_hrd_block(sps.vui.nal_hrd, line);
-  }
-  if (sps.vui.vcl_hrd_parameters_present_flag == 1) {
-    line("VCL HRD INFO:\n\n");
-    report_hrd_block(sps.vui.vcl_hrd, line);
-  }
 }
 
 }  // namespace tarnwell

@@ -231,7 +231,6 @@ void CheckRun::run() {
     } else {
       parsing.begin_stream(file);
     }
-    parsing.paramsets().set_hrd_report_enabled(0);
     parsing.no_picture_begun = 1;
     parsing.picture_bytes = 0;
     parsing.pending_bytes = 0;

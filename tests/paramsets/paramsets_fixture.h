@@ -165,4 +165,36 @@ inline BitWriter simple_pps(const PpsFields& f = {}) {
   return w;
 }
 
+struct HrdEntry {
+  uint32_t bit_rate_value_minus1;
+  uint32_t cpb_size_value_minus1;
+  uint32_t cbr_flag;
+};
+
+inline BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale, const std::vector<HrdEntry>& entries,
+               uint32_t cpb_removal_delay_length_minus1 = 23, uint32_t time_offset_length = 24) {
+  w.ue(static_cast<uint32_t>(entries.size() - 1)).u(4, bit_rate_scale).u(4, cpb_size_scale);
+  for (const HrdEntry& e : entries) w.ue(e.bit_rate_value_minus1).ue(e.cpb_size_value_minus1).u1(e.cbr_flag);
+  return w.u(5, 23).u(5, cpb_removal_delay_length_minus1).u(5, 4).u(5, time_offset_length);
+}
+
+// An SPS whose VUI carries the given HRD blocks (an empty list: no block).
+inline BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vector<HrdEntry>& vcl, uint32_t id = 0,
+                       uint32_t pic_struct_present_flag = 0) {
+  BitWriter w;
+  sps_head(w, 66, 30, id);
+  SpsTail tail;
+  tail.vui_parameters_present_flag = 1;
+  sps_tail(w, tail);
+  w.u1(0).u1(0).u1(0).u1(0).u1(0);  // aspect, overscan, video signal, chroma loc, timing
+  w.u1(nal.empty() ? 0 : 1);
+  if (!nal.empty()) hrd(w, 0, 2, nal);
+  w.u1(vcl.empty() ? 0 : 1);
+  if (!vcl.empty()) hrd(w, 1, 3, vcl, 9, 0);
+  if (!nal.empty() || !vcl.empty()) w.u1(1);  // low_delay_hrd_flag
+  w.u1(pic_struct_present_flag).u1(0);
+  w.trailing_bits();
+  return w;
+}
+
 }  // namespace tarnwell::test

@@ -1,5 +1,5 @@
 // Sequence parameter sets: the syntax in all its branches, the scaling lists,
-// VUI and HRD with the report lines, the published frame rate, re-sent SPSs
+// VUI and HRD, the published frame rate, re-sent SPSs
 // while active, and counts and ids beyond the records' capacities.
 #include <gtest/gtest.h>
 
@@ -32,38 +32,6 @@ BitWriter sps_with_timing(uint32_t num_units_in_tick, uint32_t time_scale, uint3
   tail.vui_parameters_present_flag = 1;
   sps_tail(w, tail);
   timing_vui(w, num_units_in_tick, time_scale, fixed);
-  w.trailing_bits();
-  return w;
-}
-
-struct HrdEntry {
-  uint32_t bit_rate_value_minus1;
-  uint32_t cpb_size_value_minus1;
-  uint32_t cbr_flag;
-};
-
-BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale, const std::vector<HrdEntry>& entries,
-               uint32_t cpb_removal_delay_length_minus1 = 23, uint32_t time_offset_length = 24) {
-  w.ue(static_cast<uint32_t>(entries.size() - 1)).u(4, bit_rate_scale).u(4, cpb_size_scale);
-  for (const HrdEntry& e : entries) w.ue(e.bit_rate_value_minus1).ue(e.cpb_size_value_minus1).u1(e.cbr_flag);
-  return w.u(5, 23).u(5, cpb_removal_delay_length_minus1).u(5, 4).u(5, time_offset_length);
-}
-
-// An SPS whose VUI carries the given HRD blocks (an empty list: no block).
-BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vector<HrdEntry>& vcl, uint32_t id = 0,
-                       uint32_t pic_struct_present_flag = 0) {
-  BitWriter w;
-  sps_head(w, 66, 30, id);
-  SpsTail tail;
-  tail.vui_parameters_present_flag = 1;
-  sps_tail(w, tail);
-  w.u1(0).u1(0).u1(0).u1(0).u1(0);  // aspect, overscan, video signal, chroma loc, timing
-  w.u1(nal.empty() ? 0 : 1);
-  if (!nal.empty()) hrd(w, 0, 2, nal);
-  w.u1(vcl.empty() ? 0 : 1);
-  if (!vcl.empty()) hrd(w, 1, 3, vcl, 9, 0);
-  if (!nal.empty() || !vcl.empty()) w.u1(1);  // low_delay_hrd_flag
-  w.u1(pic_struct_present_flag).u1(0);
   w.trailing_bits();
   return w;
 }
@@ -264,84 +232,6 @@ TEST_F(SpsTest, FrameRateFractionFollowsTheFixedFrameRateFlag) {
   }
 }
 
-// The HRD report written to a file while the SPSs are parsed.
-class HrdReportTest : public SpsTest {
- protected:
-  void SetUp() override {
-    ASSERT_NE(report.get(), nullptr);
-    sets.set_hrd_report_file(report.get());
-    sets.set_hrd_report_enabled(1);
-  }
-  TempFile report;
-};
-
-TEST_F(HrdReportTest, BothHrdBlocksAreReportedLineByLine) {
-
-  process_sps(sps_with_hrd({{15624, 15624, 1}, {99, 199, 0}, {0xFFFFFFFEu, 0, 1}}, {{4, 5, 0}}, 0, 1));
-
-  EXPECT_EQ(report.text(),
-            "NAL HRD INFO:\n\n"
-            "cpb_cnt_minus1 = 2\n"
-            "bit_rate_scale = 0\n"
-            "cpb_size_scale = 2\n\n"
-            "bit_rate_value_minus1[0] = 15624 [1000000 bits/s]\n"
-            "cpb_size_value_minus1[0] = 15624 [1000000 bits]\n"
-            "cbr_flag[0] = 1\n\n"
-            "bit_rate_value_minus1[1] = 99 [6400 bits/s]\n"
-            "cpb_size_value_minus1[1] = 199 [12800 bits]\n"
-            "cbr_flag[1] = 0\n\n"
-            "bit_rate_value_minus1[2] = -2 [4294967232 bits/s]\n"
-            "cpb_size_value_minus1[2] = 0 [64 bits]\n"
-            "cbr_flag[2] = 1\n\n"
-            "initial_cpb_removal_delay_length_minus1 = 23\n"
-            "cpb_removal_delay_length_minus1 = 23\n"
-            "dpb_output_delay_length_minus1 = 4\n"
-            "time_offset_length = 24\n\n"
-            "VCL HRD INFO:\n\n"
-            "cpb_cnt_minus1 = 0\n"
-            "bit_rate_scale = 1\n"
-            "cpb_size_scale = 3\n\n"
-            "bit_rate_value_minus1[0] = 4 [640 bits/s]\n"
-            "cpb_size_value_minus1[0] = 5 [768 bits]\n"
-            "cbr_flag[0] = 0\n\n"
-            "initial_cpb_removal_delay_length_minus1 = 23\n"
-            "cpb_removal_delay_length_minus1 = 9\n"
-            "dpb_output_delay_length_minus1 = 4\n"
-            "time_offset_length = 0\n\n");
-
-  EXPECT_EQ(sps_slot(0).vui.nal_hrd.bit_rate_value_minus1[2], 0xFFFFFFFEu);
-  EXPECT_EQ(sps_slot(0).vui.pic_struct_present_flag, 1u);
-}
-
-TEST_F(HrdReportTest, ReportScalesTheValuesAndWrapsModulo2To32) {
-
-  for (uint32_t bit_rate_scale : {4u, 15u}) {
-    BitWriter w;
-    sps_head(w, 66, 30, 0);
-    sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
-    w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1);
-    w.ue(1).u(4, bit_rate_scale).u(4, 3).ue(15624).ue(15624).u1(0).ue(4096).ue(0).u1(0);
-    w.u(5, 0).u(5, 0).u(5, 0).u(5, 0).u1(0).u1(0).u1(0).u1(0).trailing_bits();
-    process_sps(w);
-  }
-
-  const std::string text = report.text();
-  EXPECT_NE(text.find("bit_rate_value_minus1[0] = 15624 [16000000 bits/s]\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("cpb_size_value_minus1[0] = 15624 [2000000 bits]\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("bit_rate_value_minus1[1] = 4096 [4195328 bits/s]\n"), std::string::npos) << text;
-  // (4096 + 1) * 2^21 = 2^33 + 2^21.
-  EXPECT_NE(text.find("bit_rate_value_minus1[1] = 4096 [2097152 bits/s]\n"), std::string::npos) << text;
-}
-
-TEST_F(HrdReportTest, ReportIsWrittenOnlyWhenEnabledIsExactlyOne) {
-  for (uint32_t enabled : {0u, 2u}) {
-    sets.set_hrd_report_enabled(enabled);
-    process_sps(sps_with_hrd({{1, 1, 0}}, {{1, 1, 0}}));
-  }
-  EXPECT_EQ(report.text(), "");
-  EXPECT_EQ(sps_slot(0).vui.vcl_hrd_parameters_present_flag, 1u);
-}
-
 TEST_F(SpsTest, LowDelayFlagIsReadOnlyWithAnHrdBlock) {
   process_sps(sps_with_hrd({}, {}, 0, 1));
   EXPECT_EQ(sps_slot(0).vui.low_delay_hrd_flag, 0u);
@@ -462,44 +352,6 @@ TEST(SpsEqualTest, ComparesOnlyWhatActivationDependsOn) {
 }
 
 // --- Counts and ids beyond the records' capacities --------------------------
-
-TEST_F(HrdReportTest, EntriesBeyondThirtyTwoAreReadButNotKeptAndTheReportSaysSo) {
-
-  std::vector<HrdEntry> entries;
-  for (uint32_t i = 0; i < 34; ++i) entries.push_back({i, 1000 + i, i & 1});
-  process_sps(sps_with_hrd(entries, {}, 0, 1));
-
-  const SeqParamSet& sps = sps_slot(0);
-  EXPECT_EQ(sps.vui.nal_hrd.cpb_size_value_minus1[31], 1031u);
-  // The two entries beyond the block were read: what follows is in place.
-  EXPECT_EQ(sps.vui.nal_hrd.time_offset_length, 24u);
-  EXPECT_EQ(sps.vui.pic_struct_present_flag, 1u);
-
-  const std::string text = report.text();
-  EXPECT_NE(text.find("cbr_flag[31] = 1\n\n2 more entries announced by cpb_cnt_minus1 not printed\n\n"
-                      "initial_cpb_removal_delay_length_minus1 = 23\n"),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(text.find("[32]"), std::string::npos);
-}
-
-TEST_F(HrdReportTest, HugeCpbCountEndsWithTheData) {
-
-  BitWriter w;
-  sps_head(w, 66, 30, 0);
-  sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
-  w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1).ue(4294967294u).u(4, 0).u(4, 0).ue(7).ue(7).u1(1);
-  w.trailing_bits();
-  process_sps(w);
-
-  EXPECT_EQ(sps_slot(0).valid, 1u);
-  EXPECT_EQ(sps_slot(0).vui.nal_hrd.bit_rate_value_minus1[0], 7u);
-  const std::string text = report.text();
-  EXPECT_NE(text.find("cpb_cnt_minus1 = -2\n"), std::string::npos);
-  EXPECT_NE(text.find("cbr_flag[31] = 0\n\n4294967263 more entries announced by cpb_cnt_minus1 not printed\n\n"),
-            std::string::npos);
-  EXPECT_LT(text.size(), 8000u);
-}
 
 TEST_F(SpsTest, OffsetsBeyond256AreReadButNotKept) {
   BitWriter w;
