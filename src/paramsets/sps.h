@@ -62,6 +62,8 @@ struct VuiParameters {
   uint32_t log2_max_mv_length_vertical = 0;
   uint32_t max_num_reorder_frames = 0;
   uint32_t max_dec_frame_buffering = 0;
+
+  bool operator==(const VuiParameters&) const = default;
 };
 
 struct SeqParamSet {
@@ -121,6 +123,9 @@ struct SeqParamSet {
   const HrdParameters& timing_hrd() const {
     return vui.nal_hrd_parameters_present_flag != 0 ? vui.nal_hrd : vui.vcl_hrd;
   }
+
+  // Every field alike. Whether a re-sent SPS keeps the active one is sps_equal's question.
+  bool operator==(const SeqParamSet&) const = default;
 };
 
 // Reads seq_parameter_set_data() from a reader set on the byte after the NAL
