@@ -197,4 +197,46 @@ inline BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vecto
   return w;
 }
 
+inline void write_hrd(BitWriter& w, uint32_t count, uint32_t first_rate, uint32_t cbr) {
+  w.ue(count - 1).u(4, 1).u(4, 2);  // bit_rate_scale 1, cpb_size_scale 2
+  for (uint32_t i = 0; i < count; ++i) w.ue(first_rate + i).ue(999 + i).u1(cbr);
+  w.u(5, 23).u(5, 15).u(5, 4).u(5, 24);  // lengths: 24, 16, 5 bits; time_offset_length 24
+}
+
+// High 4:4:4 Predictive, 4:4:4 chroma, scaling lists 0, 6, 10 and 11 sent
+// (the last two exist only for 4:4:4), then a VUI with timing and both HRD
+// blocks: NAL with two schedules, VCL with one.
+inline BitWriter sps_444(uint32_t vcl_hrd = 1) {
+  BitWriter w;
+  w.u(8, 244).u(8, 0).u(8, 40).ue(3);
+  w.ue(3).u1(0).ue(0).ue(0).u1(0);  // chroma_format_idc 3, separate_colour_plane_flag 0, bit depths, bypass
+  w.u1(1);                          // seq_scaling_matrix_present_flag
+  for (int i = 0; i < 12; ++i) {
+    const bool present = i == 0 || i == 6 || i == 10 || i == 11;
+    w.u1(present ? 1 : 0);
+    if (!present) continue;
+    if (i < 6) {
+      w.se(-8);  // nextScale 0 at once: the default list
+    } else {
+      for (int j = 0; j < 64; ++j) w.se(j == 0 ? 4 : 0);
+    }
+  }
+  w.ue(2).ue(0).ue(4);           // log2_max_frame_num_minus4 2, pic_order_cnt_type 0, lsb length 8
+  w.ue(2).u1(0).ue(119).ue(67);  // 120 x 68 map units
+  w.u1(0).u1(0).u1(1).u1(0);     // frame_mbs_only_flag 0 (fields), mbaff 0, direct_8x8 1, no cropping
+  w.u1(1);                       // VUI
+  w.u1(0).u1(0).u1(0).u1(0);
+  w.u1(1).u(32, 1001).u(32, 60000).u1(1);
+  w.u1(1);
+  write_hrd(w, 2, 4999, 1);
+  w.u1(vcl_hrd);
+  if (vcl_hrd == 1) write_hrd(w, 1, 3999, 0);
+  w.u1(1).u1(1).u1(0);  // low_delay_hrd_flag, pic_struct_present_flag, no bitstream restriction
+  return w.trailing_bits();
+}
+
+inline ReadStatus parse_standard_sps(const BitWriter& w, SeqParamSet& sps) {
+  return parse_seq_parameter_set(w.data().data(), static_cast<int32_t>(w.data().size()), sps);
+}
+
 }  // namespace tarnwell::test

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "paramsets/rbsp_reader.h"
 #include "paramsets_fixture.h"
 
 namespace tarnwell::test {
@@ -255,6 +256,45 @@ TEST(PpsEqualTest, MapType6ComparesTheIdsUpToTheMapUnitCount) {
   b.slice_group_map_type = 6;
   b.valid = 0;
   EXPECT_EQ(pps_equal(a, b), 0);
+}
+
+
+// The standard reading: the ranges it checks, a set that ends early, and the
+// High profile extension it leaves to the check's dialect.
+TEST(PpsStandardReading, RangesTruncationAndTheExtension) {
+  auto read = [](const BitWriter& w, PicParamSet& pps, SyntaxDialect dialect) {
+    pps = PicParamSet{};
+    BitReader reader = make_bounded_rbsp_reader(w.data().data(), static_cast<int32_t>(w.data().size()));
+    return parse_pps(reader, pps, dialect);
+  };
+  PicParamSet pps;
+  BitWriter extended;
+  extended.ue(7).ue(31).u1(0).u1(1).ue(0);
+  pps_after_slice_groups(extended).u1(1).u1(0).se(4).trailing_bits();
+  ASSERT_EQ(parse_pps(extended.data().data(), static_cast<int32_t>(extended.data().size()), pps), ReadStatus::kOk);
+  EXPECT_EQ(pps.pic_parameter_set_id, 7u);
+  EXPECT_EQ(pps.seq_parameter_set_id, 31u);
+  EXPECT_EQ(pps.bottom_field_pic_order_in_frame_present_flag, 1u);
+  EXPECT_EQ(pps.redundant_pic_cnt_present_flag, 0u);
+  EXPECT_EQ(pps.transform_8x8_mode_flag, 0u);
+  EXPECT_EQ(read(extended, pps, SyntaxDialect::kCheck), ReadStatus::kOk);
+  EXPECT_EQ(pps.transform_8x8_mode_flag, 1u);
+  EXPECT_EQ(pps.second_chroma_qp_index_offset, 4);
+
+  BitWriter bad_sps_id;
+  bad_sps_id.ue(0).ue(32).u1(0).u1(0).ue(0);
+  pps_after_slice_groups(bad_sps_id).trailing_bits();
+  EXPECT_EQ(read(bad_sps_id, pps, SyntaxDialect::kStandard), ReadStatus::kOutOfRange);
+  BitWriter nine_groups;
+  nine_groups.ue(0).ue(0).u1(0).u1(0).ue(8).ue(1);
+  pps_after_slice_groups(nine_groups).trailing_bits();
+  EXPECT_EQ(read(nine_groups, pps, SyntaxDialect::kStandard), ReadStatus::kOutOfRange);
+  // Map type 6 announcing more ids than the set holds.
+  BitWriter short_map;
+  short_map.ue(0).ue(0).u1(0).u1(0).ue(1).ue(6).ue(4000).u(8, 0xFF).trailing_bits();
+  EXPECT_EQ(read(short_map, pps, SyntaxDialect::kStandard), ReadStatus::kTruncated);
+  const std::vector<uint8_t> cut(extended.data().begin(), extended.data().begin() + 2);
+  EXPECT_EQ(parse_pps(cut.data(), static_cast<int32_t>(cut.size()), pps), ReadStatus::kTruncated);
 }
 
 }  // namespace

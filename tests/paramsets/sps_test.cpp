@@ -3,6 +3,7 @@
 // while active, and counts and ids beyond the records' capacities.
 #include <gtest/gtest.h>
 
+#include "paramsets/rbsp_reader.h"
 #include "paramsets/scaling_list.h"
 #include "paramsets_fixture.h"
 
@@ -407,6 +408,78 @@ TEST_F(SpsTest, EmptyAndTruncatedSpsDoNotCrash) {
   process_sps(w);
   EXPECT_EQ(sps_slot(2).valid, 1u);
   EXPECT_EQ(sps_slot(2).pic_width_in_mbs_minus1, 0u);
+}
+
+TEST(SpsStandardReading, High444WithTwelveScalingListsAndBothHrdBlocks) {
+  SeqParamSet sps;
+  ASSERT_EQ(parse_standard_sps(sps_444(), sps), ReadStatus::kOk);
+  EXPECT_EQ(sps.profile_idc, 244u);
+  EXPECT_EQ(sps.seq_parameter_set_id, 3u);
+  EXPECT_EQ(sps.chroma_format_idc, 3u);
+  EXPECT_EQ(sps.frame_mbs_only_flag, 0u);
+  EXPECT_EQ(sps.frame_size_in_mbs(), 120u * 68u * 2u);
+  EXPECT_EQ(sps.vui.num_units_in_tick, 1001u);
+  EXPECT_EQ(sps.vui.time_scale, 60000u);
+  ASSERT_EQ(sps.vui.nal_hrd.cpb_cnt_minus1, 1u);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.nal_hrd, 0), 5000u << 7);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.nal_hrd, 1), 5001u << 7);
+  EXPECT_EQ(hrd_cpb_size(sps.vui.nal_hrd, 1), 1001u << 6);
+  EXPECT_EQ(sps.vui.nal_hrd.cbr_flag[1], 1u);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.vcl_hrd, 0), 4000u << 7);
+  EXPECT_EQ(sps.vui.vcl_hrd.cbr_flag[0], 0u);
+  EXPECT_EQ(sps.vui.vcl_hrd.initial_cpb_removal_delay_length_minus1, 23u);
+  EXPECT_EQ(sps.vui.low_delay_hrd_flag, 1u);
+  EXPECT_EQ(sps.vui.pic_struct_present_flag, 1u);
+}
+
+TEST(SpsStandardReading, TruncatedAndOutOfRangeSetsAreRefused) {
+  const BitWriter whole = sps_444();
+  SeqParamSet sps;
+  for (std::size_t cut : {std::size_t{1}, std::size_t{5}, whole.data().size() - 3}) {
+    const std::vector<uint8_t> part(whole.data().begin(), whole.data().begin() + static_cast<long>(cut));
+    EXPECT_EQ(parse_seq_parameter_set(part.data(), static_cast<int32_t>(part.size()), sps), ReadStatus::kTruncated) << cut;
+  }
+  BitWriter bad_id;
+  bad_id.u(8, 66).u(8, 0).u(8, 30).ue(32).ue(0).ue(2).trailing_bits();
+  EXPECT_EQ(parse_standard_sps(bad_id, sps), ReadStatus::kOutOfRange);
+}
+
+// The dialects part only where they say: the check refuses the profiles it
+// does not know, reads the former High 4:4:4 profile's chroma fields, and
+// reads the bitstream restriction the standard reading stops before.
+TEST(SpsStandardReading, DialectsPartWhereTheCheckReadsLessOrDifferently) {
+  auto read = [](const BitWriter& w, SeqParamSet& sps, SyntaxDialect dialect) {
+    sps = SeqParamSet{};
+    BitReader reader = make_bounded_rbsp_reader(w.data().data(), static_cast<int32_t>(w.data().size()));
+    return parse_seq_parameter_set(reader, sps, dialect);
+  };
+  SeqParamSet by_check;
+  SeqParamSet by_standard;
+  EXPECT_EQ(read(sps_444(), by_check, SyntaxDialect::kCheck), ReadStatus::kOk);
+  EXPECT_EQ(by_check.valid, 0u);
+
+  BitWriter former_444;
+  sps_head(former_444, 144, 40, 0).ue(2).ue(0).ue(0).u1(0).u1(0);
+  sps_tail(former_444).trailing_bits();
+  read(former_444, by_check, SyntaxDialect::kCheck);
+  read(former_444, by_standard, SyntaxDialect::kStandard);
+  EXPECT_EQ(by_check.chroma_format_idc, 2u);
+  EXPECT_EQ(by_standard.chroma_format_idc, 1u);
+  EXPECT_EQ(by_standard.log2_max_frame_num_minus4, 2u);  // the same bits, read as the next field
+
+  for (bool whole : {true, false}) {
+    BitWriter restricted;
+    sps_head(restricted, 66, 30, 0);
+    sps_tail(restricted, SpsTail{.vui_parameters_present_flag = 1});
+    restricted.u1(0).u1(0).u1(0).u1(0).u1(0).u1(0).u1(0).u1(1).u1(1);  // up to bitstream_restriction_flag
+    if (whole) restricted.u1(1).ue(2).ue(1).ue(16).ue(16).ue(3).ue(4);
+    restricted.trailing_bits();
+    EXPECT_EQ(read(restricted, by_standard, SyntaxDialect::kStandard), ReadStatus::kOk) << whole;
+    EXPECT_EQ(by_standard.vui.pic_struct_present_flag, 1u);
+    EXPECT_EQ(by_standard.vui.bitstream_restriction_flag, 0u);
+    EXPECT_EQ(read(restricted, by_check, SyntaxDialect::kCheck), whole ? ReadStatus::kOk : ReadStatus::kTruncated);
+    EXPECT_EQ(by_check.vui.max_num_reorder_frames, whole ? 3u : 0u);
+  }
 }
 
 }  // namespace
