@@ -24,9 +24,11 @@ void print_hrd_block(const HrdParameters& hrd, std::FILE* out) {
   for (uint64_t i = 0; i < kept; ++i) {
     const int32_t index = static_cast<int32_t>(i);
     std::fprintf(out, "bit_rate_value_minus1[%d] = %d [%u bits/s]\n", index,
-                 static_cast<int32_t>(hrd.bit_rate_value_minus1[i]), (hrd.bit_rate_value_minus1[i] + 1u) * bit_rate_unit);
+                 static_cast<int32_t>(hrd.bit_rate_value_minus1[i]),
+                 (hrd.bit_rate_value_minus1[i] + 1u) * bit_rate_unit);
     std::fprintf(out, "cpb_size_value_minus1[%d] = %d [%u bits]\n", index,
-                 static_cast<int32_t>(hrd.cpb_size_value_minus1[i]), (hrd.cpb_size_value_minus1[i] + 1u) * cpb_size_unit);
+                 static_cast<int32_t>(hrd.cpb_size_value_minus1[i]),
+                 (hrd.cpb_size_value_minus1[i] + 1u) * cpb_size_unit);
     std::fprintf(out, "cbr_flag[%d] = %d\n\n", index, static_cast<int32_t>(hrd.cbr_flag[i]));
   }
   if (announced > kept) {
@@ -35,7 +37,8 @@ void print_hrd_block(const HrdParameters& hrd, std::FILE* out) {
   }
   std::fprintf(out, "initial_cpb_removal_delay_length_minus1 = %d\n",
                static_cast<int32_t>(hrd.initial_cpb_removal_delay_length_minus1));
-  std::fprintf(out, "cpb_removal_delay_length_minus1 = %d\n", static_cast<int32_t>(hrd.cpb_removal_delay_length_minus1));
+  std::fprintf(out, "cpb_removal_delay_length_minus1 = %d\n",
+               static_cast<int32_t>(hrd.cpb_removal_delay_length_minus1));
   std::fprintf(out, "dpb_output_delay_length_minus1 = %d\n", static_cast<int32_t>(hrd.dpb_output_delay_length_minus1));
   std::fprintf(out, "time_offset_length = %d\n\n", static_cast<int32_t>(hrd.time_offset_length));
 }

@@ -106,9 +106,11 @@ ReadStatus parse_seq_parameter_set(const uint8_t* rbsp, int32_t size, SeqParamSe
   return parse_seq_parameter_set(reader, sps, SyntaxDialect::kStandard);
 }
 
-ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDialect dialect, ErrorReporter* reporter) {
+ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDialect dialect,
+                                   ErrorReporter* reporter) {
   const bool check = dialect == SyntaxDialect::kCheck;
   sps.profile_idc = read_u(8, "SPS: profile_idc", reader);
+  // The check reads no further than a profile it does not know.
   if (check && !is_check_profile(sps.profile_idc)) return reader.status;
   sps.constraint_set0_flag = read_u1("SPS: constraint_set0_flag", reader);
   sps.constraint_set1_flag = read_u1("SPS: constraint_set1_flag", reader);

@@ -51,6 +51,7 @@ void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SyntaxDialect d
     vui.low_delay_hrd_flag = read_u1("VUI: low_delay_hrd_flag", reader);
   }
   vui.pic_struct_present_flag = read_u1("VUI: pic_struct_present_flag", reader);
+  // The standard reading stops here: the restriction says nothing about timing.
   if (dialect == SyntaxDialect::kStandard) return;
   vui.bitstream_restriction_flag = read_u1("VUI: bitstream_restriction_flag", reader);
   if (vui.bitstream_restriction_flag == 1) {

@@ -171,8 +171,9 @@ struct HrdEntry {
   uint32_t cbr_flag;
 };
 
-inline BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale, const std::vector<HrdEntry>& entries,
-               uint32_t cpb_removal_delay_length_minus1 = 23, uint32_t time_offset_length = 24) {
+inline BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale,
+                      const std::vector<HrdEntry>& entries, uint32_t cpb_removal_delay_length_minus1 = 23,
+                      uint32_t time_offset_length = 24) {
   w.ue(static_cast<uint32_t>(entries.size() - 1)).u(4, bit_rate_scale).u(4, cpb_size_scale);
   for (const HrdEntry& e : entries) w.ue(e.bit_rate_value_minus1).ue(e.cpb_size_value_minus1).u1(e.cbr_flag);
   return w.u(5, 23).u(5, cpb_removal_delay_length_minus1).u(5, 4).u(5, time_offset_length);

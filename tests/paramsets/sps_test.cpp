@@ -437,7 +437,8 @@ TEST(SpsStandardReading, TruncatedAndOutOfRangeSetsAreRefused) {
   SeqParamSet sps;
   for (std::size_t cut : {std::size_t{1}, std::size_t{5}, whole.data().size() - 3}) {
     const std::vector<uint8_t> part(whole.data().begin(), whole.data().begin() + static_cast<long>(cut));
-    EXPECT_EQ(parse_seq_parameter_set(part.data(), static_cast<int32_t>(part.size()), sps), ReadStatus::kTruncated) << cut;
+    EXPECT_EQ(parse_seq_parameter_set(part.data(), static_cast<int32_t>(part.size()), sps), ReadStatus::kTruncated)
+        << cut;
   }
   BitWriter bad_id;
   bad_id.u(8, 66).u(8, 0).u(8, 30).ue(32).ue(0).ue(2).trailing_bits();

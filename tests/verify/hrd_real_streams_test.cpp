@@ -193,7 +193,8 @@ Bytes with_five_bit_delays(const Bytes& bytes) {
                                                                                   : (changed[(p + i) / 8] & ~mask));
         }
         SeqParamSet sps;
-        if (parse_seq_parameter_set(changed.data(), static_cast<int32_t>(changed.size()), sps) != ReadStatus::kOk) continue;
+        if (parse_seq_parameter_set(changed.data(), static_cast<int32_t>(changed.size()), sps) != ReadStatus::kOk)
+          continue;
         SeqParamSet expected = original;
         expected.vui.nal_hrd.cpb_removal_delay_length_minus1 = 4;
         if (sps.vui.nal_hrd == expected.vui.nal_hrd && sps.vui.time_scale == original.vui.time_scale &&
