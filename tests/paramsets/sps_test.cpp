@@ -443,6 +443,13 @@ TEST(SpsStandardReading, TruncatedAndOutOfRangeSetsAreRefused) {
   BitWriter bad_id;
   bad_id.u(8, 66).u(8, 0).u(8, 30).ue(32).ue(0).ue(2).trailing_bits();
   EXPECT_EQ(parse_standard_sps(bad_id, sps), ReadStatus::kOutOfRange);
+  BitWriter wide_delta;
+  high_head(wide_delta, 0, 1, 1).u1(1).se(128);  // delta_scale beyond 127
+  for (int j = 1; j < 16; ++j) wide_delta.se(0);
+  for (int i = 1; i < 8; ++i) wide_delta.u1(0);
+  sps_tail(wide_delta).trailing_bits();
+  EXPECT_EQ(parse_standard_sps(wide_delta, sps), ReadStatus::kOutOfRange);
+  EXPECT_EQ(sps.ScalingList4x4[0][0], 136);
 }
 
 // The dialects part only where they say: the check refuses the profiles it
