@@ -15,6 +15,7 @@
 
 #include "base/error_reporter.h"
 #include "fuzz_support.h"
+#include "inspect/hrd_listing.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"
 #include "picture/picture_assembler.h"
@@ -90,9 +91,45 @@ void check_reader_within(const BitReader& reader) {
   check(reader.bit_offset >= 0 && int64_t{reader.bit_offset} <= limit * 8, "bit reader beyond the readable bytes");
 }
 
+// The check's dialect and the standard reading, over the same bits, agree on
+// every field both read alike whenever the check accepts the profile: they
+// part only at the former High 4:4:4 profile (144), at chroma_format_idc 3,
+// and where the standard reading stops (the bitstream restriction).
+void check_dialects_agree(const NalUnit& nal) {
+  auto by_check = std::make_unique<SeqParamSet>();
+  BitReader reader = make_rbsp_reader(nal);
+  parse_seq_parameter_set(reader, *by_check, SyntaxDialect::kCheck);
+  if (by_check->valid != 1) return;
+  auto by_standard = std::make_unique<SeqParamSet>();
+  reader = make_rbsp_reader(nal);
+  parse_seq_parameter_set(reader, *by_standard, SyntaxDialect::kStandard);
+  check(by_standard->valid == 1, "the standard reading refused a profile the check accepts");
+  const SeqParamSet& a = *by_check;
+  const SeqParamSet& b = *by_standard;
+  check(a.profile_idc == b.profile_idc && a.constraint_set0_flag == b.constraint_set0_flag &&
+            a.constraint_set1_flag == b.constraint_set1_flag && a.constraint_set2_flag == b.constraint_set2_flag &&
+            a.constraint_set3_flag == b.constraint_set3_flag && a.constraint_set4_flag == b.constraint_set4_flag &&
+            a.constraint_set5_flag == b.constraint_set5_flag && a.level_idc == b.level_idc &&
+            a.seq_parameter_set_id == b.seq_parameter_set_id,
+        "the dialects disagree before chroma_format_idc");
+  if (a.profile_idc == 144 || a.chroma_format_idc == 3) return;
+  auto expected = std::make_unique<SeqParamSet>(a);
+  VuiParameters& vui = expected->vui;
+  vui.bitstream_restriction_flag = 0;
+  vui.motion_vectors_over_pic_boundaries_flag = 0;
+  vui.max_bytes_per_pic_denom = 0;
+  vui.max_bits_per_mb_denom = 0;
+  vui.log2_max_mv_length_horizontal = 0;
+  vui.log2_max_mv_length_vertical = 0;
+  vui.max_num_reorder_frames = 0;
+  vui.max_dec_frame_buffering = 0;
+  check(*expected == b, "the check's dialect and the standard reading disagree on a shared field");
+}
+
 void fuzz_sps(ParameterSets& sets, const uint8_t* rbsp, std::size_t size) {
   PreparedNal nal(kSpsHeader, rbsp, size);
   sets.process_sps_nal(nal.nal());
+  check_dialects_agree(nal.nal());
 
   std::unique_ptr<SeqParamSet> fresh = sets.AllocSPS();
   BitReader reader = make_rbsp_reader(nal.nal());
@@ -119,7 +156,7 @@ void fuzz_pps(ParameterSets& sets, const uint8_t* rbsp, std::size_t size) {
 
   std::unique_ptr<PicParamSet> fresh = sets.AllocPPS();
   BitReader reader = make_rbsp_reader(nal.nal());
-  parse_pps(reader, *fresh);
+  parse_pps(reader, *fresh, SyntaxDialect::kCheck);
   check_reader_within(reader);
   const uint32_t id = fresh->pic_parameter_set_id;
   if (id >= kPpsSlots) return;
@@ -198,8 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   reporter.set_stderr_stream(memory);
   FrameRateFraction frame_rate;
   ParameterSets sets(reporter, frame_rate);
-  sets.set_hrd_report_file(memory);
-  sets.set_hrd_report_enabled(1);
+  sets.set_sps_listener([memory](const SeqParamSet& sps) { print_hrd_listing(sps, memory); });
 
   switch (control & 3) {
     case 0: fuzz_sps(sets, rest, rest_size); break;
@@ -208,7 +244,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     default: fuzz_slice(sets, reporter, control, split_parts(rest, rest_size)); break;
   }
 
-  sets.set_hrd_report_file(nullptr);
+  sets.set_sps_listener(nullptr);
   std::fclose(memory);
   return 0;
 }

@@ -10,7 +10,7 @@
 #include "base/dialog_port.h"
 #include "inspect/hrd_listing.h"
 #include "inspect/stream_identity.h"
-#include "paramsets/full_sps.h"
+#include "paramsets/hrd_parameters.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -61,8 +61,8 @@ void print_info_json(ApplicationContext& context, const std::string& extra_field
     std::fprintf(out,
                  "\"constraint_set0_flag\":%u,\"constraint_set1_flag\":%u,\"constraint_set2_flag\":%u,"
                  "\"constraint_set3_flag\":%u,",
-                 sps->constrained_set0_flag, sps->constrained_set1_flag, sps->constrained_set2_flag,
-                 sps->constrained_set3_flag);
+                 sps->constraint_set0_flag, sps->constraint_set1_flag, sps->constraint_set2_flag,
+                 sps->constraint_set3_flag);
   } else {
     std::fputs("\"constraint_set0_flag\":null,\"constraint_set1_flag\":null,\"constraint_set2_flag\":null,"
                "\"constraint_set3_flag\":null,",

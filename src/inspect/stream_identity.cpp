@@ -60,12 +60,11 @@ void probe_stream(ApplicationContext& context, Input& file) {
   ParsingState& parsing = context.parsing;
   parsing.reset_parsing_state();
   parsing.begin_stream(file);
-  parsing.paramsets().set_hrd_report_enabled(0);
   parsing.next_picture();
 
   const ParameterSets& sets = parsing.paramsets();
   context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
-  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constrained_set3_flag()));
+  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constraint_set3_flag()));
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #pragma once
 // The parameter-set state of one parsing context: the SPS and PPS tables, the
 // active sets that activation picks for each slice, the profile and level of
-// the last SPS parsed, and the switch for the HRD report lines. The picture
+// the last SPS parsed, and who listens to the SPSs parsed. The picture
 // assembler hands it every SPS, PPS and SEI NAL unit and activates the sets
 // for each slice.
 #include <bitset>
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -63,8 +63,6 @@ class ParameterSets {
   std::unique_ptr<SeqParamSet> AllocSPS();
   // Always returns 0; the record is valid when its profile_idc is accepted.
   int32_t parse_sps(BitReader& reader, SeqParamSet& sps);
-  void parse_vui(BitReader& reader, SeqParamSet& sps);
-  void parse_hrd(BitReader& reader, HrdParameters& hrd);
   // Copies the record into slot `id`; false (nothing stored) for an id
   // beyond the table.
   bool store_sps(uint32_t id, const SeqParamSet& sps);
@@ -94,18 +92,16 @@ class ParameterSets {
 
   uint32_t last_profile_idc() const { return last_profile_idc_; }
   uint32_t last_level_idc() const { return last_level_idc_; }
-  uint32_t last_constrained_set3_flag() const { return last_constrained_set3_flag_; }
+  uint32_t last_constraint_set3_flag() const { return last_constraint_set3_flag_; }
 
-  // The HRD report lines are written while `hrd_report_enabled` is exactly 1
-  // and a report file is set.
-  uint32_t hrd_report_enabled() const { return hrd_report_enabled_; }
-  void set_hrd_report_enabled(uint32_t enabled) { hrd_report_enabled_ = enabled; }
-  std::FILE* hrd_report_file() const { return hrd_report_file_; }
-  void set_hrd_report_file(std::FILE* file) { hrd_report_file_ = file; }
+  // Hears of every SPS parse_sps completes with an accepted profile (a
+  // repeated one, one that will be refused for its id, a truncated one), right
+  // after the parse. The HRD report prints from it; parsing writes nothing.
+  using SpsListener = std::function<void(const SeqParamSet&)>;
+  const SpsListener& sps_listener() const { return sps_listener_; }
+  void set_sps_listener(SpsListener listener) { sps_listener_ = std::move(listener); }
 
  private:
-  bool report_on() const { return hrd_report_enabled_ == 1 && hrd_report_file_ != nullptr; }
-  void report_line(const char* format, ...) TARNWELL_PRINTF(2, 3);
   void publish_frame_rate(const SeqParamSet& sps);
 
   ErrorReporter& reporter_;
@@ -127,10 +123,9 @@ class ParameterSets {
 
   uint32_t last_profile_idc_ = 0;
   uint32_t last_level_idc_ = 0;
-  uint32_t last_constrained_set3_flag_ = 0;
+  uint32_t last_constraint_set3_flag_ = 0;
 
-  uint32_t hrd_report_enabled_ = 0;
-  std::FILE* hrd_report_file_ = nullptr;
+  SpsListener sps_listener_;
 
   // Slots stored since begin_reading. Only activation consults them. The
   // SPS and PPS handlers compare with the active sets too but need no check:

@@ -18,6 +18,7 @@ void parse_scaling_list(std::span<int32_t> list, uint32_t& use_default_flag, Bit
     const std::size_t p = scan[j];
     if (next_scale != 0) {
       const int32_t delta_scale = read_se("delta_scale", reader);
+      if (delta_scale < -128 || delta_scale > 127) reader.fail(ReadStatus::kOutOfRange);
       // 64-bit sum: delta_scale may be anything a hostile stream encodes.
       // The remainder keeps the sign of the sum, as C++'s % does.
       const int64_t sum = static_cast<int64_t>(last_scale) + delta_scale + 256;

@@ -18,7 +18,8 @@ inline constexpr std::array<uint8_t, 64> zigzag8x8 = {
 
 // Reads one list of 16 or 64 entries (the size of `list`; any other size reads
 // nothing). `use_default_flag` becomes 1 when the first delta_scale gives a
-// nextScale of 0, which ends the list after a single value.
+// nextScale of 0, which ends the list after a single value. A delta_scale
+// outside -128 .. 127 marks the reader's status out of range.
 void parse_scaling_list(std::span<int32_t> list, uint32_t& use_default_flag, BitReader& reader);
 
 }  // namespace tarnwell

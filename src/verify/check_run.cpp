@@ -35,7 +35,6 @@ bool begin_reading(CheckStream& stream, ParsingState& parsing, bool first) {
   if (!first && !stream.rewind()) return false;
   parsing.reset_parsing_state();
   stream.begin_stream(parsing);
-  parsing.paramsets().set_hrd_report_enabled(0);
   parsing.no_picture_begun = 1;
   parsing.picture_bytes = 0;
   parsing.pending_bytes = 0;

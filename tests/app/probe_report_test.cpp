@@ -231,7 +231,7 @@ TEST(HrdReport, WritesHrdTxtBesideAnExecutableInADeepFolder) {
   EXPECT_EQ(test::read_bytes(report_path), test::as_written_in_text_mode(test::kEmptyHrdReport));
 
   // A following check or probe prints nothing into the closed report.
-  EXPECT_EQ(f.context.parsing.paramsets().hrd_report_file(), nullptr);
+  EXPECT_FALSE(f.context.parsing.paramsets().sps_listener());
 }
 
 TEST(HrdReport, FailuresShowTheirBoxAndOpenNothing) {

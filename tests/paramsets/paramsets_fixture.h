@@ -165,4 +165,79 @@ inline BitWriter simple_pps(const PpsFields& f = {}) {
   return w;
 }
 
+struct HrdEntry {
+  uint32_t bit_rate_value_minus1;
+  uint32_t cpb_size_value_minus1;
+  uint32_t cbr_flag;
+};
+
+inline BitWriter& hrd(BitWriter& w, uint32_t bit_rate_scale, uint32_t cpb_size_scale,
+                      const std::vector<HrdEntry>& entries, uint32_t cpb_removal_delay_length_minus1 = 23,
+                      uint32_t time_offset_length = 24) {
+  w.ue(static_cast<uint32_t>(entries.size() - 1)).u(4, bit_rate_scale).u(4, cpb_size_scale);
+  for (const HrdEntry& e : entries) w.ue(e.bit_rate_value_minus1).ue(e.cpb_size_value_minus1).u1(e.cbr_flag);
+  return w.u(5, 23).u(5, cpb_removal_delay_length_minus1).u(5, 4).u(5, time_offset_length);
+}
+
+// An SPS whose VUI carries the given HRD blocks (an empty list: no block).
+inline BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vector<HrdEntry>& vcl, uint32_t id = 0,
+                       uint32_t pic_struct_present_flag = 0) {
+  BitWriter w;
+  sps_head(w, 66, 30, id);
+  SpsTail tail;
+  tail.vui_parameters_present_flag = 1;
+  sps_tail(w, tail);
+  w.u1(0).u1(0).u1(0).u1(0).u1(0);  // aspect, overscan, video signal, chroma loc, timing
+  w.u1(nal.empty() ? 0 : 1);
+  if (!nal.empty()) hrd(w, 0, 2, nal);
+  w.u1(vcl.empty() ? 0 : 1);
+  if (!vcl.empty()) hrd(w, 1, 3, vcl, 9, 0);
+  if (!nal.empty() || !vcl.empty()) w.u1(1);  // low_delay_hrd_flag
+  w.u1(pic_struct_present_flag).u1(0);
+  w.trailing_bits();
+  return w;
+}
+
+inline void write_hrd(BitWriter& w, uint32_t count, uint32_t first_rate, uint32_t cbr) {
+  w.ue(count - 1).u(4, 1).u(4, 2);  // bit_rate_scale 1, cpb_size_scale 2
+  for (uint32_t i = 0; i < count; ++i) w.ue(first_rate + i).ue(999 + i).u1(cbr);
+  w.u(5, 23).u(5, 15).u(5, 4).u(5, 24);  // lengths: 24, 16, 5 bits; time_offset_length 24
+}
+
+// High 4:4:4 Predictive, 4:4:4 chroma, scaling lists 0, 6, 10 and 11 sent
+// (the last two exist only for 4:4:4), then a VUI with timing and both HRD
+// blocks: NAL with two schedules, VCL with one.
+inline BitWriter sps_444(uint32_t vcl_hrd = 1) {
+  BitWriter w;
+  w.u(8, 244).u(8, 0).u(8, 40).ue(3);
+  w.ue(3).u1(0).ue(0).ue(0).u1(0);  // chroma_format_idc 3, separate_colour_plane_flag 0, bit depths, bypass
+  w.u1(1);                          // seq_scaling_matrix_present_flag
+  for (int i = 0; i < 12; ++i) {
+    const bool present = i == 0 || i == 6 || i == 10 || i == 11;
+    w.u1(present ? 1 : 0);
+    if (!present) continue;
+    if (i < 6) {
+      w.se(-8);  // nextScale 0 at once: the default list
+    } else {
+      for (int j = 0; j < 64; ++j) w.se(j == 0 ? 4 : 0);
+    }
+  }
+  w.ue(2).ue(0).ue(4);           // log2_max_frame_num_minus4 2, pic_order_cnt_type 0, lsb length 8
+  w.ue(2).u1(0).ue(119).ue(67);  // 120 x 68 map units
+  w.u1(0).u1(0).u1(1).u1(0);     // frame_mbs_only_flag 0 (fields), mbaff 0, direct_8x8 1, no cropping
+  w.u1(1);                       // VUI
+  w.u1(0).u1(0).u1(0).u1(0);
+  w.u1(1).u(32, 1001).u(32, 60000).u1(1);
+  w.u1(1);
+  write_hrd(w, 2, 4999, 1);
+  w.u1(vcl_hrd);
+  if (vcl_hrd == 1) write_hrd(w, 1, 3999, 0);
+  w.u1(1).u1(1).u1(0);  // low_delay_hrd_flag, pic_struct_present_flag, no bitstream restriction
+  return w.trailing_bits();
+}
+
+inline ReadStatus parse_standard_sps(const BitWriter& w, SeqParamSet& sps) {
+  return parse_seq_parameter_set(w.data().data(), static_cast<int32_t>(w.data().size()), sps);
+}
+
 }  // namespace tarnwell::test

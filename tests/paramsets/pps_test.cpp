@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "paramsets/rbsp_reader.h"
 #include "paramsets_fixture.h"
 
 namespace tarnwell::test {
@@ -67,9 +68,9 @@ TEST_F(PpsTest, ExtensionWithScalingMatrixReadsEightListsWithTransform8x8) {
   process_pps(w);
 
   const PicParamSet& pps = pps_slot(1);
-  EXPECT_EQ(pps.UseDefaultScalingMatrix4x4Flag[0], 1u);
+  EXPECT_EQ(pps.UseDefaultScalingMatrixFlag[0], 1u);
   EXPECT_EQ(pps.pic_scaling_list_present_flag[6], 0u);
-  EXPECT_EQ(pps.UseDefaultScalingMatrix8x8Flag[1], 0u);
+  EXPECT_EQ(pps.UseDefaultScalingMatrixFlag[7], 0u);
   EXPECT_EQ(pps.ScalingList8x8[1][63], 10);
   EXPECT_EQ(pps.second_chroma_qp_index_offset, 4);
 }
@@ -108,7 +109,7 @@ TEST_F(PpsTest, MapType6IdWidthFollowsTheNumberOfSliceGroups) {
       for (uint32_t i = 0; i < 99; ++i) w.u(bits, i % (minus1 + 1));
     }));
     const PicParamSet& pps = pps_slot(0);
-    EXPECT_EQ(pps.num_slice_group_map_units_minus1, 98u);
+    EXPECT_EQ(pps.pic_size_in_map_units_minus1, 98u);
     EXPECT_EQ(pps.slice_group_id[98], 98 % (minus1 + 1)) << minus1;
     EXPECT_EQ(pps.slice_group_id[5], 5 % (minus1 + 1)) << minus1;
     EXPECT_EQ(pps.pic_init_qp_minus26, -5) << minus1;
@@ -122,7 +123,7 @@ TEST_F(PpsTest, MapUnitsBeyondTheBufferAreReadButNotKept) {
   };
   process_pps(grouped_pps(0, 1, 6, map));
   const PicParamSet& pps = pps_slot(0);
-  EXPECT_EQ(pps.num_slice_group_map_units_minus1, 60001u);
+  EXPECT_EQ(pps.pic_size_in_map_units_minus1, 60001u);
   EXPECT_EQ(pps.slice_group_id[59999], 59999 % 3 == 0 ? 1u : 0u);
   EXPECT_EQ(pps.pic_init_qp_minus26, -5);
 
@@ -158,7 +159,7 @@ TEST_F(PpsTest, HugeCountsEndWithTheData) {
     EXPECT_EQ(pps_slot(2).valid, 1u) << type;
     EXPECT_EQ(pps_slot(2).slice_group_map_type, type);
   }
-  EXPECT_EQ(pps_slot(2).num_slice_group_map_units_minus1, 4294967294u);
+  EXPECT_EQ(pps_slot(2).pic_size_in_map_units_minus1, 4294967294u);
 }
 
 TEST_F(PpsTest, IdBeyondTheTableIsReportedAndNotStored) {
@@ -238,7 +239,7 @@ TEST(PpsEqualTest, MapType6ComparesTheIdsUpToTheMapUnitCount) {
     p->valid = 1;
     p->num_slice_groups_minus1 = 1;
     p->slice_group_map_type = 6;
-    p->num_slice_group_map_units_minus1 = 2;
+    p->pic_size_in_map_units_minus1 = 2;
     p->slice_group_id = std::make_unique<uint32_t[]>(kMaxSliceGroupMapUnits);
   }
   EXPECT_EQ(pps_equal(a, b), 1);
@@ -255,6 +256,45 @@ TEST(PpsEqualTest, MapType6ComparesTheIdsUpToTheMapUnitCount) {
   b.slice_group_map_type = 6;
   b.valid = 0;
   EXPECT_EQ(pps_equal(a, b), 0);
+}
+
+
+// The standard reading: the ranges it checks, a set that ends early, and the
+// High profile extension it leaves to the check's dialect.
+TEST(PpsStandardReading, RangesTruncationAndTheExtension) {
+  auto read = [](const BitWriter& w, PicParamSet& pps, SyntaxDialect dialect) {
+    pps = PicParamSet{};
+    BitReader reader = make_bounded_rbsp_reader(w.data().data(), static_cast<int32_t>(w.data().size()));
+    return parse_pps(reader, pps, dialect);
+  };
+  PicParamSet pps;
+  BitWriter extended;
+  extended.ue(7).ue(31).u1(0).u1(1).ue(0);
+  pps_after_slice_groups(extended).u1(1).u1(0).se(4).trailing_bits();
+  ASSERT_EQ(parse_pps(extended.data().data(), static_cast<int32_t>(extended.data().size()), pps), ReadStatus::kOk);
+  EXPECT_EQ(pps.pic_parameter_set_id, 7u);
+  EXPECT_EQ(pps.seq_parameter_set_id, 31u);
+  EXPECT_EQ(pps.bottom_field_pic_order_in_frame_present_flag, 1u);
+  EXPECT_EQ(pps.redundant_pic_cnt_present_flag, 0u);
+  EXPECT_EQ(pps.transform_8x8_mode_flag, 0u);
+  EXPECT_EQ(read(extended, pps, SyntaxDialect::kCheck), ReadStatus::kOk);
+  EXPECT_EQ(pps.transform_8x8_mode_flag, 1u);
+  EXPECT_EQ(pps.second_chroma_qp_index_offset, 4);
+
+  BitWriter bad_sps_id;
+  bad_sps_id.ue(0).ue(32).u1(0).u1(0).ue(0);
+  pps_after_slice_groups(bad_sps_id).trailing_bits();
+  EXPECT_EQ(read(bad_sps_id, pps, SyntaxDialect::kStandard), ReadStatus::kOutOfRange);
+  BitWriter nine_groups;
+  nine_groups.ue(0).ue(0).u1(0).u1(0).ue(8).ue(1);
+  pps_after_slice_groups(nine_groups).trailing_bits();
+  EXPECT_EQ(read(nine_groups, pps, SyntaxDialect::kStandard), ReadStatus::kOutOfRange);
+  // Map type 6 announcing more ids than the set holds.
+  BitWriter short_map;
+  short_map.ue(0).ue(0).u1(0).u1(0).ue(1).ue(6).ue(4000).u(8, 0xFF).trailing_bits();
+  EXPECT_EQ(read(short_map, pps, SyntaxDialect::kStandard), ReadStatus::kTruncated);
+  const std::vector<uint8_t> cut(extended.data().begin(), extended.data().begin() + 2);
+  EXPECT_EQ(parse_pps(cut.data(), static_cast<int32_t>(cut.size()), pps), ReadStatus::kTruncated);
 }
 
 }  // namespace
