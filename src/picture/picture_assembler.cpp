@@ -20,85 +20,90 @@ constexpr int32_t kNalFillerData = 12;
 
 }  // namespace
 
-void record_slice(const SliceHeader& header, PreviousSlice& previous) {
-  previous.frame_num = header.frame_num;
-  previous.field_pic_flag = header.field_pic_flag;
-  previous.bottom_field_flag = header.bottom_field_flag;
-  previous.pic_parameter_set_id = header.pic_parameter_set_id;
-  previous.nal_ref_idc = header.nal_ref_idc;
-  previous.idr_flag = header.idr_flag;
-  previous.idr_pic_id = header.idr_pic_id;
-  previous.delta_pic_order_cnt[0] = header.delta_pic_order_cnt[0];
-  previous.delta_pic_order_cnt[1] = header.delta_pic_order_cnt[1];
-  previous.pic_order_cnt_lsb = header.pic_order_cnt_lsb;
-  previous.delta_pic_order_cnt_bottom = header.delta_pic_order_cnt_bottom;
-}
-
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
-  // Made in this order; the result is their logical or.
-  int32_t differs = 0;
-  differs |= header.frame_num != previous.frame_num;
-  differs |= header.pic_parameter_set_id != previous.pic_parameter_set_id;
-  differs |= header.field_pic_flag != previous.field_pic_flag;
-  differs |= header.nal_ref_idc != previous.nal_ref_idc && (header.nal_ref_idc == 0 || previous.nal_ref_idc == 0);
-  differs |= header.field_pic_flag == 1 && previous.field_pic_flag != 0 &&
-             header.bottom_field_flag != previous.bottom_field_flag;
-  differs |= header.idr_flag != previous.idr_flag;
-  if (pic_order_cnt_type == 0) {
-    differs |= header.pic_order_cnt_lsb != previous.pic_order_cnt_lsb ||
-               header.delta_pic_order_cnt_bottom != previous.delta_pic_order_cnt_bottom;
-  }
-  if (pic_order_cnt_type == 1) {
-    differs |= header.delta_pic_order_cnt[0] != previous.delta_pic_order_cnt[0] ||
-               header.delta_pic_order_cnt[1] != previous.delta_pic_order_cnt[1];
-  }
-  differs |= previous.idr_flag == 1 && header.idr_flag == 1 && header.idr_pic_id != previous.idr_pic_id;
-  return differs;
-}
+void record_slice(const SliceHeader& header, PreviousSlice& previous) { static_cast<SliceHeader&>(previous) = header; }
 
 namespace {
 
-// Whether slice_differs's answer could change with the values the carried
-// fields held before this reading, with `header_left_over` and
-// `previous_left_over` the fields that still hold such a value in `header`
-// and `previous`. A comparison of a left-over value with a value of this
-// reading (or a -1 of the reset) could go either way; a field left over on
-// both sides holds the same value on both (it was not assigned since), so it
-// compares equal whatever that value is. The answer turns on a left-over
-// value when no comparison of known values already gives "differs" and one
-// that could go either way is made. The conditions mirror slice_differs.
-bool differs_turns_on_left_over(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
-                                uint32_t header_left_over, uint32_t previous_left_over) {
-  const uint32_t open = header_left_over ^ previous_left_over;
-  bool known_differs = header.frame_num != previous.frame_num ||
-                       header.pic_parameter_set_id != previous.pic_parameter_set_id ||
-                       header.field_pic_flag != previous.field_pic_flag ||
-                       (header.nal_ref_idc != previous.nal_ref_idc &&
-                        (header.nal_ref_idc == 0 || previous.nal_ref_idc == 0)) ||
-                       header.idr_flag != previous.idr_flag;
-  bool undecided = false;
-  auto compare = [&](bool made, uint32_t field, int32_t value, int32_t previous_value) {
-    if (!made) return;
-    if ((open & field) != 0) {
-      undecided = true;
-    } else if (value != previous_value) {
-      known_differs = true;
-    }
-  };
-  compare(header.field_pic_flag == 1 && previous.field_pic_flag != 0, kCarriedBottomFieldFlag,
-          header.bottom_field_flag, previous.bottom_field_flag);
-  compare(pic_order_cnt_type == 0, kCarriedPicOrderCntLsb, header.pic_order_cnt_lsb, previous.pic_order_cnt_lsb);
-  compare(pic_order_cnt_type == 0, kCarriedDeltaPicOrderCntBottom, header.delta_pic_order_cnt_bottom,
-          previous.delta_pic_order_cnt_bottom);
-  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt0, header.delta_pic_order_cnt[0],
-          previous.delta_pic_order_cnt[0]);
-  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt1, header.delta_pic_order_cnt[1],
-          previous.delta_pic_order_cnt[1]);
-  compare(previous.idr_flag == 1 && header.idr_flag == 1, kCarriedIdrPicId, header.idr_pic_id, previous.idr_pic_id);
-  return undecided && !known_differs;
+// When a comparison of the boundary test is made.
+enum class Made : uint8_t {
+  kAlways,
+  kFieldAfterField,  // this slice is a field, the previous one not known to be a frame
+  kPicOrderCntType0,
+  kPicOrderCntType1,
+  kIdrAfterIdr,
+};
+
+// One comparison: a slice begins another picture than the previous one when
+// a comparison that is made finds the values unequal. `carried` is the
+// field's kCarried... bit, 0 for the fields every slice assigns.
+struct BoundaryComparison {
+  Made made;
+  uint32_t carried;
+  int32_t (*value)(const SliceHeader&);
+};
+
+// The values that tell pictures apart, in the order the test makes them.
+// nal_ref_idc counts only as zero or not: 1 against 2 is the same picture,
+// 0 against either is not.
+constexpr BoundaryComparison kBoundaryComparisons[] = {
+    {Made::kAlways, 0, [](const SliceHeader& s) { return s.frame_num; }},
+    {Made::kAlways, 0, [](const SliceHeader& s) { return s.pic_parameter_set_id; }},
+    {Made::kAlways, 0, [](const SliceHeader& s) { return s.field_pic_flag; }},
+    {Made::kAlways, 0, [](const SliceHeader& s) { return s.nal_ref_idc == 0 ? 1 : 0; }},
+    {Made::kFieldAfterField, kCarriedBottomFieldFlag, [](const SliceHeader& s) { return s.bottom_field_flag; }},
+    {Made::kAlways, 0, [](const SliceHeader& s) { return s.idr_flag; }},
+    {Made::kPicOrderCntType0, kCarriedPicOrderCntLsb, [](const SliceHeader& s) { return s.pic_order_cnt_lsb; }},
+    {Made::kPicOrderCntType0, kCarriedDeltaPicOrderCntBottom,
+     [](const SliceHeader& s) { return s.delta_pic_order_cnt_bottom; }},
+    {Made::kPicOrderCntType1, kCarriedDeltaPicOrderCnt0, [](const SliceHeader& s) { return s.delta_pic_order_cnt[0]; }},
+    {Made::kPicOrderCntType1, kCarriedDeltaPicOrderCnt1, [](const SliceHeader& s) { return s.delta_pic_order_cnt[1]; }},
+    {Made::kIdrAfterIdr, kCarriedIdrPicId, [](const SliceHeader& s) { return s.idr_pic_id; }},
+};
+
+bool is_made(Made made, const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
+  switch (made) {
+    case Made::kAlways:
+      return true;
+    case Made::kFieldAfterField:
+      return header.field_pic_flag == 1 && previous.field_pic_flag != 0;
+    case Made::kPicOrderCntType0:
+      return pic_order_cnt_type == 0;
+    case Made::kPicOrderCntType1:
+      return pic_order_cnt_type == 1;
+    case Made::kIdrAfterIdr:
+      return previous.idr_flag == 1 && header.idr_flag == 1;
+  }
+  return false;
 }
 
 }  // namespace
+
+BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
+                             uint32_t header_left_over, uint32_t previous_left_over) {
+  // A field left over on one side only holds a value from before this
+  // reading against one of this reading (or a -1 of the reset): that
+  // comparison could go either way. A field left over on both sides was not
+  // assigned since, so it holds the same value on both.
+  const uint32_t open = header_left_over ^ previous_left_over;
+  bool differs = false;
+  bool known_differs = false;
+  bool undecided = false;
+  for (const BoundaryComparison& c : kBoundaryComparisons) {
+    if (!is_made(c.made, header, previous, pic_order_cnt_type)) continue;
+    const bool unequal = c.value(header) != c.value(previous);
+    differs |= unequal;
+    if ((open & c.carried) != 0) {
+      undecided = true;
+    } else {
+      known_differs |= unequal;
+    }
+  }
+  return {differs, undecided && !known_differs};
+}
+
+int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
+  return test_boundary(header, previous, pic_order_cnt_type, 0, 0).differs ? 1 : 0;
+}
 
 uint32_t counted_length(const NalUnit& nal) {
   const uint32_t kept = nal.length > 0 ? static_cast<uint32_t>(nal.length) : 0;
@@ -221,17 +226,15 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker, &assigned);
   header_left_over_ &= ~assigned;
 
-  if (differs_turns_on_left_over(header_, previous_, sps.pic_order_cnt_type, header_left_over_,
-                                 previous_left_over_)) {
-    used_left_over_ = true;
-  }
-  const int32_t differs = slice_differs(header_, previous_, sps.pic_order_cnt_type);
+  const BoundaryAnswer boundary =
+      test_boundary(header_, previous_, sps.pic_order_cnt_type, header_left_over_, previous_left_over_);
+  used_left_over_ |= boundary.turns_on_left_over;
   record_slice(header_, previous_);
   previous_left_over_ = header_left_over_;
 
   const uint32_t bytes = counted_length(nal);
   bool begins_picture = false;
-  if (differs != 0) {
+  if (boundary.differs) {
     if (header_.field_pic_flag == 0) {
       begins_picture = true;
     } else if (first_field_marker == kFirstFieldBottom) {
