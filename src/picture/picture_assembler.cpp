@@ -129,6 +129,23 @@ void PictureAssembler::reset_parsing_state() {
   used_left_over_ = false;
 }
 
+void PictureAssembler::begin_pass() {
+  reset_parsing_state();
+  picture_bytes_ = 0;
+  pending_bytes_ = 0;
+  picture_begun_ = false;
+  first_field_marker_ = kFirstFieldUnknown;
+}
+
+bool PictureAssembler::take_picture(uint32_t& bytes) {
+  if (next_picture() != kNalPictureComplete) return false;
+  bytes = picture_bytes_;
+  // The sum stays within 32 bits: the slice kept pending_bytes_ to what fits.
+  picture_bytes_ = opening_nal_bytes_ + pending_bytes_;
+  pending_bytes_ = 0;
+  return true;
+}
+
 int32_t PictureAssembler::next_picture() {
   for (;;) {
     const int32_t got = reader_.GetAnnexbNALU(nal_);
@@ -148,10 +165,10 @@ int32_t PictureAssembler::next_picture() {
 }
 
 void PictureAssembler::count_non_slice(uint32_t bytes) {
-  if (no_picture_begun == 1) {
-    picture_bytes = saturating_add(picture_bytes, bytes);
+  if (!picture_begun_) {
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
   } else {
-    pending_bytes = saturating_add(pending_bytes, bytes);
+    pending_bytes_ = saturating_add(pending_bytes_, bytes);
   }
 }
 
@@ -223,7 +240,7 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   const SeqParamSet& sps = active_sps != nullptr ? *active_sps : no_sps_;
   const PicParamSet& pps = active_pps != nullptr ? *active_pps : no_pps_;
   uint32_t assigned = 0;
-  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker, &assigned);
+  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker_, &assigned);
   header_left_over_ &= ~assigned;
 
   const BoundaryAnswer boundary =
@@ -237,7 +254,7 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   if (boundary.differs) {
     if (header_.field_pic_flag == 0) {
       begins_picture = true;
-    } else if (first_field_marker == kFirstFieldBottom) {
+    } else if (first_field_marker_ == kFirstFieldBottom) {
       // The pass began with a bottom field: each pair is bottom, then top.
       begins_picture = header_.bottom_field_flag == 1;
     } else {
@@ -245,22 +262,23 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
     }
   }
   if (!begins_picture) {
-    picture_bytes = saturating_add(picture_bytes, bytes);
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
     return kNalGoOn;
   }
 
   check_picture_order(header_, sps, reporter_);
-  if (no_picture_begun == 1) {
+  if (!picture_begun_) {
     // The first picture of the pass: nothing is complete yet.
-    picture_bytes = saturating_add(picture_bytes, bytes);
-    no_picture_begun = 0;
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
+    picture_begun_ = true;
     return kNalGoOn;
   }
-  opening_nal_bytes = bytes;
-  // The caller starts the next picture at opening_nal_bytes + pending_bytes.
-  // That sum saturates like every other count: the pending bytes are cut to
-  // what the next picture can still hold beside its opening slice.
-  pending_bytes = saturating_add(opening_nal_bytes, pending_bytes) - opening_nal_bytes;
+  opening_nal_bytes_ = bytes;
+  // take_picture starts the next picture at opening_nal_bytes_ +
+  // pending_bytes_. That sum saturates like every other count: the pending
+  // bytes are cut to what the next picture can still hold beside its opening
+  // slice.
+  pending_bytes_ = saturating_add(opening_nal_bytes_, pending_bytes_) - opening_nal_bytes_;
   return kNalPictureComplete;
 }
 

@@ -223,7 +223,7 @@ void CheckRun::run() {
         return false;
       }
     }
-    parsing.reset_parsing_state();
+    parsing.begin_pass();
     if (source != nullptr) {
       parsing.begin_stream(*source);
     } else if (spooled) {
@@ -232,20 +232,6 @@ void CheckRun::run() {
       parsing.begin_stream(file);
     }
     parsing.paramsets().set_hrd_report_enabled(0);
-    parsing.no_picture_begun = 1;
-    parsing.picture_bytes = 0;
-    parsing.pending_bytes = 0;
-    parsing.first_field_marker = -1;
-    return true;
-  };
-  // The picture just completed opens the next one (the assembler keeps the
-  // sum within 32 bits).
-  auto take_next_picture = [&](uint32_t& bytes) {
-    ParsingState& parsing = context_.parsing;
-    if (parsing.next_picture() == 0) return false;
-    bytes = parsing.picture_bytes;
-    parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
-    parsing.pending_bytes = 0;
     return true;
   };
 
@@ -311,7 +297,7 @@ void CheckRun::run() {
         // reads the stream again). The fraction in force is the one it left:
         // the last picture gone over restored it. A reading that finds the
         // end ends the run, so no pass ever goes over the end again.
-        if (!take_next_picture(bytes)) {  // end of stream: the open picture is never applied
+        if (!parsing.take_picture(bytes)) {  // end of stream: the open picture is never applied
           if (abort_cuts_input && context_.shared.abort_requested.load() != 0) {
             dialog.set_progress(kProgressFile, 0);
             dialog.set_progress(kProgressFullness, 0);
@@ -385,7 +371,7 @@ void CheckRun::run() {
       if (!begin_reading(false)) break;
       uint32_t bytes = 0;
       for (uint64_t taken = 0; it->at_end || taken < it->pictures; ++taken) {
-        if (!take_next_picture(bytes)) break;
+        if (!parsing.take_picture(bytes)) break;
       }
     }
   }
