@@ -12,6 +12,7 @@
 
 #include "base/error_reporter.h"
 #include "paramsets/parameter_sets.h"
+#include "picture/picture_rules.h"
 #include "picture/slice_header.h"
 #include "stream/bit_reader.h"
 #include "stream/nal_reader.h"
@@ -23,38 +24,6 @@ namespace tarnwell {
 inline constexpr int32_t kNalEndOfStream = 0;     // an end-of-stream NAL unit (or, from next_picture, the file's end)
 inline constexpr int32_t kNalPictureComplete = 1;  // this slice begins a picture; the one before it is complete
 inline constexpr int32_t kNalGoOn = 2;            // go on with the next NAL unit
-
-// The last slice that went through the boundary test. -1 everywhere after
-// the reset of a pass, so the first slice of a pass always differs.
-struct PreviousSlice : SliceHeader {
-  PreviousSlice() {
-    first_mb_in_slice = slice_type = pic_parameter_set_id = frame_num = field_pic_flag = bottom_field_flag = -1;
-    idr_flag = nal_ref_idc = idr_pic_id = pic_order_cnt_lsb = delta_pic_order_cnt_bottom = -1;
-    delta_pic_order_cnt[0] = delta_pic_order_cnt[1] = -1;
-  }
-};
-
-struct BoundaryAnswer {
-  bool differs = false;  // `header` begins another picture than the slice in `previous`
-  // The answer could change with the values the carried fields held before
-  // this reading: no comparison of known values found a difference, and a
-  // comparison of a left-over value with one of this reading was made.
-  bool turns_on_left_over = false;
-};
-
-// The boundary test under the active SPS's pic_order_cnt_type, one table of
-// comparisons for both answers. `header_left_over` and `previous_left_over`:
-// the kCarried... fields that still hold a value from before this reading in
-// `header` and in `previous`.
-BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
-                             uint32_t header_left_over, uint32_t previous_left_over);
-
-// 1 when `header` begins another picture than the slice recorded in
-// `previous` (test_boundary's first answer).
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type);
-
-// Keeps `header` in `previous` for the boundary test of the next slice.
-void record_slice(const SliceHeader& header, PreviousSlice& previous);
 
 // The size a NAL unit counts with: its prepared length plus the bytes of an
 // over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
