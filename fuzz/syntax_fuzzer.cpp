@@ -119,7 +119,7 @@ void fuzz_pps(ParameterSets& sets, const uint8_t* rbsp, std::size_t size) {
 
   std::unique_ptr<PicParamSet> fresh = sets.AllocPPS();
   BitReader reader = make_rbsp_reader(nal.nal());
-  parse_pps(reader, *fresh);
+  parse_pps(reader, *fresh, SyntaxDialect::kCheck);
   check_reader_within(reader);
   const uint32_t id = fresh->pic_parameter_set_id;
   if (id >= kPpsSlots) return;

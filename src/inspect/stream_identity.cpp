@@ -64,7 +64,7 @@ void probe_stream(ApplicationContext& context, Input& file) {
 
   const ParameterSets& sets = parsing.paramsets();
   context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
-  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constrained_set3_flag()));
+  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constraint_set3_flag()));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "paramsets/parameter_sets.h"
 
 #include <algorithm>
-#include <cstdarg>
 
 #include "paramsets/rbsp_reader.h"
 #include "stream/nal_reader.h"
@@ -15,17 +14,12 @@ BitReader make_rbsp_reader(const NalUnit& nal) {
   return make_bit_reader(data, rbsp_data_length(data, count), readable);
 }
 
+BitReader make_bounded_rbsp_reader(const uint8_t* rbsp, int32_t size, bool whole_bytes) {
+  if (rbsp == nullptr || size <= 0) return make_bounded_bit_reader(rbsp, 0);
+  return make_bounded_bit_reader(rbsp, whole_bytes ? size : rbsp_data_length(rbsp, size));
+}
+
 ParameterSets::ParameterSets(ErrorReporter& reporter, FrameRateFraction& frame_rate)
     : reporter_(reporter), frame_rate_(frame_rate), sps_table_(kSpsSlots), pps_table_(kPpsSlots) {}
-
-void ParameterSets::report_line(const char* format, ...) {
-  if (!report_on()) return;
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::fputs(line, hrd_report_file_);
-}
 
 }  // namespace tarnwell

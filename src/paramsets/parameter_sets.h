@@ -63,8 +63,6 @@ class ParameterSets {
   std::unique_ptr<SeqParamSet> AllocSPS();
   // Always returns 0; the record is valid when its profile_idc is accepted.
   int32_t parse_sps(BitReader& reader, SeqParamSet& sps);
-  void parse_vui(BitReader& reader, SeqParamSet& sps);
-  void parse_hrd(BitReader& reader, HrdParameters& hrd);
   // Copies the record into slot `id`; false (nothing stored) for an id
   // beyond the table.
   bool store_sps(uint32_t id, const SeqParamSet& sps);
@@ -94,7 +92,7 @@ class ParameterSets {
 
   uint32_t last_profile_idc() const { return last_profile_idc_; }
   uint32_t last_level_idc() const { return last_level_idc_; }
-  uint32_t last_constrained_set3_flag() const { return last_constrained_set3_flag_; }
+  uint32_t last_constraint_set3_flag() const { return last_constraint_set3_flag_; }
 
   // The HRD report lines are written while `hrd_report_enabled` is exactly 1
   // and a report file is set.
@@ -105,7 +103,7 @@ class ParameterSets {
 
  private:
   bool report_on() const { return hrd_report_enabled_ == 1 && hrd_report_file_ != nullptr; }
-  void report_line(const char* format, ...) TARNWELL_PRINTF(2, 3);
+  void report_hrd(const SeqParamSet& sps);
   void publish_frame_rate(const SeqParamSet& sps);
 
   ErrorReporter& reporter_;
@@ -127,7 +125,7 @@ class ParameterSets {
 
   uint32_t last_profile_idc_ = 0;
   uint32_t last_level_idc_ = 0;
-  uint32_t last_constrained_set3_flag_ = 0;
+  uint32_t last_constraint_set3_flag_ = 0;
 
   uint32_t hrd_report_enabled_ = 0;
   std::FILE* hrd_report_file_ = nullptr;

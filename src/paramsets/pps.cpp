@@ -14,15 +14,15 @@ namespace {
 uint64_t min_u64(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
 void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
-  pps.slice_group_map_type = read_ue("PPS: slice_group_map_type", reader);
+  pps.slice_group_map_type = read_ue_max("PPS: slice_group_map_type", 6, reader);
   const uint64_t num_slice_groups = static_cast<uint64_t>(pps.num_slice_groups_minus1) + 1;
   switch (pps.slice_group_map_type) {
     case 0: {
       const uint64_t kept = min_u64(num_slice_groups, kMaxSliceGroups);
       for (uint64_t i = 0; i < kept; ++i) {
-        pps.run_length_minus1[i] = read_ue("PPS: run_length_minus1 [i]", reader);
+        pps.run_length_minus1[i] = read_ue("PPS: run_length_minus1", reader);
       }
-      read_excess_entries(num_slice_groups - kept, reader, [&reader] { read_ue("PPS: run_length_minus1 [i]", reader); });
+      read_excess_entries(num_slice_groups - kept, reader, [&reader] { read_ue("PPS: run_length_minus1", reader); });
       break;
     }
     case 2: {
@@ -30,12 +30,12 @@ void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
       const uint64_t rectangles = pps.num_slice_groups_minus1;
       const uint64_t kept = min_u64(rectangles, kMaxSliceGroups);
       for (uint64_t i = 0; i < kept; ++i) {
-        pps.top_left[i] = read_ue("PPS: top_left [i]", reader);
-        pps.bottom_right[i] = read_ue("PPS: bottom_right [i]", reader);
+        pps.top_left[i] = read_ue("PPS: top_left", reader);
+        pps.bottom_right[i] = read_ue("PPS: bottom_right", reader);
       }
       read_excess_entries(rectangles - kept, reader, [&reader] {
-        read_ue("PPS: top_left [i]", reader);
-        read_ue("PPS: bottom_right [i]", reader);
+        read_ue("PPS: top_left", reader);
+        read_ue("PPS: bottom_right", reader);
       });
       break;
     }
@@ -47,15 +47,15 @@ void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
       break;
     case 6: {
       const int bits = num_slice_groups > 4 ? 3 : (num_slice_groups > 2 ? 2 : 1);
-      pps.num_slice_group_map_units_minus1 = read_ue("PPS: num_slice_group_map_units_minus1", reader);
-      const uint64_t map_units = static_cast<uint64_t>(pps.num_slice_group_map_units_minus1) + 1;
+      pps.pic_size_in_map_units_minus1 = read_ue("PPS: pic_size_in_map_units_minus1", reader);
+      const uint64_t map_units = static_cast<uint64_t>(pps.pic_size_in_map_units_minus1) + 1;
       // A record made without its buffer keeps no ids, but the ids are
       // still read so the position stays right.
       const uint64_t kept = pps.slice_group_id ? min_u64(map_units, kMaxSliceGroupMapUnits) : 0;
       for (uint64_t i = 0; i < kept; ++i) {
-        pps.slice_group_id[i] = read_u(bits, "slice_group_id[i]", reader);
+        pps.slice_group_id[i] = read_u(bits, "PPS: slice_group_id", reader);
       }
-      read_excess_entries(map_units - kept, reader, [&reader, bits] { read_u(bits, "slice_group_id[i]", reader); });
+      read_excess_entries(map_units - kept, reader, [&reader, bits] { read_u(bits, "PPS: slice_group_id", reader); });
       break;
     }
     default:  // 1 (dispersed) and undefined types carry nothing more
@@ -65,16 +65,17 @@ void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
 
 }  // namespace
 
-void parse_pps(BitReader& reader, PicParamSet& pps) {
-  pps.pic_parameter_set_id = read_ue("PPS: pic_parameter_set_id", reader);
-  pps.seq_parameter_set_id = read_ue("PPS: seq_parameter_set_id", reader);
+ReadStatus parse_pps(BitReader& reader, PicParamSet& pps, SyntaxDialect dialect) {
+  pps.pic_parameter_set_id = read_ue_max("PPS: pic_parameter_set_id", kPpsSlots - 1, reader);
+  pps.seq_parameter_set_id = read_ue_max("PPS: seq_parameter_set_id", kSpsSlots - 1, reader);
   pps.entropy_coding_mode_flag = read_u1("PPS: entropy_coding_mode_flag", reader);
-  pps.pic_order_present_flag = read_u1("PPS: pic_order_present_flag", reader);
-  pps.num_slice_groups_minus1 = read_ue("PPS: num_slice_groups_minus1", reader);
+  pps.bottom_field_pic_order_in_frame_present_flag =
+      read_u1("PPS: bottom_field_pic_order_in_frame_present_flag", reader);
+  pps.num_slice_groups_minus1 = read_ue_max("PPS: num_slice_groups_minus1", kMaxSliceGroups - 1, reader);
   if (pps.num_slice_groups_minus1 != 0) parse_slice_groups(reader, pps);
 
-  pps.num_ref_idx_l0_active_minus1 = read_ue("PPS: num_ref_idx_l0_active_minus1", reader);
-  pps.num_ref_idx_l1_active_minus1 = read_ue("PPS: num_ref_idx_l1_active_minus1", reader);
+  pps.num_ref_idx_l0_default_active_minus1 = read_ue_max("PPS: num_ref_idx_l0_default_active_minus1", 31, reader);
+  pps.num_ref_idx_l1_default_active_minus1 = read_ue_max("PPS: num_ref_idx_l1_default_active_minus1", 31, reader);
   pps.weighted_pred_flag = read_u1("PPS: weighted_pred_flag", reader);
   pps.weighted_bipred_idc = read_u(2, "PPS: weighted_bipred_idc", reader);
   pps.pic_init_qp_minus26 = read_se("PPS: pic_init_qp_minus26", reader);
@@ -83,20 +84,25 @@ void parse_pps(BitReader& reader, PicParamSet& pps) {
   pps.deblocking_filter_control_present_flag = read_u1("PPS: deblocking_filter_control_present_flag", reader);
   pps.constrained_intra_pred_flag = read_u1("PPS: constrained_intra_pred_flag", reader);
   pps.redundant_pic_cnt_present_flag = read_u1("PPS: redundant_pic_cnt_present_flag", reader);
+  pps.valid = 1;
+  // Picture boundaries need nothing further; the standard reading stops here,
+  // so the extension's lists (whose count depends on the SPS) are not read.
+  if (dialect == SyntaxDialect::kStandard) return reader.status;
 
   // The High profile extension follows only when the RBSP goes on.
   if (more_rbsp_data(reader) != 0) {
     pps.transform_8x8_mode_flag = read_u1("PPS: transform_8x8_mode_flag", reader);
     pps.pic_scaling_matrix_present_flag = read_u1("PPS: pic_scaling_matrix_present_flag", reader);
     if (pps.pic_scaling_matrix_present_flag == 1) {
+      // The check's eight lists at most, whatever the SPS's chroma_format_idc.
       const std::size_t lists = pps.transform_8x8_mode_flag == 1 ? 8 : 6;
       for (std::size_t i = 0; i < lists; ++i) {
         pps.pic_scaling_list_present_flag[i] = read_u1("PPS: pic_scaling_list_present_flag", reader);
         if (pps.pic_scaling_list_present_flag[i] == 1) {
           if (i < 6) {
-            parse_scaling_list(pps.ScalingList4x4[i], pps.UseDefaultScalingMatrix4x4Flag[i], reader);
+            parse_scaling_list(pps.ScalingList4x4[i], pps.UseDefaultScalingMatrixFlag[i], reader);
           } else {
-            parse_scaling_list(pps.ScalingList8x8[i - 6], pps.UseDefaultScalingMatrix8x8Flag[i - 6], reader);
+            parse_scaling_list(pps.ScalingList8x8[i - 6], pps.UseDefaultScalingMatrixFlag[i], reader);
           }
         }
       }
@@ -105,7 +111,13 @@ void parse_pps(BitReader& reader, PicParamSet& pps) {
   } else {
     pps.second_chroma_qp_index_offset = pps.chroma_qp_index_offset;
   }
-  pps.valid = 1;
+  return reader.status;
+}
+
+ReadStatus parse_pps(const uint8_t* rbsp, int32_t size, PicParamSet& pps) {
+  pps = PicParamSet{};
+  BitReader reader = make_bounded_rbsp_reader(rbsp, size);
+  return parse_pps(reader, pps, SyntaxDialect::kStandard);
 }
 
 int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
@@ -113,7 +125,7 @@ int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
 
   if (a.pic_parameter_set_id != b.pic_parameter_set_id || a.seq_parameter_set_id != b.seq_parameter_set_id ||
       a.entropy_coding_mode_flag != b.entropy_coding_mode_flag ||
-      a.pic_order_present_flag != b.pic_order_present_flag ||
+      a.bottom_field_pic_order_in_frame_present_flag != b.bottom_field_pic_order_in_frame_present_flag ||
       a.num_slice_groups_minus1 != b.num_slice_groups_minus1) {
     return 0;
   }
@@ -142,12 +154,12 @@ int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
         }
         break;
       case 6: {
-        if (a.num_slice_group_map_units_minus1 != b.num_slice_group_map_units_minus1) return 0;
+        if (a.pic_size_in_map_units_minus1 != b.pic_size_in_map_units_minus1) return 0;
         if (!a.slice_group_id || !b.slice_group_id) {
           if (a.slice_group_id || b.slice_group_id) return 0;
           break;
         }
-        const uint64_t map_units = static_cast<uint64_t>(a.num_slice_group_map_units_minus1) + 1;
+        const uint64_t map_units = static_cast<uint64_t>(a.pic_size_in_map_units_minus1) + 1;
         for (uint64_t i = 0; i < min_u64(map_units, kMaxSliceGroupMapUnits); ++i) {
           if (a.slice_group_id[i] != b.slice_group_id[i]) return 0;
         }
@@ -158,8 +170,8 @@ int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
     }
   }
 
-  if (a.num_ref_idx_l0_active_minus1 != b.num_ref_idx_l0_active_minus1 ||
-      a.num_ref_idx_l1_active_minus1 != b.num_ref_idx_l1_active_minus1 ||
+  if (a.num_ref_idx_l0_default_active_minus1 != b.num_ref_idx_l0_default_active_minus1 ||
+      a.num_ref_idx_l1_default_active_minus1 != b.num_ref_idx_l1_default_active_minus1 ||
       a.weighted_pred_flag != b.weighted_pred_flag || a.weighted_bipred_idc != b.weighted_bipred_idc ||
       a.pic_init_qp_minus26 != b.pic_init_qp_minus26 || a.pic_init_qs_minus26 != b.pic_init_qs_minus26 ||
       a.chroma_qp_index_offset != b.chroma_qp_index_offset ||
@@ -191,7 +203,7 @@ void ParameterSets::process_pps_nal(const NalUnit& nal) {
   if (!pps) return;
 
   BitReader reader = make_rbsp_reader(nal);
-  parse_pps(reader, *pps);
+  parse_pps(reader, *pps, SyntaxDialect::kCheck);
 
   const uint32_t id = pps->pic_parameter_set_id;
   if (id >= kPpsSlots) {

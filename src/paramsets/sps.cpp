@@ -10,7 +10,7 @@
 namespace tarnwell {
 namespace {
 
-bool is_accepted_profile(uint32_t profile_idc) {
+bool is_check_profile(uint32_t profile_idc) {
   switch (profile_idc) {
     case 66: case 77: case 88: case 44: case 83: case 86: case 100: case 110: case 122: case 144:
       return true;
@@ -19,11 +19,17 @@ bool is_accepted_profile(uint32_t profile_idc) {
   }
 }
 
-// Profiles whose SPS carries chroma format, bit depths and scaling matrices.
-bool has_chroma_format_info(uint32_t profile_idc) {
+// Profiles whose SPS carries chroma format, bit depths and scaling matrices:
+// the check's list keeps the former High 4:4:4 profile (144) and knows none
+// defined after it.
+bool has_chroma_format_info(uint32_t profile_idc, SyntaxDialect dialect) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 144: case 44: case 83: case 86:
+    case 100: case 110: case 122: case 44: case 83: case 86:
       return true;
+    case 144:
+      return dialect == SyntaxDialect::kCheck;
+    case 244: case 118: case 128: case 138: case 139: case 134: case 135:
+      return dialect == SyntaxDialect::kStandard;
     default:
       return false;
   }
@@ -84,37 +90,56 @@ void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
 }
 
 int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
-  sps.profile_idc = read_u(8, "SPS: profile_idc", reader);
+  parse_seq_parameter_set(reader, sps, SyntaxDialect::kCheck, &reporter_);
   last_profile_idc_ = sps.profile_idc;
-  if (!is_accepted_profile(sps.profile_idc)) return 0;
+  if (sps.valid == 1) {
+    last_constraint_set3_flag_ = sps.constraint_set3_flag;
+    last_level_idc_ = sps.level_idc;
+  }
+  report_hrd(sps);
+  return 0;
+}
 
-  sps.constrained_set0_flag = read_u1("SPS: constrained_set0_flag", reader);
-  sps.constrained_set1_flag = read_u1("SPS: constrained_set1_flag", reader);
-  sps.constrained_set2_flag = read_u1("SPS: constrained_set2_flag", reader);
-  sps.constrained_set3_flag = read_u1("SPS: constrained_set3_flag", reader);
-  last_constrained_set3_flag_ = sps.constrained_set3_flag;
-  read_u(4, "SPS: reserved_zero_4bits", reader);
+ReadStatus parse_seq_parameter_set(const uint8_t* rbsp, int32_t size, SeqParamSet& sps) {
+  sps = SeqParamSet{};
+  BitReader reader = make_bounded_rbsp_reader(rbsp, size);
+  return parse_seq_parameter_set(reader, sps, SyntaxDialect::kStandard);
+}
+
+ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDialect dialect, ErrorReporter* reporter) {
+  const bool check = dialect == SyntaxDialect::kCheck;
+  sps.profile_idc = read_u(8, "SPS: profile_idc", reader);
+  if (check && !is_check_profile(sps.profile_idc)) return reader.status;
+  sps.constraint_set0_flag = read_u1("SPS: constraint_set0_flag", reader);
+  sps.constraint_set1_flag = read_u1("SPS: constraint_set1_flag", reader);
+  sps.constraint_set2_flag = read_u1("SPS: constraint_set2_flag", reader);
+  sps.constraint_set3_flag = read_u1("SPS: constraint_set3_flag", reader);
+  // One read of four bits, as the check has always read them: a set that
+  // ends inside them reads on from the same position in every dialect.
+  const uint32_t last_flags = read_u(4, "SPS: constraint_set4_flag, constraint_set5_flag, reserved_zero_2bits", reader);
+  sps.constraint_set4_flag = (last_flags >> 3) & 1u;
+  sps.constraint_set5_flag = (last_flags >> 2) & 1u;
   sps.level_idc = read_u(8, "SPS: level_idc", reader);
-  last_level_idc_ = sps.level_idc;
-  sps.seq_parameter_set_id = read_ue("SPS: seq_parameter_set_id", reader);
+  sps.seq_parameter_set_id = read_ue_max("SPS: seq_parameter_set_id", kSpsSlots - 1, reader);
 
   sps.chroma_format_idc = 1;
-  sps.bit_depth_luma_minus8 = 0;
-  sps.bit_depth_chroma_minus8 = 0;
-  if (has_chroma_format_info(sps.profile_idc)) {
-    sps.chroma_format_idc = read_ue("SPS: chroma_format_idc", reader);
+  if (has_chroma_format_info(sps.profile_idc, dialect)) {
+    sps.chroma_format_idc = read_ue_max("SPS: chroma_format_idc", 3, reader);
     if (sps.chroma_format_idc == 3) {
-      const int32_t residue_transform_flag = read_u1("SPS: residue_transform_flag", reader);
-      if (residue_transform_flag == 1) {
-        reporter_.notify_error("[Deprecated High444 Profile] residue_transform_flag = 1 is no longer supported");
+      if (!check) {
+        sps.separate_colour_plane_flag = read_u1("SPS: separate_colour_plane_flag", reader);
+      } else if (read_u1("SPS: residue_transform_flag", reader) == 1 && reporter != nullptr) {
+        reporter->notify_error("[Deprecated High444 Profile] residue_transform_flag = 1 is no longer supported");
       }
     }
-    sps.bit_depth_luma_minus8 = read_ue("SPS: bit_depth_luma_minus8", reader);
-    sps.bit_depth_chroma_minus8 = read_ue("SPS: bit_depth_chroma_minus8", reader);
-    read_u1("SPS: lossless_qpprime_y_zero_flag", reader);
+    sps.bit_depth_luma_minus8 = read_ue_max("SPS: bit_depth_luma_minus8", 6, reader);
+    sps.bit_depth_chroma_minus8 = read_ue_max("SPS: bit_depth_chroma_minus8", 6, reader);
+    sps.qpprime_y_zero_transform_bypass_flag = read_u1("SPS: qpprime_y_zero_transform_bypass_flag", reader);
     sps.seq_scaling_matrix_present_flag = read_u1("SPS: seq_scaling_matrix_present_flag", reader);
     if (sps.seq_scaling_matrix_present_flag == 1) {
-      for (std::size_t i = 0; i < 8; ++i) {
+      // The check reads the former High 4:4:4 profile's eight lists whatever chroma_format_idc is.
+      const std::size_t lists = sps.chroma_format_idc == 3 && !check ? 12 : 8;
+      for (std::size_t i = 0; i < lists; ++i) {
         sps.seq_scaling_list_present_flag[i] = read_u1("SPS: seq_scaling_list_present_flag", reader);
         if (sps.seq_scaling_list_present_flag[i] == 1) {
           if (i < 6) {
@@ -127,15 +152,16 @@ int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
     }
   }
 
-  sps.log2_max_frame_num_minus4 = read_ue("SPS: log2_max_frame_num_minus4", reader);
-  sps.pic_order_cnt_type = read_ue("SPS: pic_order_cnt_type", reader);
+  sps.log2_max_frame_num_minus4 = read_ue_max("SPS: log2_max_frame_num_minus4", 12, reader);
+  sps.pic_order_cnt_type = read_ue_max("SPS: pic_order_cnt_type", 2, reader);
   if (sps.pic_order_cnt_type == 0) {
-    sps.log2_max_pic_order_cnt_lsb_minus4 = read_ue("SPS: log2_max_pic_order_cnt_lsb_minus4", reader);
+    sps.log2_max_pic_order_cnt_lsb_minus4 = read_ue_max("SPS: log2_max_pic_order_cnt_lsb_minus4", 12, reader);
   } else if (sps.pic_order_cnt_type == 1) {
     sps.delta_pic_order_always_zero_flag = read_u1("SPS: delta_pic_order_always_zero_flag", reader);
     sps.offset_for_non_ref_pic = read_se("SPS: offset_for_non_ref_pic", reader);
     sps.offset_for_top_to_bottom_field = read_se("SPS: offset_for_top_to_bottom_field", reader);
-    sps.num_ref_frames_in_pic_order_cnt_cycle = read_ue("SPS: num_ref_frames_in_pic_order_cnt_cycle", reader);
+    sps.num_ref_frames_in_pic_order_cnt_cycle =
+        read_ue_max("SPS: num_ref_frames_in_pic_order_cnt_cycle", kMaxRefFramesInPocCycle - 1, reader);
     const uint64_t count = sps.num_ref_frames_in_pic_order_cnt_cycle;
     const uint64_t kept = count < kMaxRefFramesInPocCycle ? count : kMaxRefFramesInPocCycle;
     for (uint64_t i = 0; i < kept; ++i) {
@@ -144,37 +170,35 @@ int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
     read_excess_entries(count - kept, reader, [&reader] { read_se("SPS: offset_for_ref_frame", reader); });
   }
 
-  sps.num_ref_frames = read_ue("SPS: num_ref_frames", reader);
+  sps.max_num_ref_frames = read_ue("SPS: max_num_ref_frames", reader);
   sps.gaps_in_frame_num_value_allowed_flag = read_u1("SPS: gaps_in_frame_num_value_allowed_flag", reader);
-  sps.pic_width_in_mbs_minus1 = read_ue("SPS: pic_width_in_mbs_minus1", reader);
-  sps.pic_height_in_map_units_minus1 = read_ue("SPS: pic_height_in_map_units_minus1", reader);
+  sps.pic_width_in_mbs_minus1 = read_ue_max("SPS: pic_width_in_mbs_minus1", 65535, reader);
+  sps.pic_height_in_map_units_minus1 = read_ue_max("SPS: pic_height_in_map_units_minus1", 65535, reader);
   sps.frame_mbs_only_flag = read_u1("SPS: frame_mbs_only_flag", reader);
   if (sps.frame_mbs_only_flag == 0) {
     sps.mb_adaptive_frame_field_flag = read_u1("SPS: mb_adaptive_frame_field_flag", reader);
-  } else {
-    sps.mb_adaptive_frame_field_flag = 0;
   }
   sps.direct_8x8_inference_flag = read_u1("SPS: direct_8x8_inference_flag", reader);
   sps.frame_cropping_flag = read_u1("SPS: frame_cropping_flag", reader);
   if (sps.frame_cropping_flag == 1) {
-    sps.frame_cropping_rect_left_offset = read_ue("SPS: frame_cropping_rect_left_offset", reader);
-    sps.frame_cropping_rect_right_offset = read_ue("SPS: frame_cropping_rect_right_offset", reader);
-    sps.frame_cropping_rect_top_offset = read_ue("SPS: frame_cropping_rect_top_offset", reader);
-    sps.frame_cropping_rect_bottom_offset = read_ue("SPS: frame_cropping_rect_bottom_offset", reader);
+    sps.frame_crop_left_offset = read_ue("SPS: frame_crop_left_offset", reader);
+    sps.frame_crop_right_offset = read_ue("SPS: frame_crop_right_offset", reader);
+    sps.frame_crop_top_offset = read_ue("SPS: frame_crop_top_offset", reader);
+    sps.frame_crop_bottom_offset = read_ue("SPS: frame_crop_bottom_offset", reader);
   }
   sps.vui_parameters_present_flag = read_u1("SPS: vui_parameters_present_flag", reader);
   // 2 stands whenever the VUI carries no colour description.
   sps.vui.matrix_coefficients = 2;
-  parse_vui(reader, sps);
+  if (sps.vui_parameters_present_flag == 1) parse_vui_parameters(reader, sps.vui, dialect);
   sps.valid = 1;
-  return 0;
+  return reader.status;
 }
 
 int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
   if (a.valid == 0 || b.valid == 0) return 0;
 
-  if (a.profile_idc != b.profile_idc || a.constrained_set0_flag != b.constrained_set0_flag ||
-      a.constrained_set1_flag != b.constrained_set1_flag || a.constrained_set2_flag != b.constrained_set2_flag ||
+  if (a.profile_idc != b.profile_idc || a.constraint_set0_flag != b.constraint_set0_flag ||
+      a.constraint_set1_flag != b.constraint_set1_flag || a.constraint_set2_flag != b.constraint_set2_flag ||
       a.level_idc != b.level_idc || a.seq_parameter_set_id != b.seq_parameter_set_id ||
       a.log2_max_frame_num_minus4 != b.log2_max_frame_num_minus4 || a.pic_order_cnt_type != b.pic_order_cnt_type) {
     return 0;
@@ -198,7 +222,7 @@ int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
     }
   }
 
-  if (a.num_ref_frames != b.num_ref_frames ||
+  if (a.max_num_ref_frames != b.max_num_ref_frames ||
       a.gaps_in_frame_num_value_allowed_flag != b.gaps_in_frame_num_value_allowed_flag ||
       a.pic_width_in_mbs_minus1 != b.pic_width_in_mbs_minus1 ||
       a.pic_height_in_map_units_minus1 != b.pic_height_in_map_units_minus1 ||
@@ -210,10 +234,10 @@ int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
     return 0;
   }
   if (a.frame_cropping_flag == 1 &&
-      (a.frame_cropping_rect_left_offset != b.frame_cropping_rect_left_offset ||
-       a.frame_cropping_rect_right_offset != b.frame_cropping_rect_right_offset ||
-       a.frame_cropping_rect_top_offset != b.frame_cropping_rect_top_offset ||
-       a.frame_cropping_rect_bottom_offset != b.frame_cropping_rect_bottom_offset)) {
+      (a.frame_crop_left_offset != b.frame_crop_left_offset ||
+       a.frame_crop_right_offset != b.frame_crop_right_offset ||
+       a.frame_crop_top_offset != b.frame_crop_top_offset ||
+       a.frame_crop_bottom_offset != b.frame_crop_bottom_offset)) {
     return 0;
   }
   if (a.vui_parameters_present_flag != b.vui_parameters_present_flag) return 0;

@@ -1,6 +1,6 @@
 #include "paramsets/timing_sei.h"
 
-#include "paramsets/checked_reader.h"
+#include "paramsets/rbsp_reader.h"
 
 namespace tarnwell {
 namespace {
@@ -22,17 +22,12 @@ bool read_sei_value(const uint8_t* rbsp, int32_t size, int32_t& index, uint32_t&
 
 int field_bits(uint32_t length_minus1) { return static_cast<int>(length_minus1 & 31u) + 1; }
 
-SyntaxStatus status_of(const CheckedReader& r) {
-  if (r.ok) return SyntaxStatus::kOk;
-  return r.truncated ? SyntaxStatus::kTruncated : SyntaxStatus::kOutOfRange;
-}
-
-void read_delays(CheckedReader& r, const HrdParameters& hrd, std::array<uint32_t, kMaxCpbEntries>& delay,
+void read_delays(BitReader& r, const HrdParameters& hrd, std::array<uint32_t, kMaxCpbEntries>& delay,
                  std::array<uint32_t, kMaxCpbEntries>& offset) {
   const int bits = field_bits(hrd.initial_cpb_removal_delay_length_minus1);
-  for (uint32_t i = 0; i <= hrd.cpb_cnt_minus1 && i < kMaxCpbEntries && r.ok; ++i) {
-    delay[i] = r.u(bits, "BP: initial_cpb_removal_delay");
-    offset[i] = r.u(bits, "BP: initial_cpb_removal_delay_offset");
+  for (uint32_t i = 0; i <= hrd.cpb_cnt_minus1 && i < kMaxCpbEntries && r.ok(); ++i) {
+    delay[i] = read_u(bits, "BP: initial_cpb_removal_delay", r);
+    offset[i] = read_u(bits, "BP: initial_cpb_removal_delay_offset", r);
   }
 }
 
@@ -54,34 +49,34 @@ bool next_sei_message(const uint8_t* rbsp, int32_t size, int32_t& index, SeiMess
   return true;
 }
 
-SyntaxStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id) {
-  CheckedReader r(payload, size, true);
-  seq_parameter_set_id = r.ue_max("BP: seq_parameter_set_id", kSpsSlots - 1);
-  return status_of(r);
+ReadStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id) {
+  BitReader r = make_bounded_rbsp_reader(payload, size, true);
+  seq_parameter_set_id = read_ue_max("BP: seq_parameter_set_id", kSpsSlots - 1, r);
+  return r.status;
 }
 
-SyntaxStatus parse_buffering_period(const uint8_t* payload, int32_t size, const FullSps& sps, BufferingPeriod& bp) {
+ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const SeqParamSet& sps, BufferingPeriod& bp) {
   bp = BufferingPeriod{};
-  CheckedReader r(payload, size, true);
-  bp.seq_parameter_set_id = r.ue_max("BP: seq_parameter_set_id", kSpsSlots - 1);
-  bp.nal_present = sps.nal_hrd_parameters_present_flag != 0;
-  bp.vcl_present = sps.vcl_hrd_parameters_present_flag != 0;
+  BitReader r = make_bounded_rbsp_reader(payload, size, true);
+  bp.seq_parameter_set_id = read_ue_max("BP: seq_parameter_set_id", kSpsSlots - 1, r);
+  bp.nal_present = sps.vui.nal_hrd_parameters_present_flag != 0;
+  bp.vcl_present = sps.vui.vcl_hrd_parameters_present_flag != 0;
   if (bp.nal_present) {
-    read_delays(r, sps.nal_hrd, bp.nal_initial_cpb_removal_delay, bp.nal_initial_cpb_removal_delay_offset);
+    read_delays(r, sps.vui.nal_hrd, bp.nal_initial_cpb_removal_delay, bp.nal_initial_cpb_removal_delay_offset);
   }
   if (bp.vcl_present) {
-    read_delays(r, sps.vcl_hrd, bp.vcl_initial_cpb_removal_delay, bp.vcl_initial_cpb_removal_delay_offset);
+    read_delays(r, sps.vui.vcl_hrd, bp.vcl_initial_cpb_removal_delay, bp.vcl_initial_cpb_removal_delay_offset);
   }
-  return status_of(r);
+  return r.status;
 }
 
-SyntaxStatus parse_picture_timing(const uint8_t* payload, int32_t size, const FullSps& sps, PictureTiming& pt) {
+ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const SeqParamSet& sps, PictureTiming& pt) {
   pt = PictureTiming{};
-  CheckedReader r(payload, size, true);
+  BitReader r = make_bounded_rbsp_reader(payload, size, true);
   const HrdParameters& hrd = sps.timing_hrd();
-  pt.cpb_removal_delay = r.u(field_bits(hrd.cpb_removal_delay_length_minus1), "PT: cpb_removal_delay");
-  pt.dpb_output_delay = r.u(field_bits(hrd.dpb_output_delay_length_minus1), "PT: dpb_output_delay");
-  return status_of(r);
+  pt.cpb_removal_delay = read_u(field_bits(hrd.cpb_removal_delay_length_minus1), "PT: cpb_removal_delay", r);
+  pt.dpb_output_delay = read_u(field_bits(hrd.dpb_output_delay_length_minus1), "PT: dpb_output_delay", r);
+  return r.status;
 }
 
 }  // namespace tarnwell

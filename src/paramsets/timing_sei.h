@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 
 namespace tarnwell {
 
@@ -37,9 +37,9 @@ struct PictureTiming {
 };
 
 // Reads seq_parameter_set_id only, so the caller can find the SPS.
-SyntaxStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id);
-SyntaxStatus parse_buffering_period(const uint8_t* payload, int32_t size, const FullSps& sps, BufferingPeriod& bp);
+ReadStatus peek_buffering_period_sps_id(const uint8_t* payload, int32_t size, uint32_t& seq_parameter_set_id);
+ReadStatus parse_buffering_period(const uint8_t* payload, int32_t size, const SeqParamSet& sps, BufferingPeriod& bp);
 // Only meaningful when the SPS has CpbDpbDelaysPresentFlag set.
-SyntaxStatus parse_picture_timing(const uint8_t* payload, int32_t size, const FullSps& sps, PictureTiming& pt);
+ReadStatus parse_picture_timing(const uint8_t* payload, int32_t size, const SeqParamSet& sps, PictureTiming& pt);
 
 }  // namespace tarnwell

@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "paramsets/checked_reader.h"
+#include "paramsets/rbsp_reader.h"
 #include "stream/nal_reader.h"
 
 namespace tarnwell {
@@ -62,8 +62,8 @@ int32_t AccessUnitSplitter::to_rbsp(const ScannedNal& nal) {
 }
 
 void AccessUnitSplitter::take_sps(int32_t size) {
-  FullSps sps;
-  if (parse_full_sps(rbsp_.get(), size, sps) != SyntaxStatus::kOk) {
+  SeqParamSet sps;
+  if (parse_seq_parameter_set(rbsp_.get(), size, sps) != ReadStatus::kOk) {
     ++notes_.broken_sps;
     last_nal_broken_ = true;
     return;
@@ -73,13 +73,13 @@ void AccessUnitSplitter::take_sps(int32_t size) {
 }
 
 void AccessUnitSplitter::take_pps(int32_t size) {
-  FullPps pps;
-  if (parse_full_pps(rbsp_.get(), size, pps) != SyntaxStatus::kOk) {
+  PicParamSet pps;
+  if (parse_pps(rbsp_.get(), size, pps) != ReadStatus::kOk) {
     ++notes_.broken_pps;
     last_nal_broken_ = true;
     return;
   }
-  pps_[pps.pic_parameter_set_id] = pps;
+  pps_[pps.pic_parameter_set_id] = std::move(pps);
   pps_valid_[pps.pic_parameter_set_id] = true;
 }
 
@@ -89,7 +89,7 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
   while (next_sei_message(rbsp_.get(), size, index, message)) {
     if (message.payload_type == 0 && !has_bp_) {
       uint32_t id = 0;
-      if (peek_buffering_period_sps_id(message.payload, message.payload_size, id) != SyntaxStatus::kOk) {
+      if (peek_buffering_period_sps_id(message.payload, message.payload_size, id) != ReadStatus::kOk) {
         ++notes_.broken_sei;
         continue;
       }
@@ -97,7 +97,7 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
         if (notes_.buffering_period_without_sps++ == 0) notes_.missing_sps_id = id;
         continue;
       }
-      if (parse_buffering_period(message.payload, message.payload_size, sps_[id], bp_) != SyntaxStatus::kOk) {
+      if (parse_buffering_period(message.payload, message.payload_size, sps_[id], bp_) != ReadStatus::kOk) {
         ++notes_.broken_sei;
         continue;
       }
@@ -118,35 +118,35 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
 AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal& nal, int32_t size) {
   SliceKey key;
   key.idr = nal.nal_unit_type == 5;
-  CheckedReader r(rbsp_.get(), size);
-  key.first_mb_in_slice = r.ue("SH: first_mb_in_slice");
-  r.ue("SH: slice_type");
-  key.pic_parameter_set_id = r.ue_max("SH: pic_parameter_set_id", 255);
-  if (!r.ok || !pps_valid_[key.pic_parameter_set_id]) return key;
-  const FullPps& pps = pps_[key.pic_parameter_set_id];
+  BitReader r = make_bounded_rbsp_reader(rbsp_.get(), size);
+  key.first_mb_in_slice = read_ue("SH: first_mb_in_slice", r);
+  read_ue("SH: slice_type", r);
+  key.pic_parameter_set_id = read_ue_max("SH: pic_parameter_set_id", 255, r);
+  if (!r.ok() || !pps_valid_[key.pic_parameter_set_id]) return key;
+  const PicParamSet& pps = pps_[key.pic_parameter_set_id];
   if (!sps_valid_[pps.seq_parameter_set_id]) return key;
-  const FullSps& sps = sps_[pps.seq_parameter_set_id];
+  const SeqParamSet& sps = sps_[pps.seq_parameter_set_id];
   key.seq_parameter_set_id = pps.seq_parameter_set_id;
-  if (sps.separate_colour_plane_flag == 1) r.u(2, "SH: colour_plane_id");
-  key.frame_num = r.u(static_cast<int>(sps.log2_max_frame_num_minus4) + 4, "SH: frame_num");
+  if (sps.separate_colour_plane_flag == 1) read_u(2, "SH: colour_plane_id", r);
+  key.frame_num = read_u(static_cast<int>(sps.log2_max_frame_num_minus4) + 4, "SH: frame_num", r);
   if (sps.frame_mbs_only_flag == 0) {
-    key.field_pic_flag = r.u1("SH: field_pic_flag");
-    if (key.field_pic_flag == 1) key.bottom_field_flag = r.u1("SH: bottom_field_flag");
+    key.field_pic_flag = read_u1("SH: field_pic_flag", r);
+    if (key.field_pic_flag == 1) key.bottom_field_flag = read_u1("SH: bottom_field_flag", r);
   }
   key.nal_ref_idc_zero = nal.nal_ref_idc == 0;
-  if (key.idr) key.idr_pic_id = r.ue("SH: idr_pic_id");
+  if (key.idr) key.idr_pic_id = read_ue("SH: idr_pic_id", r);
   key.pic_order_cnt_type = sps.pic_order_cnt_type;
   const bool bottom_present = pps.bottom_field_pic_order_in_frame_present_flag == 1 && key.field_pic_flag == 0;
   if (sps.pic_order_cnt_type == 0) {
-    key.pic_order_cnt_lsb = r.u(static_cast<int>(sps.log2_max_pic_order_cnt_lsb_minus4) + 4, "SH: pic_order_cnt_lsb");
-    if (bottom_present) key.delta_pic_order_cnt_bottom = r.se("SH: delta_pic_order_cnt_bottom");
+    key.pic_order_cnt_lsb = read_u(static_cast<int>(sps.log2_max_pic_order_cnt_lsb_minus4) + 4, "SH: pic_order_cnt_lsb", r);
+    if (bottom_present) key.delta_pic_order_cnt_bottom = read_se("SH: delta_pic_order_cnt_bottom", r);
   }
   if (sps.pic_order_cnt_type == 1 && sps.delta_pic_order_always_zero_flag == 0) {
-    key.delta_pic_order_cnt0 = r.se("SH: delta_pic_order_cnt[0]");
-    if (bottom_present) key.delta_pic_order_cnt1 = r.se("SH: delta_pic_order_cnt[1]");
+    key.delta_pic_order_cnt0 = read_se("SH: delta_pic_order_cnt[0]", r);
+    if (bottom_present) key.delta_pic_order_cnt1 = read_se("SH: delta_pic_order_cnt[1]", r);
   }
-  if (pps.redundant_pic_cnt_present_flag == 1) key.redundant_pic_cnt = r.ue("SH: redundant_pic_cnt");
-  key.valid = r.ok;
+  if (pps.redundant_pic_cnt_present_flag == 1) key.redundant_pic_cnt = read_ue("SH: redundant_pic_cnt", r);
+  key.valid = r.ok();
   return key;
 }
 
@@ -223,7 +223,7 @@ void AccessUnitSplitter::close_unit(uint64_t end, AccessUnit& au) {
   au.has_buffering_period = has_bp_;
   if (has_bp_) au.buffering_period = bp_;
   if (pt_size_ >= 0 && au.sps != nullptr && au.sps->cpb_dpb_delays_present()) {
-    if (parse_picture_timing(pt_bytes_.data(), pt_size_, *au.sps, au.picture_timing) == SyntaxStatus::kOk) {
+    if (parse_picture_timing(pt_bytes_.data(), pt_size_, *au.sps, au.picture_timing) == ReadStatus::kOk) {
       au.has_picture_timing = true;
     } else {
       ++notes_.broken_sei;

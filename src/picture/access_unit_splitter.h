@@ -11,7 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "paramsets/full_sps.h"
+#include "paramsets/pps.h"
+#include "paramsets/sps.h"
 #include "paramsets/timing_sei.h"
 #include "stream/annexb_scanner.h"
 
@@ -31,7 +32,7 @@ struct AccessUnit {
   uint64_t pic_size_in_mbs = 0;
   // The SPS active for this access unit: the one its buffering period names,
   // else the one its first slice refers to; null when none is known.
-  const FullSps* sps = nullptr;
+  const SeqParamSet* sps = nullptr;
   bool has_buffering_period = false;
   BufferingPeriod buffering_period;
   bool has_picture_timing = false;
@@ -99,10 +100,11 @@ class AccessUnitSplitter {
 
   AnnexbScanner scanner_;
   std::unique_ptr<uint8_t[]> rbsp_;
-  std::array<FullSps, kSpsSlots> sps_{};
+  // On the heap: whole records are large, and a splitter may live on a stack.
+  std::vector<SeqParamSet> sps_ = std::vector<SeqParamSet>(kSpsSlots);
   std::array<bool, kSpsSlots> sps_valid_{};
-  std::array<FullPps, 256> pps_{};
-  std::array<bool, 256> pps_valid_{};
+  std::vector<PicParamSet> pps_ = std::vector<PicParamSet>(kPpsSlots);
+  std::array<bool, kPpsSlots> pps_valid_{};
   SplitterNotes notes_;
 
   // The scanned NAL unit that begins the next access unit, not yet taken in.
@@ -129,7 +131,7 @@ class AccessUnitSplitter {
   // The picture timing payload's first bytes, read once the active SPS is known.
   std::array<uint8_t, 16> pt_bytes_{};  // two delays of at most 32 bits each fit
   int32_t pt_size_ = -1;
-  FullSps delivered_sps_;
+  SeqParamSet delivered_sps_;
 };
 
 }  // namespace tarnwell

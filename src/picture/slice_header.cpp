@@ -68,7 +68,7 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
     carried |= kCarriedPicOrderCntLsb | kCarriedDeltaPicOrderCntBottom;
     header.pic_order_cnt_lsb =
         read_field_bits(sps.log2_max_pic_order_cnt_lsb_minus4, "SH: pic_order_cnt_lsb", reader);
-    if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
+    if (pps.bottom_field_pic_order_in_frame_present_flag == 1 && header.field_pic_flag == 0) {
       header.delta_pic_order_cnt_bottom = read_se("SH: delta_pic_order_cnt_bottom", reader);
     } else {
       header.delta_pic_order_cnt_bottom = 0;
@@ -79,7 +79,7 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
     if (sps.delta_pic_order_always_zero_flag == 0) {
       header.delta_pic_order_cnt[0] = read_se("SH: delta_pic_order_cnt[0]", reader);
       carried |= kCarriedDeltaPicOrderCnt0;
-      if (pps.pic_order_present_flag == 1 && header.field_pic_flag == 0) {
+      if (pps.bottom_field_pic_order_in_frame_present_flag == 1 && header.field_pic_flag == 0) {
         header.delta_pic_order_cnt[1] = read_se("SH: delta_pic_order_cnt[1]", reader);
         carried |= kCarriedDeltaPicOrderCnt1;
       }

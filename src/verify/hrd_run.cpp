@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 
 namespace tarnwell {
 namespace {
@@ -77,7 +77,7 @@ class Run {
 
   // Sets up the tests from the SPS of the first access unit with a
   // buffering period. False when the run cannot go on.
-  bool initialise(const FullSps& sps) {
+  bool initialise(const SeqParamSet& sps) {
     result_.profile_idc = sps.profile_idc;
     result_.level_idc = sps.level_idc;
     result_.level = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
@@ -133,32 +133,33 @@ class Run {
   }
 
  private:
-  static bool has_timing(const FullSps& sps) {
-    return sps.timing_info_present_flag != 0 && sps.num_units_in_tick != 0 && sps.time_scale != 0;
+  static bool has_timing(const SeqParamSet& sps) {
+    return sps.vui.timing_info_present_flag != 0 && sps.vui.num_units_in_tick != 0 && sps.vui.time_scale != 0;
   }
 
   // What a test takes from the SPS: the HRD blocks, the time base, the level.
-  static bool same_hrd(const FullSps& a, const FullSps& b) {
-    return a.nal_hrd_parameters_present_flag == b.nal_hrd_parameters_present_flag &&
-           a.vcl_hrd_parameters_present_flag == b.vcl_hrd_parameters_present_flag &&
-           (a.nal_hrd_parameters_present_flag == 0 || a.nal_hrd == b.nal_hrd) &&
-           (a.vcl_hrd_parameters_present_flag == 0 || a.vcl_hrd == b.vcl_hrd) &&
-           a.low_delay_hrd_flag == b.low_delay_hrd_flag && a.timing_info_present_flag == b.timing_info_present_flag &&
-           a.num_units_in_tick == b.num_units_in_tick && a.time_scale == b.time_scale &&
+  static bool same_hrd(const SeqParamSet& a, const SeqParamSet& b) {
+    return a.vui.nal_hrd_parameters_present_flag == b.vui.nal_hrd_parameters_present_flag &&
+           a.vui.vcl_hrd_parameters_present_flag == b.vui.vcl_hrd_parameters_present_flag &&
+           (a.vui.nal_hrd_parameters_present_flag == 0 || a.vui.nal_hrd == b.vui.nal_hrd) &&
+           (a.vui.vcl_hrd_parameters_present_flag == 0 || a.vui.vcl_hrd == b.vui.vcl_hrd) &&
+           a.vui.low_delay_hrd_flag == b.vui.low_delay_hrd_flag &&
+           a.vui.timing_info_present_flag == b.vui.timing_info_present_flag &&
+           a.vui.num_units_in_tick == b.vui.num_units_in_tick && a.vui.time_scale == b.vui.time_scale &&
            a.profile_idc == b.profile_idc && a.level_idc == b.level_idc &&
            a.constraint_set3_flag == b.constraint_set3_flag;
   }
 
-  std::vector<PlannedTest> plan(const FullSps& sps, bool* schedule_missing) const {
+  std::vector<PlannedTest> plan(const SeqParamSet& sps, bool* schedule_missing) const {
     std::vector<PlannedTest> tests;
     const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
     const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
     for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
       const bool chosen = point == HrdPoint::kNal ? options_.nal : options_.vcl;
       const bool present =
-          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
+          point == HrdPoint::kNal ? sps.vui.nal_hrd_parameters_present_flag != 0 : sps.vui.vcl_hrd_parameters_present_flag != 0;
       if (!chosen || !present) continue;
-      const HrdParameters& hrd = point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd;
+      const HrdParameters& hrd = point == HrdPoint::kNal ? sps.vui.nal_hrd : sps.vui.vcl_hrd;
       if (!options_.all_schedules && options_.schedule > hrd.cpb_cnt_minus1) {
         if (schedule_missing != nullptr) *schedule_missing = true;
         continue;
@@ -171,9 +172,9 @@ class Run {
         t.config.bit_rate = hrd_bit_rate(hrd, s);
         t.config.cpb_size = hrd_cpb_size(hrd, s);
         t.config.cbr = hrd.cbr_flag[s] != 0;
-        t.config.low_delay = sps.low_delay_hrd_flag != 0;
-        t.config.num_units_in_tick = sps.num_units_in_tick;
-        t.config.time_scale = sps.time_scale;
+        t.config.low_delay = sps.vui.low_delay_hrd_flag != 0;
+        t.config.num_units_in_tick = sps.vui.num_units_in_tick;
+        t.config.time_scale = sps.vui.time_scale;
         t.config.cpb_removal_delay_length = sps.timing_hrd().cpb_removal_delay_length_minus1 + 1;
         t.level.limits = limits;
         t.level.factor = point == HrdPoint::kNal ? factors.nal : factors.vcl;
@@ -185,14 +186,14 @@ class Run {
 
   // A level limit is broken only when no schedule of the point keeps it; the
   // tests of that point say so.
-  void check_level_limits(const FullSps& sps) {
+  void check_level_limits(const SeqParamSet& sps) {
     const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
     const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
     for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
       const bool present =
-          point == HrdPoint::kNal ? sps.nal_hrd_parameters_present_flag != 0 : sps.vcl_hrd_parameters_present_flag != 0;
+          point == HrdPoint::kNal ? sps.vui.nal_hrd_parameters_present_flag != 0 : sps.vui.vcl_hrd_parameters_present_flag != 0;
       if (!present) continue;
-      const std::string problem = level_limit_problem(point == HrdPoint::kNal ? sps.nal_hrd : sps.vcl_hrd,
+      const std::string problem = level_limit_problem(point == HrdPoint::kNal ? sps.vui.nal_hrd : sps.vui.vcl_hrd,
                                                       HrdLevel{limits, point == HrdPoint::kNal ? factors.nal : factors.vcl});
       if (problem.empty()) continue;
       for (TestSlot& slot : slots_) {
@@ -203,7 +204,7 @@ class Run {
 
   // A buffering period activated an SPS with other HRD values: each test
   // goes on with its schedule's new values, or ends when the schedule is gone.
-  void change_sps(const FullSps& sps) {
+  void change_sps(const SeqParamSet& sps) {
     active_ = sps;
     const std::vector<PlannedTest> planned = has_timing(sps) ? plan(sps, nullptr) : std::vector<PlannedTest>{};
     for (TestSlot& slot : slots_) {
@@ -231,7 +232,7 @@ class Run {
   const HrdTraceFn& trace_;
   HrdRunResult& result_;
   std::vector<TestSlot> slots_;
-  FullSps active_;
+  SeqParamSet active_;
   bool started_ = false;
   bool seen_hrd_ = false;
 };
@@ -257,7 +258,7 @@ HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTrace
   // One access unit held back: a last one without a picture (a trailing SEI
   // or parameter set) gives its bytes to the one before it.
   auto held = std::make_unique<AccessUnit>();
-  auto held_sps = std::make_unique<FullSps>();
+  auto held_sps = std::make_unique<SeqParamSet>();
   bool have_held = false;
   AccessUnit au;
   bool going = true;

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "base/ring_queue.h"
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 #include "stream/ts_packet_fields.h"
 
 namespace tarnwell {
@@ -460,7 +460,7 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
     unit.es_begin = au.start;
     unit.es_end = au.start + au.nal_bits / 8;
     if (!model && au.sps != nullptr) {
-      const FullSps& sps = *au.sps;
+      const SeqParamSet& sps = *au.sps;
       result.profile_idc = sps.profile_idc;
       result.level_idc = sps.level_idc;
       const LevelLimits* level = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
@@ -473,16 +473,16 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
       TstdParams p;
       p.max_br_bits = uint64_t{1200} * level->max_br;
       p.max_cpb_bits = uint64_t{1200} * level->max_cpb;
-      if (sps.nal_hrd_parameters_present_flag != 0) {
-        p.bit_rate = hrd_bit_rate(sps.nal_hrd, sps.nal_hrd.cpb_cnt_minus1);
-        p.eb_size_bits = hrd_cpb_size(sps.nal_hrd, sps.nal_hrd.cpb_cnt_minus1);
+      if (sps.vui.nal_hrd_parameters_present_flag != 0) {
+        p.bit_rate = hrd_bit_rate(sps.vui.nal_hrd, sps.vui.nal_hrd.cpb_cnt_minus1);
+        p.eb_size_bits = hrd_cpb_size(sps.vui.nal_hrd, sps.vui.nal_hrd.cpb_cnt_minus1);
         result.rates_from_hrd = true;
       } else {
         p.bit_rate = nal_factor * level->max_br;
         p.eb_size_bits = p.max_cpb_bits;
       }
-      if (sps.timing_info_present_flag != 0 && sps.time_scale != 0 && sps.num_units_in_tick != 0) {
-        default_interval = static_cast<int64_t>(uint64_t{2} * sps.num_units_in_tick * kTicksPerSecond / sps.time_scale);
+      if (sps.vui.timing_info_present_flag != 0 && sps.vui.time_scale != 0 && sps.vui.num_units_in_tick != 0) {
+        default_interval = static_cast<int64_t>(uint64_t{2} * sps.vui.num_units_in_tick * kTicksPerSecond / sps.vui.time_scale);
       }
       result.params = p;
       model.emplace(p, max_violations, observer);

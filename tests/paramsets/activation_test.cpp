@@ -96,7 +96,7 @@ TEST_F(ActivationTest, PpsIdBeyondTheTableActivatesAnEmptyRecord) {
   EXPECT_EQ(messages(), (std::vector<std::string>{format(kInvalidPps, 4000), format(kInvalidSps, 4000, 0)}));
   ASSERT_NE(sets.active_pps(), nullptr);
   EXPECT_EQ(sets.active_pps()->valid, 0u);
-  EXPECT_EQ(sets.active_pps()->pic_order_present_flag, 0u);
+  EXPECT_EQ(sets.active_pps()->bottom_field_pic_order_in_frame_present_flag, 0u);
   EXPECT_EQ(sets.active_sps(), &sps_slot(0));
 
   // A valid PPS 0 arriving later is not mistaken for it.

@@ -2,7 +2,7 @@
 // profile (High 4:4:4 Predictive with its twelve scaling lists), both HRD
 // blocks with all schedules, the SEI payloads read with the right SPS, and
 // the level table.
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 
 #include <gtest/gtest.h>
 
@@ -55,52 +55,52 @@ BitWriter sps_444(uint32_t vcl_hrd = 1) {
   return w.trailing_bits();
 }
 
-SyntaxStatus parse(const BitWriter& w, FullSps& sps) {
-  return parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), sps);
+ReadStatus parse(const BitWriter& w, SeqParamSet& sps) {
+  return parse_seq_parameter_set(w.data().data(), static_cast<int32_t>(w.data().size()), sps);
 }
 
 TEST(FullSps, High444WithTwelveScalingListsAndBothHrdBlocks) {
-  FullSps sps;
-  ASSERT_EQ(parse(sps_444(), sps), SyntaxStatus::kOk);
+  SeqParamSet sps;
+  ASSERT_EQ(parse(sps_444(), sps), ReadStatus::kOk);
   EXPECT_EQ(sps.profile_idc, 244u);
   EXPECT_EQ(sps.seq_parameter_set_id, 3u);
   EXPECT_EQ(sps.chroma_format_idc, 3u);
   EXPECT_EQ(sps.frame_mbs_only_flag, 0u);
   EXPECT_EQ(sps.frame_size_in_mbs(), 120u * 68u * 2u);
-  EXPECT_EQ(sps.num_units_in_tick, 1001u);
-  EXPECT_EQ(sps.time_scale, 60000u);
-  ASSERT_EQ(sps.nal_hrd.cpb_cnt_minus1, 1u);
-  EXPECT_EQ(hrd_bit_rate(sps.nal_hrd, 0), 5000u << 7);
-  EXPECT_EQ(hrd_bit_rate(sps.nal_hrd, 1), 5001u << 7);
-  EXPECT_EQ(hrd_cpb_size(sps.nal_hrd, 1), 1001u << 6);
-  EXPECT_EQ(sps.nal_hrd.cbr_flag[1], 1u);
-  EXPECT_EQ(hrd_bit_rate(sps.vcl_hrd, 0), 4000u << 7);
-  EXPECT_EQ(sps.vcl_hrd.cbr_flag[0], 0u);
-  EXPECT_EQ(sps.vcl_hrd.initial_cpb_removal_delay_length_minus1, 23u);
-  EXPECT_EQ(sps.low_delay_hrd_flag, 1u);
-  EXPECT_EQ(sps.pic_struct_present_flag, 1u);
+  EXPECT_EQ(sps.vui.num_units_in_tick, 1001u);
+  EXPECT_EQ(sps.vui.time_scale, 60000u);
+  ASSERT_EQ(sps.vui.nal_hrd.cpb_cnt_minus1, 1u);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.nal_hrd, 0), 5000u << 7);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.nal_hrd, 1), 5001u << 7);
+  EXPECT_EQ(hrd_cpb_size(sps.vui.nal_hrd, 1), 1001u << 6);
+  EXPECT_EQ(sps.vui.nal_hrd.cbr_flag[1], 1u);
+  EXPECT_EQ(hrd_bit_rate(sps.vui.vcl_hrd, 0), 4000u << 7);
+  EXPECT_EQ(sps.vui.vcl_hrd.cbr_flag[0], 0u);
+  EXPECT_EQ(sps.vui.vcl_hrd.initial_cpb_removal_delay_length_minus1, 23u);
+  EXPECT_EQ(sps.vui.low_delay_hrd_flag, 1u);
+  EXPECT_EQ(sps.vui.pic_struct_present_flag, 1u);
 }
 
 TEST(FullSps, TruncatedAndOutOfRangeSetsAreRefused) {
   const BitWriter whole = sps_444();
-  FullSps sps;
+  SeqParamSet sps;
   for (std::size_t cut : {std::size_t{1}, std::size_t{5}, whole.data().size() - 3}) {
     const std::vector<uint8_t> part(whole.data().begin(), whole.data().begin() + static_cast<long>(cut));
-    EXPECT_EQ(parse_full_sps(part.data(), static_cast<int32_t>(part.size()), sps), SyntaxStatus::kTruncated) << cut;
+    EXPECT_EQ(parse_seq_parameter_set(part.data(), static_cast<int32_t>(part.size()), sps), ReadStatus::kTruncated) << cut;
   }
   BitWriter bad_id;
   bad_id.u(8, 66).u(8, 0).u(8, 30).ue(32).ue(0).ue(2).trailing_bits();
-  EXPECT_EQ(parse(bad_id, sps), SyntaxStatus::kOutOfRange);
+  EXPECT_EQ(parse(bad_id, sps), ReadStatus::kOutOfRange);
 }
 
 TEST(TimingSei, BufferingPeriodAndPictureTimingUseTheSpsLengths) {
-  FullSps sps;
-  ASSERT_EQ(parse(sps_444(), sps), SyntaxStatus::kOk);
+  SeqParamSet sps;
+  ASSERT_EQ(parse(sps_444(), sps), ReadStatus::kOk);
   BitWriter bp;
   bp.ue(3).u(24, 900000).u(24, 12).u(24, 800000).u(24, 34).u(24, 700000).u(24, 56);
   BufferingPeriod period;
   ASSERT_EQ(parse_buffering_period(bp.data().data(), static_cast<int32_t>(bp.data().size()), sps, period),
-            SyntaxStatus::kOk);
+            ReadStatus::kOk);
   EXPECT_EQ(period.nal_initial_cpb_removal_delay[1], 800000u);
   EXPECT_EQ(period.nal_initial_cpb_removal_delay_offset[1], 34u);
   EXPECT_EQ(period.vcl_initial_cpb_removal_delay[0], 700000u);
@@ -109,16 +109,16 @@ TEST(TimingSei, BufferingPeriodAndPictureTimingUseTheSpsLengths) {
   BitWriter short_bp;
   short_bp.ue(3).u(24, 900000).u(24, 12).u(24, 800000).u(24, 34);
   EXPECT_EQ(parse_buffering_period(short_bp.data().data(), static_cast<int32_t>(short_bp.data().size()), sps, period),
-            SyntaxStatus::kTruncated);
+            ReadStatus::kTruncated);
 
   BitWriter pt;
   pt.u(16, 0x0000).u(5, 0).u(4, 0).u(3, 0);  // cpb_removal_delay 0 in 16 bits: the payload ends in zero bytes
   PictureTiming timing;
-  ASSERT_EQ(parse_picture_timing(pt.data().data(), 4, sps, timing), SyntaxStatus::kOk);
+  ASSERT_EQ(parse_picture_timing(pt.data().data(), 4, sps, timing), ReadStatus::kOk);
   EXPECT_EQ(timing.cpb_removal_delay, 0u);
   pt = BitWriter();
   pt.u(16, 4242).u(5, 3).u(3, 0);
-  ASSERT_EQ(parse_picture_timing(pt.data().data(), 3, sps, timing), SyntaxStatus::kOk);
+  ASSERT_EQ(parse_picture_timing(pt.data().data(), 3, sps, timing), ReadStatus::kOk);
   EXPECT_EQ(timing.cpb_removal_delay, 4242u);
   EXPECT_EQ(timing.dpb_output_delay, 3u);
 

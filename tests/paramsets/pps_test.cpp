@@ -67,9 +67,9 @@ TEST_F(PpsTest, ExtensionWithScalingMatrixReadsEightListsWithTransform8x8) {
   process_pps(w);
 
   const PicParamSet& pps = pps_slot(1);
-  EXPECT_EQ(pps.UseDefaultScalingMatrix4x4Flag[0], 1u);
+  EXPECT_EQ(pps.UseDefaultScalingMatrixFlag[0], 1u);
   EXPECT_EQ(pps.pic_scaling_list_present_flag[6], 0u);
-  EXPECT_EQ(pps.UseDefaultScalingMatrix8x8Flag[1], 0u);
+  EXPECT_EQ(pps.UseDefaultScalingMatrixFlag[7], 0u);
   EXPECT_EQ(pps.ScalingList8x8[1][63], 10);
   EXPECT_EQ(pps.second_chroma_qp_index_offset, 4);
 }
@@ -108,7 +108,7 @@ TEST_F(PpsTest, MapType6IdWidthFollowsTheNumberOfSliceGroups) {
       for (uint32_t i = 0; i < 99; ++i) w.u(bits, i % (minus1 + 1));
     }));
     const PicParamSet& pps = pps_slot(0);
-    EXPECT_EQ(pps.num_slice_group_map_units_minus1, 98u);
+    EXPECT_EQ(pps.pic_size_in_map_units_minus1, 98u);
     EXPECT_EQ(pps.slice_group_id[98], 98 % (minus1 + 1)) << minus1;
     EXPECT_EQ(pps.slice_group_id[5], 5 % (minus1 + 1)) << minus1;
     EXPECT_EQ(pps.pic_init_qp_minus26, -5) << minus1;
@@ -122,7 +122,7 @@ TEST_F(PpsTest, MapUnitsBeyondTheBufferAreReadButNotKept) {
   };
   process_pps(grouped_pps(0, 1, 6, map));
   const PicParamSet& pps = pps_slot(0);
-  EXPECT_EQ(pps.num_slice_group_map_units_minus1, 60001u);
+  EXPECT_EQ(pps.pic_size_in_map_units_minus1, 60001u);
   EXPECT_EQ(pps.slice_group_id[59999], 59999 % 3 == 0 ? 1u : 0u);
   EXPECT_EQ(pps.pic_init_qp_minus26, -5);
 
@@ -158,7 +158,7 @@ TEST_F(PpsTest, HugeCountsEndWithTheData) {
     EXPECT_EQ(pps_slot(2).valid, 1u) << type;
     EXPECT_EQ(pps_slot(2).slice_group_map_type, type);
   }
-  EXPECT_EQ(pps_slot(2).num_slice_group_map_units_minus1, 4294967294u);
+  EXPECT_EQ(pps_slot(2).pic_size_in_map_units_minus1, 4294967294u);
 }
 
 TEST_F(PpsTest, IdBeyondTheTableIsReportedAndNotStored) {
@@ -238,7 +238,7 @@ TEST(PpsEqualTest, MapType6ComparesTheIdsUpToTheMapUnitCount) {
     p->valid = 1;
     p->num_slice_groups_minus1 = 1;
     p->slice_group_map_type = 6;
-    p->num_slice_group_map_units_minus1 = 2;
+    p->pic_size_in_map_units_minus1 = 2;
     p->slice_group_id = std::make_unique<uint32_t[]>(kMaxSliceGroupMapUnits);
   }
   EXPECT_EQ(pps_equal(a, b), 1);

@@ -100,7 +100,7 @@ TEST_F(SpsTest, UnacceptedProfileChangesNothingButTheLastProfile) {
 
   EXPECT_EQ(sets.last_profile_idc(), 244u);
   EXPECT_EQ(sets.last_level_idc(), 30u);
-  EXPECT_EQ(sets.last_constrained_set3_flag(), 1u);
+  EXPECT_EQ(sets.last_constraint_set3_flag(), 1u);
   EXPECT_EQ(sps_slot(0).profile_idc, 66u);
   EXPECT_EQ(sps_slot(0).pic_width_in_mbs_minus1, 10u);
   EXPECT_EQ(frame_rate.frame_rate_num, 77u);
@@ -181,7 +181,7 @@ TEST_F(SpsTest, EachPictureOrderCountTypeReadsItsOwnFields) {
   type0.u1(0).ue(1).ue(1).u1(1).u1(1).u1(0).u1(0).trailing_bits();
   process_sps(type0);
   EXPECT_EQ(sps_slot(0).log2_max_pic_order_cnt_lsb_minus4, 5u);
-  EXPECT_EQ(sps_slot(0).num_ref_frames, 3u);
+  EXPECT_EQ(sps_slot(0).max_num_ref_frames, 3u);
 
   BitWriter type1;
   sps_head(type1, 77, 30, 1).ue(0).ue(1).u1(1).se(-3).se(7).ue(3).se(1).se(-2).se(3).ue(4);
@@ -192,7 +192,7 @@ TEST_F(SpsTest, EachPictureOrderCountTypeReadsItsOwnFields) {
   EXPECT_EQ(s1.offset_for_top_to_bottom_field, 7);
   EXPECT_EQ(s1.offset_for_ref_frame[1], -2);
   EXPECT_EQ(s1.offset_for_ref_frame[2], 3);
-  EXPECT_EQ(s1.num_ref_frames, 4u);
+  EXPECT_EQ(s1.max_num_ref_frames, 4u);
 
   // Type 2: num_ref_frames follows at once.
   BitWriter type2;
@@ -200,7 +200,7 @@ TEST_F(SpsTest, EachPictureOrderCountTypeReadsItsOwnFields) {
   type2.u1(1).ue(1).ue(1).u1(0).u1(1).u1(1).u1(0).u1(0).trailing_bits();
   process_sps(type2);
   const SeqParamSet& s2 = sps_slot(2);
-  EXPECT_EQ(s2.num_ref_frames, 6u);
+  EXPECT_EQ(s2.max_num_ref_frames, 6u);
   EXPECT_EQ(s2.gaps_in_frame_num_value_allowed_flag, 1u);
   EXPECT_EQ(s2.mb_adaptive_frame_field_flag, 1u);
   EXPECT_EQ(s2.direct_8x8_inference_flag, 1u);
@@ -212,8 +212,8 @@ TEST_F(SpsTest, FrameCroppingOffsetsAreReadInOrder) {
   w.u1(1).ue(1).ue(2).ue(3).ue(4).u1(0).trailing_bits();
   process_sps(w);
   const SeqParamSet& sps = sps_slot(0);
-  EXPECT_EQ(sps.frame_cropping_rect_left_offset, 1u);
-  EXPECT_EQ(sps.frame_cropping_rect_bottom_offset, 4u);
+  EXPECT_EQ(sps.frame_crop_left_offset, 1u);
+  EXPECT_EQ(sps.frame_crop_bottom_offset, 4u);
   EXPECT_EQ(sps.vui_parameters_present_flag, 0u);
 }
 
@@ -402,7 +402,7 @@ TEST_F(ResentSpsTest, OnlyChangesActivationDependsOnClearTheActiveSps) {
     process_sps(high_sps(v));
     ASSERT_EQ(sets.active_sps(), &sps_slot(0));
     const SeqParamSet& active = *sets.active_sps();
-    EXPECT_EQ(active.constrained_set3_flag, v.constrained_set3_flag);
+    EXPECT_EQ(active.constraint_set3_flag, v.constrained_set3_flag);
     EXPECT_EQ(active.chroma_format_idc, v.chroma_format_idc);
     EXPECT_EQ(active.bit_depth_luma_minus8, v.bit_depth_luma_minus8);
     EXPECT_EQ(active.ScalingList4x4[0][0], v.first_delta_scale != 0 ? 8 + v.first_delta_scale : 0);
@@ -446,7 +446,7 @@ TEST(SpsEqualTest, ComparesOnlyWhatActivationDependsOn) {
   EXPECT_EQ(sps_equal(a, b), 1);  // the adaptive flag counts only for field coding
 
   b = a;
-  b.frame_cropping_rect_top_offset = 4;  // cropping off: not compared
+  b.frame_crop_top_offset = 4;  // cropping off: not compared
   EXPECT_EQ(sps_equal(a, b), 1);
   a.frame_cropping_flag = b.frame_cropping_flag = 1;
   EXPECT_EQ(sps_equal(a, b), 0);
@@ -512,7 +512,7 @@ TEST_F(SpsTest, OffsetsBeyond256AreReadButNotKept) {
   EXPECT_EQ(sps.num_ref_frames_in_pic_order_cnt_cycle, 258u);
   EXPECT_EQ(sps.offset_for_ref_frame[254], 254);
   EXPECT_EQ(sps.offset_for_ref_frame[255], -255);
-  EXPECT_EQ(sps.num_ref_frames, 5u);
+  EXPECT_EQ(sps.max_num_ref_frames, 5u);
   EXPECT_EQ(sps_equal(sps, sps), 1);
 }
 

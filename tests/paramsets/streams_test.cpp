@@ -85,7 +85,7 @@ class StreamPass : public ParamSetsTest {
         case 1:
         case 5: {
           if (!first.seen) {
-            first = {true, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constrained_set3_flag()};
+            first = {true, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constraint_set3_flag()};
           }
           BitReader slice = rbsp_reader(nal);
           read_ue("SH: first_mb_in_slice", slice);
@@ -121,7 +121,7 @@ class StreamPass : public ParamSetsTest {
     std::unique_ptr<PicParamSet> copy = sets.AllocPPS();
     ASSERT_NE(copy, nullptr);
     BitReader reader = rbsp_reader(nal);
-    parse_pps(reader, *copy);
+    parse_pps(reader, *copy, SyntaxDialect::kCheck);
     EXPECT_EQ(more_rbsp_data(reader), 0) << "PPS " << copy->pic_parameter_set_id;
     ASSERT_LT(copy->pic_parameter_set_id, kPpsSlots);
     EXPECT_EQ(pps_equal(*copy, pps_slot(copy->pic_parameter_set_id)), 1);
@@ -142,7 +142,7 @@ TEST_P(ManifestStream, ParameterSetsParseAndProfileLevelMatchTheManifest) {
   EXPECT_GT(pps_count, 0);
   if (!first.seen) {
     // No slice at all: what the whole stream left.
-    first = {false, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constrained_set3_flag()};
+    first = {false, sets.last_profile_idc(), sets.last_level_idc(), sets.last_constraint_set3_flag()};
   } else {
     EXPECT_GT(slices, 0);
   }

@@ -43,7 +43,7 @@ SeqParamSet sps_with(uint32_t log2_frame_num_minus4, uint32_t frame_mbs_only, ui
 PicParamSet pps_with(uint32_t pic_order_present_flag) {
   PicParamSet pps;
   pps.valid = 1;
-  pps.pic_order_present_flag = pic_order_present_flag;
+  pps.bottom_field_pic_order_in_frame_present_flag = pic_order_present_flag;
   return pps;
 }
 

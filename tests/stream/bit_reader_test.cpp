@@ -93,6 +93,53 @@ TEST(BitReader, ExpGolombWith31LeadingZerosIsTheLargestCode) {
   EXPECT_EQ(read_se("se", reader), -0x40000000);
 }
 
+// The status remembers the first failure; a bounded reader takes nothing
+// from beyond its data, and the byte after it need not exist.
+TEST(BitReader, StatusRecordsTheFirstFailureAndBoundedReadsStayInTheData) {
+  const Bytes one = {0xA0};  // 1010 0000
+  BitReader bounded = make_bounded_bit_reader(one.data(), 1);
+  EXPECT_EQ(read_u(3, "u", bounded), 5);
+  EXPECT_EQ(read_ue("ue", bounded), 0);  // five zeros, no 1 bit within the data
+  EXPECT_EQ(bounded.status, ReadStatus::kTruncated);
+  EXPECT_EQ(bounded.bit_offset, 3);
+  EXPECT_EQ(read_u(5, "u", bounded), 0);  // still readable: the status stays the first failure
+  EXPECT_EQ(bounded.bit_offset, 8);
+  EXPECT_EQ(read_u1("u", bounded), 0);
+  EXPECT_EQ(bounded.status, ReadStatus::kTruncated);
+
+  // The unbounded reader takes the same code from the byte after the data.
+  const Bytes two = {0x01, 0x40};
+  BitReader lenient = make_bit_reader(two.data(), 1, 2);
+  EXPECT_EQ(read_ue("ue", lenient), 0x80 - 1 + 0x20);
+  EXPECT_EQ(lenient.status, ReadStatus::kOk);
+  BitReader strict = make_bounded_bit_reader(two.data(), 1);
+  EXPECT_EQ(read_ue("ue", strict), 0);
+  EXPECT_EQ(strict.status, ReadStatus::kTruncated);
+
+  // 32 leading zeros within the data do not fit: out of range, not truncated.
+  const Bytes zeros = {0x00, 0x00, 0x00, 0x00, 0x80};
+  BitReader wide = make_bounded_bit_reader(zeros.data(), 5);
+  EXPECT_EQ(read_se("se", wide), 0);
+  EXPECT_EQ(wide.status, ReadStatus::kOutOfRange);
+  BitReader null_reader = make_bounded_bit_reader(nullptr, 4);
+  EXPECT_EQ(read_u1("u", null_reader), 0);
+  EXPECT_EQ(null_reader.status, ReadStatus::kTruncated);
+  BitReader wrong_width = make_bounded_bit_reader(one.data(), 1);
+  EXPECT_EQ(read_u(33, "u", wrong_width), 0);
+  EXPECT_EQ(wrong_width.status, ReadStatus::kOutOfRange);
+
+  // ue_max returns what it read; a value beyond the range marks the status.
+  BitWriter writer;
+  writer.ue(31).ue(32).ue(5).trailing_bits();
+  BitReader ranged = make_bounded_bit_reader(writer.data().data(), static_cast<int32_t>(writer.data().size()));
+  EXPECT_EQ(read_ue_max("ue", 31, ranged), 31u);
+  EXPECT_TRUE(ranged.ok());
+  EXPECT_EQ(read_ue_max("ue", 31, ranged), 32u);
+  EXPECT_EQ(ranged.status, ReadStatus::kOutOfRange);
+  EXPECT_EQ(read_ue_max("ue", 4, ranged), 5u);
+  EXPECT_EQ(bits_left(ranged), 8 * static_cast<int64_t>(writer.data().size()) - ranged.bit_offset);
+}
+
 TEST(BitReader, ElementsWrittenByTheBitWriterReadBack) {
   std::mt19937 random(31);
   for (int round = 0; round < 200; ++round) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "paramsets/full_sps.h"
+#include "paramsets/sps.h"
 #include "paramsets/timing_sei.h"
 #include "stream/annexb_scanner.h"
 #include "stream/nal_reader.h"
@@ -99,10 +99,10 @@ Bytes replace_payload(const Bytes& bytes, const ScannedNal& nal, const Bytes& rb
   return out;
 }
 
-FullSps sps_of(const Bytes& bytes) {
-  FullSps sps;
+SeqParamSet sps_of(const Bytes& bytes) {
+  SeqParamSet sps;
   const Bytes rbsp = rbsp_of(bytes, nal_units(bytes)[0]);
-  EXPECT_EQ(parse_full_sps(rbsp.data(), static_cast<int32_t>(rbsp.size()), sps), SyntaxStatus::kOk);
+  EXPECT_EQ(parse_seq_parameter_set(rbsp.data(), static_cast<int32_t>(rbsp.size()), sps), ReadStatus::kOk);
   return sps;
 }
 
@@ -112,7 +112,7 @@ FullSps sps_of(const Bytes& bytes) {
 Bytes rewrite_sps(const Bytes& bytes, bool cpb, uint32_t value) {
   const ScannedNal nal = nal_units(bytes)[0];
   const Bytes rbsp = rbsp_of(bytes, nal);
-  const FullSps original = sps_of(bytes);
+  const SeqParamSet original = sps_of(bytes);
   auto bit = [&](std::size_t i) { return static_cast<uint32_t>((rbsp[i / 8] >> (7 - i % 8)) & 1); };
   std::size_t stop = rbsp.size() * 8 - 1;
   while (bit(stop) == 0) --stop;
@@ -124,16 +124,16 @@ Bytes rewrite_sps(const Bytes& bytes, bool cpb, uint32_t value) {
     w.ue(value);
     for (std::size_t i = p + 2 * zeros + 1; i < stop; ++i) w.u1(bit(i));
     w.trailing_bits();
-    FullSps changed;
+    SeqParamSet changed;
     if (zeros > 31 ||
-        parse_full_sps(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != SyntaxStatus::kOk) {
+        parse_seq_parameter_set(w.data().data(), static_cast<int32_t>(w.data().size()), changed) != ReadStatus::kOk) {
       continue;
     }
-    FullSps expected = original;
-    (cpb ? expected.nal_hrd.cpb_size_value_minus1[0] : expected.nal_hrd.bit_rate_value_minus1[0]) = value;
-    if (changed.nal_hrd.cpb_size_value_minus1 == expected.nal_hrd.cpb_size_value_minus1 &&
-        changed.nal_hrd.bit_rate_value_minus1 == expected.nal_hrd.bit_rate_value_minus1 &&
-        changed.time_scale == original.time_scale && changed.level_idc == original.level_idc) {
+    SeqParamSet expected = original;
+    (cpb ? expected.vui.nal_hrd.cpb_size_value_minus1[0] : expected.vui.nal_hrd.bit_rate_value_minus1[0]) = value;
+    if (changed.vui.nal_hrd.cpb_size_value_minus1 == expected.vui.nal_hrd.cpb_size_value_minus1 &&
+        changed.vui.nal_hrd.bit_rate_value_minus1 == expected.vui.nal_hrd.bit_rate_value_minus1 &&
+        changed.vui.time_scale == original.vui.time_scale && changed.level_idc == original.level_idc) {
       return replace_payload(bytes, nal, w.data());
     }
   }
@@ -174,10 +174,10 @@ TEST_F(HrdRealStreams, X264CbrAndVbrProgressiveAndInterlacedConform) {
 // picture timing's delay written again modulo 32.
 Bytes with_five_bit_delays(const Bytes& bytes) {
   const std::vector<ScannedNal> nals = nal_units(bytes);
-  const FullSps original = sps_of(bytes);
-  EXPECT_EQ(original.pic_struct_present_flag, 0u);  // picture timing holds the two delays only
-  const int old_length = static_cast<int>(original.nal_hrd.cpb_removal_delay_length_minus1) + 1;
-  const int output_length = static_cast<int>(original.nal_hrd.dpb_output_delay_length_minus1) + 1;
+  const SeqParamSet original = sps_of(bytes);
+  EXPECT_EQ(original.vui.pic_struct_present_flag, 0u);  // picture timing holds the two delays only
+  const int old_length = static_cast<int>(original.vui.nal_hrd.cpb_removal_delay_length_minus1) + 1;
+  const int output_length = static_cast<int>(original.vui.nal_hrd.dpb_output_delay_length_minus1) + 1;
   Bytes out = bytes;
   // From the last NAL unit back, so the positions of those before stay right.
   for (auto nal = nals.rbegin(); nal != nals.rend(); ++nal) {
@@ -192,13 +192,13 @@ Bytes with_five_bit_delays(const Bytes& bytes) {
           changed[(p + i) / 8] = static_cast<uint8_t>(((4u >> (4 - i)) & 1) != 0 ? (changed[(p + i) / 8] | mask)
                                                                                   : (changed[(p + i) / 8] & ~mask));
         }
-        FullSps sps;
-        if (parse_full_sps(changed.data(), static_cast<int32_t>(changed.size()), sps) != SyntaxStatus::kOk) continue;
-        FullSps expected = original;
-        expected.nal_hrd.cpb_removal_delay_length_minus1 = 4;
-        if (sps.nal_hrd == expected.nal_hrd && sps.time_scale == original.time_scale &&
+        SeqParamSet sps;
+        if (parse_seq_parameter_set(changed.data(), static_cast<int32_t>(changed.size()), sps) != ReadStatus::kOk) continue;
+        SeqParamSet expected = original;
+        expected.vui.nal_hrd.cpb_removal_delay_length_minus1 = 4;
+        if (sps.vui.nal_hrd == expected.vui.nal_hrd && sps.vui.time_scale == original.vui.time_scale &&
             sps.level_idc == original.level_idc && sps.frame_size_in_mbs() == original.frame_size_in_mbs() &&
-            sps.pic_struct_present_flag == 0 && sps.low_delay_hrd_flag == original.low_delay_hrd_flag) {
+            sps.vui.pic_struct_present_flag == 0 && sps.vui.low_delay_hrd_flag == original.vui.low_delay_hrd_flag) {
           out = replace_payload(out, *nal, changed);
           done = true;
         }
@@ -238,7 +238,7 @@ TEST_F(HrdRealStreams, FiveBitRemovalDelaysGiveTheVerdictOfTenBitOnes) {
   ASSERT_FALSE(stream.empty());
   const Bytes narrow = with_five_bit_delays(stream);
   ASSERT_NE(narrow, stream);
-  EXPECT_EQ(sps_of(narrow).nal_hrd.cpb_removal_delay_length_minus1, 4u);
+  EXPECT_EQ(sps_of(narrow).vui.nal_hrd.cpb_removal_delay_length_minus1, 4u);
   const auto removals = [](const Bytes& bytes, HrdRunResult& result) {
     std::vector<int64_t> times;
     test::TempStreamFile file(bytes);
@@ -279,16 +279,16 @@ TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
 TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
   const Bytes stream = encode(kCbr);
   ASSERT_FALSE(stream.empty());
-  const FullSps sps = sps_of(stream);
+  const SeqParamSet sps = sps_of(stream);
 
-  const HrdRunResult small_cpb = check(rewrite_sps(stream, true, sps.nal_hrd.cpb_size_value_minus1[0] / 2));
+  const HrdRunResult small_cpb = check(rewrite_sps(stream, true, sps.vui.nal_hrd.cpb_size_value_minus1[0] / 2));
   ASSERT_EQ(small_cpb.tests.size(), 1u);
   // The initial delays no longer fit the CPB either.
   EXPECT_TRUE(std::any_of(small_cpb.tests[0].violations.begin(), small_cpb.tests[0].violations.end(),
                           [](const HrdViolation& v) { return v.kind == HrdViolationKind::kOverflow; }));
   EXPECT_EQ(small_cpb.tests[0].violations[0].kind, HrdViolationKind::kBufferingPeriod);
 
-  const HrdRunResult slow = check(rewrite_sps(stream, false, sps.nal_hrd.bit_rate_value_minus1[0] * 2 / 3));
+  const HrdRunResult slow = check(rewrite_sps(stream, false, sps.vui.nal_hrd.bit_rate_value_minus1[0] * 2 / 3));
   ASSERT_EQ(slow.tests.size(), 1u);
   EXPECT_TRUE(std::any_of(slow.tests[0].violations.begin(), slow.tests[0].violations.end(),
                           [](const HrdViolation& v) { return v.kind == HrdViolationKind::kUnderflow; }));
@@ -314,8 +314,8 @@ TEST_F(HrdRealStreams, BrokenPromisesAreCaught) {
     for (SeiMessage m; next_sei_message(rbsp.data(), static_cast<int32_t>(rbsp.size()), index, m);) {
       if (m.payload_type != 0 || ++periods != 2) continue;
       BufferingPeriod bp;
-      ASSERT_EQ(parse_buffering_period(m.payload, m.payload_size, sps, bp), SyntaxStatus::kOk);
-      const int length = static_cast<int>(sps.nal_hrd.initial_cpb_removal_delay_length_minus1) + 1;
+      ASSERT_EQ(parse_buffering_period(m.payload, m.payload_size, sps, bp), ReadStatus::kOk);
+      const int length = static_cast<int>(sps.vui.nal_hrd.initial_cpb_removal_delay_length_minus1) + 1;
       const uint32_t value = bp.nal_initial_cpb_removal_delay[0] - 9000;
       const std::size_t at = static_cast<std::size_t>(m.payload - rbsp.data()) * 8 + 1;
       for (int i = 0; i < length; ++i) {

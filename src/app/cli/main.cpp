@@ -23,7 +23,7 @@
 #include "context/application_context.h"
 #include "inspect/hrd_listing.h"
 #include "inspect/stream_identity.h"
-#include "paramsets/full_sps.h"
+#include "paramsets/hrd_parameters.h"
 #include "platform/interrupt.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"
@@ -275,8 +275,8 @@ void print_info_json(const ApplicationContext& context, ConsoleDialog& dialog, c
   if (sps != nullptr) {
     std::printf("\"constraint_set0_flag\":%u,\"constraint_set1_flag\":%u,\"constraint_set2_flag\":%u,"
                 "\"constraint_set3_flag\":%u,",
-                sps->constrained_set0_flag, sps->constrained_set1_flag, sps->constrained_set2_flag,
-                sps->constrained_set3_flag);
+                sps->constraint_set0_flag, sps->constraint_set1_flag, sps->constraint_set2_flag,
+                sps->constraint_set3_flag);
   } else {
     std::printf("\"constraint_set0_flag\":null,\"constraint_set1_flag\":null,\"constraint_set2_flag\":null,"
                 "\"constraint_set3_flag\":null,");
