@@ -13,7 +13,7 @@
 
 #include "paramsets/pps.h"
 #include "paramsets/sps.h"
-#include "paramsets/timing_sei.h"
+#include "paramsets/sei.h"
 #include "stream/annexb_scanner.h"
 
 namespace tarnwell {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "paramsets/level_limits.h"
-#include "paramsets/timing_sei.h"
+#include "paramsets/sei.h"
 #include "support/bit_writer.h"
 
 namespace tarnwell {
