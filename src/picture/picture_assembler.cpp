@@ -155,7 +155,8 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   const SeqParamSet& sps = active_sps != nullptr ? *active_sps : no_sps_;
   const PicParamSet& pps = active_pps != nullptr ? *active_pps : no_pps_;
   uint32_t assigned = 0;
-  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker_, &assigned);
+  read_slice_header_rest(slice_reader_, header_, sps, pps, SyntaxDialect::kCheck, &assigned);
+  note_first_field(header_, first_field_marker_);
   header_left_over_ &= ~assigned;
 
   const BoundaryAnswer boundary =

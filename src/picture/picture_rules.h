@@ -9,6 +9,11 @@
 // not carry are those the slices before it left (carried values), and of two
 // fields only the one that comes first in the pass's field order begins a
 // picture.
+//
+// hrd-check's rule: the first VCL NAL unit of a new primary coded picture is
+// told apart from the previous picture's slices as the standard has it
+// (7.4.1.2.4), over headers read in the standard dialect; redundant slices
+// never begin a picture.
 #include <cstdint>
 
 #include "picture/slice_header.h"
@@ -16,6 +21,19 @@
 namespace tarnwell {
 
 // --- The check's rule --------------------------------------------------------
+
+// Values of first_field_marker.
+inline constexpr int32_t kFirstFieldUnknown = -1;
+inline constexpr int32_t kFirstFieldBottom = 0;
+inline constexpr int32_t kFirstFieldTop = 1;
+
+// The first field slice of a pass tells which field of a pair comes first;
+// the pairing below goes by it.
+inline void note_first_field(const SliceHeader& header, int32_t& first_field_marker) {
+  if (header.field_pic_flag == 1 && first_field_marker == kFirstFieldUnknown) {
+    first_field_marker = header.bottom_field_flag == 0 ? kFirstFieldTop : kFirstFieldBottom;
+  }
+}
 
 // The last slice that went through the boundary test. -1 everywhere after
 // the reset of a pass, so the first slice of a pass always differs.
@@ -57,5 +75,21 @@ inline bool pairs_as_first_field(const SliceHeader& header, int32_t first_field_
   if (header.field_pic_flag == 0) return true;
   return header.bottom_field_flag == (first_field_marker == kFirstFieldBottom ? 1 : 0);
 }
+
+// --- hrd-check's rule --------------------------------------------------------
+
+// A slice as the access-unit splitter holds it: its header, and what its PPS
+// and SPS gave. `valid` when the header read whole with both sets known.
+struct UnitSlice {
+  SliceHeader header;
+  bool valid = false;
+  uint32_t seq_parameter_set_id = 0;
+  uint32_t pic_order_cnt_type = 0;
+};
+
+// Whether `current` is the first VCL NAL unit of a new primary coded picture
+// after the picture `previous` (its last primary slice) belongs to. When
+// either did not read, first_mb_in_slice 0 decides.
+bool begins_new_primary_picture(const UnitSlice& previous, const UnitSlice& current);
 
 }  // namespace tarnwell
