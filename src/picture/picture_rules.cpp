@@ -1,6 +1,10 @@
 // The picture rules of the check and of the HRD conformance check.
 #include "picture/picture_rules.h"
 
+#include <cstddef>
+#include <iterator>
+#include <utility>
+
 namespace tarnwell {
 
 void record_slice(const SliceHeader& header, PreviousSlice& previous) { static_cast<SliceHeader&>(previous) = header; }
@@ -59,6 +63,29 @@ bool is_made(Made made, const SliceHeader& header, const PreviousSlice& previous
   return false;
 }
 
+// The comparisons of the table one after another, each with its table
+// entry a constant, so that the compiler lays them out as straight code:
+// the boundary test runs for every slice.
+template <std::size_t... I>
+BoundaryAnswer compare_each(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
+                            uint32_t open, std::index_sequence<I...> /*entries*/) {
+  bool differs = false;
+  bool known_differs = false;
+  bool undecided = false;
+  auto compare = [&](const BoundaryComparison& c) {
+    if (!is_made(c.made, header, previous, pic_order_cnt_type)) return;
+    const bool unequal = c.value(header) != c.value(previous);
+    differs |= unequal;
+    if ((open & c.carried) != 0) {
+      undecided = true;
+    } else {
+      known_differs |= unequal;
+    }
+  };
+  (compare(kBoundaryComparisons[I]), ...);
+  return {differs, undecided && !known_differs};
+}
+
 }  // namespace
 
 BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
@@ -68,20 +95,8 @@ BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& pre
   // comparison could go either way. A field left over on both sides was not
   // assigned since, so it holds the same value on both.
   const uint32_t open = header_left_over ^ previous_left_over;
-  bool differs = false;
-  bool known_differs = false;
-  bool undecided = false;
-  for (const BoundaryComparison& c : kBoundaryComparisons) {
-    if (!is_made(c.made, header, previous, pic_order_cnt_type)) continue;
-    const bool unequal = c.value(header) != c.value(previous);
-    differs |= unequal;
-    if ((open & c.carried) != 0) {
-      undecided = true;
-    } else {
-      known_differs |= unequal;
-    }
-  }
-  return {differs, undecided && !known_differs};
+  return compare_each(header, previous, pic_order_cnt_type, open,
+                      std::make_index_sequence<std::size(kBoundaryComparisons)>());
 }
 
 int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {

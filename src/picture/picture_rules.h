@@ -42,6 +42,7 @@ struct PreviousSlice : SliceHeader {
     first_mb_in_slice = slice_type = pic_parameter_set_id = frame_num = field_pic_flag = bottom_field_flag = -1;
     idr_flag = nal_ref_idc = idr_pic_id = pic_order_cnt_lsb = delta_pic_order_cnt_bottom = -1;
     delta_pic_order_cnt[0] = delta_pic_order_cnt[1] = -1;
+    colour_plane_id = redundant_pic_cnt = -1;
   }
 };
 
