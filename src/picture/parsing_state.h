@@ -2,12 +2,15 @@
 // The one parsing state of an application: the NAL unit reader with its read
 // window and NAL buffer, the parameter sets, the slice state and the picture
 // counters. The verification run, the profile/level probe and the HRD report
-// each use it for one pass at a time:
+// each use it for one reading at a time. The run takes pictures in passes:
 //
 //   state.begin_pass();
 //   state.begin_stream(file);
 //   uint32_t size = 0;
 //   while (state.take_picture(size)) { ... }
+//
+// the probe and the HRD report read with reset_parsing_state, begin_stream
+// and next_picture, and take no pictures.
 #include <cstdint>
 #include <cstdio>
 
