@@ -1,4 +1,4 @@
-// Taking every picture of a large stream with next_picture, against the NAL
+// Taking every picture of a large stream with take_picture, against the NAL
 // unit reader alone over the same file (GetAnnexbNALU and the preparation of
 // each NAL unit): the difference is what the slice headers, the parameter
 // sets, the SEI and the boundary test cost.
@@ -38,7 +38,7 @@ void nal_reader(benchmark::State& state, const bench::OpenStream* stream) {
 }
 
 // A pass as the verification run makes it, without the buffer model.
-void next_picture(benchmark::State& state, const bench::OpenStream* stream) {
+void take_picture(benchmark::State& state, const bench::OpenStream* stream) {
   std::FILE* file = stream->file();
   SilentDialog dialog;
   ErrorReporter reporter(dialog);
@@ -49,19 +49,14 @@ void next_picture(benchmark::State& state, const bench::OpenStream* stream) {
   uint64_t counted = 0;
   for (auto _ : state) {
     std::rewind(file);
-    parsing.reset_parsing_state();
+    parsing.begin_pass();
     parsing.begin_stream(file);
-    parsing.no_picture_begun = 1;
-    parsing.picture_bytes = 0;
-    parsing.pending_bytes = 0;
-    parsing.first_field_marker = -1;
     pictures = 0;
     counted = 0;
-    while (parsing.next_picture() == 1) {
+    uint32_t bytes = 0;
+    while (parsing.take_picture(bytes)) {
       ++pictures;
-      counted += parsing.picture_bytes;
-      parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
-      parsing.pending_bytes = 0;
+      counted += bytes;
     }
     benchmark::DoNotOptimize(counted);
   }
@@ -80,14 +75,14 @@ int main(int argc, char** argv) {
   if (!stream) return 1;
   benchmark::RegisterBenchmark("nal_reader", nal_reader, &stream)
       ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(9);
-  benchmark::RegisterBenchmark("next_picture", next_picture, &stream)
+  benchmark::RegisterBenchmark("take_picture", take_picture, &stream)
       ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(9);
   bench::MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double reader_ms = reporter.median("nal_reader");
-  const double picture_ms = reporter.median("next_picture");
+  const double picture_ms = reporter.median("take_picture");
   if (reader_ms > 0 && picture_ms > 0) {
-    std::printf("median nal_reader %.1f ms (%.0f MB/s), next_picture %.1f ms (%.0f MB/s), extra %+.1f%%\n",
+    std::printf("median nal_reader %.1f ms (%.0f MB/s), take_picture %.1f ms (%.0f MB/s), extra %+.1f%%\n",
                 reader_ms, megabytes * 1000.0 / reader_ms, picture_ms, megabytes * 1000.0 / picture_ms,
                 (picture_ms / reader_ms - 1.0) * 100.0);
   }

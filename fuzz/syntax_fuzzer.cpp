@@ -204,7 +204,8 @@ void fuzz_slice(ParameterSets& sets, ErrorReporter& reporter, uint8_t control, c
   const SeqParamSet& sps = *sets.active_sps();
   int32_t marker = static_cast<int32_t>((control >> 5) % 3) - 1;
   const int32_t marker_before = marker;
-  read_slice_header_rest(reader, header, sps, *sets.active_pps(), marker);
+  read_slice_header_rest(reader, header, sps, *sets.active_pps(), SyntaxDialect::kCheck);
+  note_first_field(header, marker);
   check_reader_within(reader);
   check(marker >= -1 && marker <= 1, "first-field marker out of its values");
   check(marker_before == -1 || marker == marker_before, "a known first-field marker changed");

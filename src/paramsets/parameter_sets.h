@@ -34,7 +34,9 @@ class ParameterSets {
   void process_sps_nal(const NalUnit& nal);
   void process_pps_nal(const NalUnit& nal);
   // `rbsp` starts with the NAL header byte; `length` counts it. `readable`
-  // bytes may be looked at from `rbsp` on (at least `length`).
+  // bytes may be looked at from `rbsp` on (at least `length`). Picture
+  // timing is read with the active SPS (paramsets/sei.h); nothing read is
+  // kept.
   void process_sei_nal(const uint8_t* rbsp, int32_t length, int32_t readable);
   void process_sei_nal(const NalUnit& nal) { process_sei_nal(nal.bytes, nal.length, nal.readable); }
 
@@ -77,11 +79,6 @@ class ParameterSets {
   // the slot held; the record keeps no buffer. False (nothing stored, the
   // record untouched) for an id beyond the table.
   bool store_pps(uint32_t id, PicParamSet& pps);
-
-  // --- SEI payloads -------------------------------------------------------
-  // One picture timing payload of `size` bytes; `readable` bytes may be
-  // looked at from `payload` on.
-  void parse_pic_timing(const uint8_t* payload, uint32_t size, int32_t readable);
 
   // --- State --------------------------------------------------------------
   std::span<const SeqParamSet> sps_table() const { return sps_table_; }
@@ -137,9 +134,5 @@ class ParameterSets {
   std::bitset<kPpsSlots> pps_stored_;
   bool used_left_over_slot_ = false;
 };
-
-// Picture timing needs the active SPS; recovery point needs nothing. The
-// values read are not kept.
-void parse_recovery_point(const uint8_t* payload, uint32_t size, int32_t readable);
 
 }  // namespace tarnwell

@@ -7,27 +7,13 @@
 
 #include "base/error_reporter.h"
 #include "paramsets/hrd_parameters.h"
+#include "paramsets/syntax_dialect.h"
 #include "stream/bit_reader.h"
 
 namespace tarnwell {
 
 inline constexpr uint32_t kSpsSlots = 32;                 // seq_parameter_set_id 0 .. 31
 inline constexpr uint32_t kMaxRefFramesInPocCycle = 256;  // offset_for_ref_frame entries
-
-// How a parameter set is read. One syntax, two readers of it; each place the
-// dialect changes is marked beside the syntax line it changes.
-enum class SyntaxDialect {
-  // The check's rules: its own list of profiles (others end the reading with
-  // the record invalid), chroma_format_idc 3 read as the former High 4:4:4
-  // profile's (residue_transform_flag, eight scaling lists, in a PPS too), and
-  // the status ignored: a truncated set keeps the values that read.
-  kCheck,
-  // Every profile the standard defines, with its High 4:4:4 Predictive syntax.
-  // An SPS is read up to pic_struct_present_flag, a PPS up to
-  // redundant_pic_cnt_present_flag: nothing further concerns timing or picture
-  // boundaries. The caller refuses a set whose status is not ok.
-  kStandard,
-};
 
 struct VuiParameters {
   uint32_t aspect_ratio_info_present_flag = 0;

@@ -48,7 +48,7 @@ void AccessUnitSplitter::begin(std::FILE* file, std::vector<uint8_t> head) {
   open_ = false;
   index_ = 0;
   last_sps_id_ = -1;
-  last_key_ = SliceKey{};
+  last_slice_ = UnitSlice{};
 }
 
 // The NAL unit's kept bytes after the header, emulation prevention removed,
@@ -115,61 +115,24 @@ void AccessUnitSplitter::take_sei(int32_t size, bool complete) {
   if (!complete) ++notes_.broken_sei;
 }
 
-AccessUnitSplitter::SliceKey AccessUnitSplitter::read_slice_key(const ScannedNal& nal, int32_t size) {
-  SliceKey key;
-  key.idr = nal.nal_unit_type == 5;
+UnitSlice AccessUnitSplitter::read_slice(const ScannedNal& nal, int32_t size) {
+  UnitSlice slice;
+  SliceHeader& header = slice.header;
+  header.idr_flag = nal.nal_unit_type == 5 ? 1 : 0;
+  header.nal_ref_idc = nal.nal_ref_idc;
   BitReader r = make_bounded_rbsp_reader(rbsp_.get(), size);
-  key.first_mb_in_slice = read_ue("SH: first_mb_in_slice", r);
-  read_ue("SH: slice_type", r);
-  key.pic_parameter_set_id = read_ue_max("SH: pic_parameter_set_id", 255, r);
-  if (!r.ok() || !pps_valid_[key.pic_parameter_set_id]) return key;
-  const PicParamSet& pps = pps_[key.pic_parameter_set_id];
-  if (!sps_valid_[pps.seq_parameter_set_id]) return key;
+  read_slice_header_first_part(r, header);
+  if (!r.ok()) return slice;
+  const auto pps_id = static_cast<uint32_t>(header.pic_parameter_set_id);
+  if (!pps_valid_[pps_id]) return slice;
+  const PicParamSet& pps = pps_[pps_id];
+  if (!sps_valid_[pps.seq_parameter_set_id]) return slice;
   const SeqParamSet& sps = sps_[pps.seq_parameter_set_id];
-  key.seq_parameter_set_id = pps.seq_parameter_set_id;
-  if (sps.separate_colour_plane_flag == 1) read_u(2, "SH: colour_plane_id", r);
-  key.frame_num = read_u(static_cast<int>(sps.log2_max_frame_num_minus4) + 4, "SH: frame_num", r);
-  if (sps.frame_mbs_only_flag == 0) {
-    key.field_pic_flag = read_u1("SH: field_pic_flag", r);
-    if (key.field_pic_flag == 1) key.bottom_field_flag = read_u1("SH: bottom_field_flag", r);
-  }
-  key.nal_ref_idc_zero = nal.nal_ref_idc == 0;
-  if (key.idr) key.idr_pic_id = read_ue("SH: idr_pic_id", r);
-  key.pic_order_cnt_type = sps.pic_order_cnt_type;
-  const bool bottom_present = pps.bottom_field_pic_order_in_frame_present_flag == 1 && key.field_pic_flag == 0;
-  if (sps.pic_order_cnt_type == 0) {
-    key.pic_order_cnt_lsb = read_u(static_cast<int>(sps.log2_max_pic_order_cnt_lsb_minus4) + 4, "SH: pic_order_cnt_lsb", r);
-    if (bottom_present) key.delta_pic_order_cnt_bottom = read_se("SH: delta_pic_order_cnt_bottom", r);
-  }
-  if (sps.pic_order_cnt_type == 1 && sps.delta_pic_order_always_zero_flag == 0) {
-    key.delta_pic_order_cnt0 = read_se("SH: delta_pic_order_cnt[0]", r);
-    if (bottom_present) key.delta_pic_order_cnt1 = read_se("SH: delta_pic_order_cnt[1]", r);
-  }
-  if (pps.redundant_pic_cnt_present_flag == 1) key.redundant_pic_cnt = read_ue("SH: redundant_pic_cnt", r);
-  key.valid = r.ok();
-  return key;
-}
-
-// 7.4.1.2.4: what sets the first VCL NAL unit of a new primary coded picture
-// apart from the previous one's slices.
-bool AccessUnitSplitter::new_picture(const SliceKey& a, const SliceKey& b) {
-  if (!a.valid || !b.valid) return b.first_mb_in_slice == 0;
-  if (b.redundant_pic_cnt > 0) return false;
-  if (a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id ||
-      a.field_pic_flag != b.field_pic_flag || a.bottom_field_flag != b.bottom_field_flag ||
-      a.nal_ref_idc_zero != b.nal_ref_idc_zero || a.idr != b.idr) {
-    return true;
-  }
-  if (a.idr && b.idr && a.idr_pic_id != b.idr_pic_id) return true;
-  if (b.pic_order_cnt_type == 0 &&
-      (a.pic_order_cnt_lsb != b.pic_order_cnt_lsb || a.delta_pic_order_cnt_bottom != b.delta_pic_order_cnt_bottom)) {
-    return true;
-  }
-  if (b.pic_order_cnt_type == 1 &&
-      (a.delta_pic_order_cnt0 != b.delta_pic_order_cnt0 || a.delta_pic_order_cnt1 != b.delta_pic_order_cnt1)) {
-    return true;
-  }
-  return false;
+  slice.seq_parameter_set_id = pps.seq_parameter_set_id;
+  slice.pic_order_cnt_type = sps.pic_order_cnt_type;
+  read_slice_header_rest(r, header, sps, pps, SyntaxDialect::kStandard);
+  slice.valid = r.ok();
+  return slice;
 }
 
 void AccessUnitSplitter::open_unit(const ScannedNal& nal) {
@@ -179,23 +142,23 @@ void AccessUnitSplitter::open_unit(const ScannedNal& nal) {
   unit_start_ = index_ == 0 ? nal.start - std::min<uint64_t>(nal.start, scanner_.leading_zero_bytes()) : nal.start;
   vcl_bytes_ = 0;
   has_vcl_ = false;
-  first_key_ = SliceKey{};
+  first_slice_ = UnitSlice{};
   unit_sps_id_ = -1;
   has_bp_ = false;
   pt_size_ = -1;
 }
 
-void AccessUnitSplitter::add_to_unit(const ScannedNal& nal, const SliceKey* key) {
+void AccessUnitSplitter::add_to_unit(const ScannedNal& nal, const UnitSlice* slice) {
   const int32_t type = nal.nal_unit_type;
   if (is_vcl(type) || type == 12) vcl_bytes_ += nal.size();
-  last_nal_broken_ = key != nullptr && !key->valid;
-  if (key != nullptr) {
+  last_nal_broken_ = slice != nullptr && !slice->valid;
+  if (slice != nullptr) {
     if (!has_vcl_) {
-      first_key_ = *key;
-      if (unit_sps_id_ < 0 && key->valid) unit_sps_id_ = static_cast<int32_t>(key->seq_parameter_set_id);
+      first_slice_ = *slice;
+      if (unit_sps_id_ < 0 && slice->valid) unit_sps_id_ = static_cast<int32_t>(slice->seq_parameter_set_id);
     }
     has_vcl_ = true;
-    if (key->redundant_pic_cnt == 0) last_key_ = *key;
+    if (slice->header.redundant_pic_cnt == 0) last_slice_ = *slice;
     return;
   }
   const int32_t size = to_rbsp(nal);
@@ -211,13 +174,13 @@ void AccessUnitSplitter::close_unit(uint64_t end, AccessUnit& au) {
   au.nal_bits = (end - unit_start_) * 8;
   au.vcl_bits = vcl_bytes_ * 8;
   au.has_picture = has_vcl_;
-  au.idr = first_key_.idr;
+  au.idr = first_slice_.header.idr_flag == 1;
   if (unit_sps_id_ < 0) unit_sps_id_ = last_sps_id_;
   if (unit_sps_id_ >= 0 && sps_valid_[static_cast<uint32_t>(unit_sps_id_)]) {
     last_sps_id_ = unit_sps_id_;
     delivered_sps_ = sps_[static_cast<uint32_t>(unit_sps_id_)];
     au.sps = &delivered_sps_;
-    au.field_pic = first_key_.valid && first_key_.field_pic_flag == 1;
+    au.field_pic = first_slice_.valid && first_slice_.header.field_pic_flag == 1;
     au.pic_size_in_mbs = delivered_sps_.frame_size_in_mbs() / (au.field_pic ? 2 : 1);
   }
   au.has_buffering_period = has_bp_;
@@ -236,12 +199,12 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
   if (!allocated()) return 0;
   for (;;) {
     ScannedNal nal;
-    SliceKey key;
-    bool keyed = false;
+    UnitSlice unit_slice;
+    bool read = false;
     if (has_pending_) {
       nal = pending_;
-      key = pending_key_;
-      keyed = true;
+      unit_slice = pending_slice_;
+      read = true;
       has_pending_ = false;
     } else if (ended_) {
       return end_status_;
@@ -261,24 +224,24 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
     last_end_ = nal.next_start;
 
     const bool slice = has_slice_header(nal.nal_unit_type);
-    if (slice && !keyed) {
-      key = read_slice_key(nal, to_rbsp(nal));
-      if (!key.valid) ++notes_.broken_slice_headers;
+    if (slice && !read) {
+      unit_slice = read_slice(nal, to_rbsp(nal));
+      if (!unit_slice.valid) ++notes_.broken_slice_headers;
     }
 
     const bool starts_next =
-        open_ && has_vcl_ && (slice ? new_picture(last_key_, key) : begins_access_unit(nal.nal_unit_type));
+        open_ && has_vcl_ && (slice ? begins_new_primary_picture(last_slice_, unit_slice) : begins_access_unit(nal.nal_unit_type));
     if (starts_next) {
       // This NAL unit is taken in at the next call, after the unit it ends
       // has been delivered.
       pending_ = nal;
-      pending_key_ = key;
+      pending_slice_ = unit_slice;
       has_pending_ = true;
       close_unit(nal.start, au);
       return 1;
     }
     if (!open_) open_unit(nal);
-    add_to_unit(nal, slice ? &key : nullptr);
+    add_to_unit(nal, slice ? &unit_slice : nullptr);
   }
 }
 

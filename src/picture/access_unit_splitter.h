@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "paramsets/pps.h"
+#include "paramsets/sei.h"
 #include "paramsets/sps.h"
-#include "paramsets/timing_sei.h"
+#include "picture/picture_rules.h"
 #include "stream/annexb_scanner.h"
 
 namespace tarnwell {
@@ -69,33 +70,14 @@ class AccessUnitSplitter {
   bool allocated() const { return scanner_.allocated() && rbsp_ != nullptr; }
 
  private:
-  struct SliceKey {
-    bool valid = false;
-    uint32_t first_mb_in_slice = 0;
-    uint32_t pic_parameter_set_id = 0;
-    uint32_t frame_num = 0;
-    uint32_t field_pic_flag = 0;
-    uint32_t bottom_field_flag = 0;
-    bool nal_ref_idc_zero = false;
-    bool idr = false;
-    uint32_t idr_pic_id = 0;
-    uint32_t pic_order_cnt_type = 0;
-    uint32_t pic_order_cnt_lsb = 0;
-    int32_t delta_pic_order_cnt_bottom = 0;
-    int32_t delta_pic_order_cnt0 = 0;
-    int32_t delta_pic_order_cnt1 = 0;
-    uint32_t redundant_pic_cnt = 0;
-    uint32_t seq_parameter_set_id = 0;
-  };
-
   int32_t to_rbsp(const ScannedNal& nal);
   void take_sps(int32_t size);
   void take_pps(int32_t size);
   void take_sei(int32_t size, bool complete);
-  SliceKey read_slice_key(const ScannedNal& nal, int32_t size);
-  static bool new_picture(const SliceKey& previous, const SliceKey& current);
+  // The slice header in the standard dialect, with the sets it names.
+  UnitSlice read_slice(const ScannedNal& nal, int32_t size);
   void open_unit(const ScannedNal& nal);
-  void add_to_unit(const ScannedNal& nal, const SliceKey* key);
+  void add_to_unit(const ScannedNal& nal, const UnitSlice* slice);
   void close_unit(uint64_t end, AccessUnit& au);
 
   AnnexbScanner scanner_;
@@ -109,7 +91,7 @@ class AccessUnitSplitter {
 
   // The scanned NAL unit that begins the next access unit, not yet taken in.
   ScannedNal pending_;
-  SliceKey pending_key_;
+  UnitSlice pending_slice_;
   bool has_pending_ = false;
   bool ended_ = false;
   int32_t end_status_ = 0;
@@ -122,8 +104,8 @@ class AccessUnitSplitter {
   uint64_t vcl_bytes_ = 0;
   bool has_vcl_ = false;
   bool last_nal_broken_ = false;  // the unit's newest NAL unit did not read
-  SliceKey first_key_;
-  SliceKey last_key_;
+  UnitSlice first_slice_;
+  UnitSlice last_slice_;  // the newest primary (not redundant) slice
   int32_t unit_sps_id_ = -1;
   int32_t last_sps_id_ = -1;
   bool has_bp_ = false;

@@ -2,17 +2,15 @@
 // The one parsing state of an application: the NAL unit reader with its read
 // window and NAL buffer, the parameter sets, the slice state and the picture
 // counters. The verification run, the profile/level probe and the HRD report
-// each use it for one pass at a time:
+// each use it for one reading at a time. The run takes pictures in passes:
 //
-//   state.reset_parsing_state();
+//   state.begin_pass();
 //   state.begin_stream(file);
-//   state.no_picture_begun = 1; state.picture_bytes = 0; state.pending_bytes = 0;
-//   state.first_field_marker = -1;
-//   while (state.next_picture() == 1) {
-//     size = state.picture_bytes;
-//     state.picture_bytes = state.opening_nal_bytes + state.pending_bytes;
-//     state.pending_bytes = 0;
-//   }
+//   uint32_t size = 0;
+//   while (state.take_picture(size)) { ... }
+//
+// the probe and the HRD report read with reset_parsing_state, begin_stream
+// and next_picture, and take no pictures.
 #include <cstdint>
 #include <cstdio>
 
@@ -33,9 +31,9 @@ struct ParsingParts {
   ParameterSets parameter_sets;
 };
 
-// reset_parsing_state, next_picture, process_nal_unit and the counters
-// picture_bytes, pending_bytes, opening_nal_bytes, no_picture_begun,
-// first_field_marker, sps_seen and pps_seen come from PictureAssembler.
+// The pass (begin_pass, take_picture), the probe's reading
+// (reset_parsing_state, next_picture) and the counts come from
+// PictureAssembler.
 class ParsingState : private ParsingParts, public PictureAssembler {
  public:
   // window_bytes: size of the read window and of the NAL buffer (8,000,000 in
@@ -45,7 +43,7 @@ class ParsingState : private ParsingParts, public PictureAssembler {
       : ParsingParts(reporter, frame_rate, window_bytes), PictureAssembler(reader, parameter_sets, reporter) {}
 
   // Fills the first read window from the file's current position; call it
-  // after reset_parsing_state. The caller opens, rewinds and closes the file.
+  // after begin_pass or reset_parsing_state. The caller opens, rewinds and closes the file.
   uint32_t begin_stream(std::FILE* file) { return reader.begin_stream(file); }
   uint32_t begin_stream(ByteSource& source) { return reader.begin_stream(source); }
 

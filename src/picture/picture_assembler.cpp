@@ -20,86 +20,6 @@ constexpr int32_t kNalFillerData = 12;
 
 }  // namespace
 
-void record_slice(const SliceHeader& header, PreviousSlice& previous) {
-  previous.frame_num = header.frame_num;
-  previous.field_pic_flag = header.field_pic_flag;
-  previous.bottom_field_flag = header.bottom_field_flag;
-  previous.pic_parameter_set_id = header.pic_parameter_set_id;
-  previous.nal_ref_idc = header.nal_ref_idc;
-  previous.idr_flag = header.idr_flag;
-  previous.idr_pic_id = header.idr_pic_id;
-  previous.delta_pic_order_cnt[0] = header.delta_pic_order_cnt[0];
-  previous.delta_pic_order_cnt[1] = header.delta_pic_order_cnt[1];
-  previous.pic_order_cnt_lsb = header.pic_order_cnt_lsb;
-  previous.delta_pic_order_cnt_bottom = header.delta_pic_order_cnt_bottom;
-}
-
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
-  // Made in this order; the result is their logical or.
-  int32_t differs = 0;
-  differs |= header.frame_num != previous.frame_num;
-  differs |= header.pic_parameter_set_id != previous.pic_parameter_set_id;
-  differs |= header.field_pic_flag != previous.field_pic_flag;
-  differs |= header.nal_ref_idc != previous.nal_ref_idc && (header.nal_ref_idc == 0 || previous.nal_ref_idc == 0);
-  differs |= header.field_pic_flag == 1 && previous.field_pic_flag != 0 &&
-             header.bottom_field_flag != previous.bottom_field_flag;
-  differs |= header.idr_flag != previous.idr_flag;
-  if (pic_order_cnt_type == 0) {
-    differs |= header.pic_order_cnt_lsb != previous.pic_order_cnt_lsb ||
-               header.delta_pic_order_cnt_bottom != previous.delta_pic_order_cnt_bottom;
-  }
-  if (pic_order_cnt_type == 1) {
-    differs |= header.delta_pic_order_cnt[0] != previous.delta_pic_order_cnt[0] ||
-               header.delta_pic_order_cnt[1] != previous.delta_pic_order_cnt[1];
-  }
-  differs |= previous.idr_flag == 1 && header.idr_flag == 1 && header.idr_pic_id != previous.idr_pic_id;
-  return differs;
-}
-
-namespace {
-
-// Whether slice_differs's answer could change with the values the carried
-// fields held before this reading, with `header_left_over` and
-// `previous_left_over` the fields that still hold such a value in `header`
-// and `previous`. A comparison of a left-over value with a value of this
-// reading (or a -1 of the reset) could go either way; a field left over on
-// both sides holds the same value on both (it was not assigned since), so it
-// compares equal whatever that value is. The answer turns on a left-over
-// value when no comparison of known values already gives "differs" and one
-// that could go either way is made. The conditions mirror slice_differs.
-bool differs_turns_on_left_over(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
-                                uint32_t header_left_over, uint32_t previous_left_over) {
-  const uint32_t open = header_left_over ^ previous_left_over;
-  bool known_differs = header.frame_num != previous.frame_num ||
-                       header.pic_parameter_set_id != previous.pic_parameter_set_id ||
-                       header.field_pic_flag != previous.field_pic_flag ||
-                       (header.nal_ref_idc != previous.nal_ref_idc &&
-                        (header.nal_ref_idc == 0 || previous.nal_ref_idc == 0)) ||
-                       header.idr_flag != previous.idr_flag;
-  bool undecided = false;
-  auto compare = [&](bool made, uint32_t field, int32_t value, int32_t previous_value) {
-    if (!made) return;
-    if ((open & field) != 0) {
-      undecided = true;
-    } else if (value != previous_value) {
-      known_differs = true;
-    }
-  };
-  compare(header.field_pic_flag == 1 && previous.field_pic_flag != 0, kCarriedBottomFieldFlag,
-          header.bottom_field_flag, previous.bottom_field_flag);
-  compare(pic_order_cnt_type == 0, kCarriedPicOrderCntLsb, header.pic_order_cnt_lsb, previous.pic_order_cnt_lsb);
-  compare(pic_order_cnt_type == 0, kCarriedDeltaPicOrderCntBottom, header.delta_pic_order_cnt_bottom,
-          previous.delta_pic_order_cnt_bottom);
-  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt0, header.delta_pic_order_cnt[0],
-          previous.delta_pic_order_cnt[0]);
-  compare(pic_order_cnt_type == 1, kCarriedDeltaPicOrderCnt1, header.delta_pic_order_cnt[1],
-          previous.delta_pic_order_cnt[1]);
-  compare(previous.idr_flag == 1 && header.idr_flag == 1, kCarriedIdrPicId, header.idr_pic_id, previous.idr_pic_id);
-  return undecided && !known_differs;
-}
-
-}  // namespace
-
 uint32_t counted_length(const NalUnit& nal) {
   const uint32_t kept = nal.length > 0 ? static_cast<uint32_t>(nal.length) : 0;
   if (nal.dropped_bytes >= 0xFFFFFFFFu - kept) {
@@ -124,6 +44,23 @@ void PictureAssembler::reset_parsing_state() {
   used_left_over_ = false;
 }
 
+void PictureAssembler::begin_pass() {
+  reset_parsing_state();
+  picture_bytes_ = 0;
+  pending_bytes_ = 0;
+  picture_begun_ = false;
+  first_field_marker_ = kFirstFieldUnknown;
+}
+
+bool PictureAssembler::take_picture(uint32_t& bytes) {
+  if (next_picture() != kNalPictureComplete) return false;
+  bytes = picture_bytes_;
+  // The sum stays within 32 bits: the slice kept pending_bytes_ to what fits.
+  picture_bytes_ = opening_nal_bytes_ + pending_bytes_;
+  pending_bytes_ = 0;
+  return true;
+}
+
 int32_t PictureAssembler::next_picture() {
   for (;;) {
     const int32_t got = reader_.GetAnnexbNALU(nal_);
@@ -143,10 +80,10 @@ int32_t PictureAssembler::next_picture() {
 }
 
 void PictureAssembler::count_non_slice(uint32_t bytes) {
-  if (no_picture_begun == 1) {
-    picture_bytes = saturating_add(picture_bytes, bytes);
+  if (!picture_begun_) {
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
   } else {
-    pending_bytes = saturating_add(pending_bytes, bytes);
+    pending_bytes_ = saturating_add(pending_bytes_, bytes);
   }
 }
 
@@ -218,46 +155,36 @@ int32_t PictureAssembler::process_slice(NalUnit& nal) {
   const SeqParamSet& sps = active_sps != nullptr ? *active_sps : no_sps_;
   const PicParamSet& pps = active_pps != nullptr ? *active_pps : no_pps_;
   uint32_t assigned = 0;
-  read_slice_header_rest(slice_reader_, header_, sps, pps, first_field_marker, &assigned);
+  read_slice_header_rest(slice_reader_, header_, sps, pps, SyntaxDialect::kCheck, &assigned);
+  note_first_field(header_, first_field_marker_);
   header_left_over_ &= ~assigned;
 
-  if (differs_turns_on_left_over(header_, previous_, sps.pic_order_cnt_type, header_left_over_,
-                                 previous_left_over_)) {
-    used_left_over_ = true;
-  }
-  const int32_t differs = slice_differs(header_, previous_, sps.pic_order_cnt_type);
+  const BoundaryAnswer boundary =
+      test_boundary(header_, previous_, sps.pic_order_cnt_type, header_left_over_, previous_left_over_);
+  used_left_over_ |= boundary.turns_on_left_over;
   record_slice(header_, previous_);
   previous_left_over_ = header_left_over_;
 
   const uint32_t bytes = counted_length(nal);
-  bool begins_picture = false;
-  if (differs != 0) {
-    if (header_.field_pic_flag == 0) {
-      begins_picture = true;
-    } else if (first_field_marker == kFirstFieldBottom) {
-      // The pass began with a bottom field: each pair is bottom, then top.
-      begins_picture = header_.bottom_field_flag == 1;
-    } else {
-      begins_picture = header_.bottom_field_flag == 0;
-    }
-  }
+  const bool begins_picture = boundary.differs && pairs_as_first_field(header_, first_field_marker_);
   if (!begins_picture) {
-    picture_bytes = saturating_add(picture_bytes, bytes);
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
     return kNalGoOn;
   }
 
   check_picture_order(header_, sps, reporter_);
-  if (no_picture_begun == 1) {
+  if (!picture_begun_) {
     // The first picture of the pass: nothing is complete yet.
-    picture_bytes = saturating_add(picture_bytes, bytes);
-    no_picture_begun = 0;
+    picture_bytes_ = saturating_add(picture_bytes_, bytes);
+    picture_begun_ = true;
     return kNalGoOn;
   }
-  opening_nal_bytes = bytes;
-  // The caller starts the next picture at opening_nal_bytes + pending_bytes.
-  // That sum saturates like every other count: the pending bytes are cut to
-  // what the next picture can still hold beside its opening slice.
-  pending_bytes = saturating_add(opening_nal_bytes, pending_bytes) - opening_nal_bytes;
+  opening_nal_bytes_ = bytes;
+  // take_picture starts the next picture at opening_nal_bytes_ +
+  // pending_bytes_. That sum saturates like every other count: the pending
+  // bytes are cut to what the next picture can still hold beside its opening
+  // slice.
+  pending_bytes_ = saturating_add(opening_nal_bytes_, pending_bytes_) - opening_nal_bytes_;
   return kNalPictureComplete;
 }
 

@@ -12,6 +12,7 @@
 
 #include "base/error_reporter.h"
 #include "paramsets/parameter_sets.h"
+#include "picture/picture_rules.h"
 #include "picture/slice_header.h"
 #include "stream/bit_reader.h"
 #include "stream/nal_reader.h"
@@ -23,30 +24,6 @@ namespace tarnwell {
 inline constexpr int32_t kNalEndOfStream = 0;     // an end-of-stream NAL unit (or, from next_picture, the file's end)
 inline constexpr int32_t kNalPictureComplete = 1;  // this slice begins a picture; the one before it is complete
 inline constexpr int32_t kNalGoOn = 2;            // go on with the next NAL unit
-
-// The values of the last slice that went through the boundary test, in the
-// order the test state keeps them. -1 everywhere after the reset of a pass,
-// so the first slice of a pass always differs.
-struct PreviousSlice {
-  int32_t frame_num = -1;
-  int32_t field_pic_flag = -1;
-  int32_t bottom_field_flag = -1;
-  int32_t pic_parameter_set_id = -1;
-  int32_t nal_ref_idc = -1;
-  int32_t idr_flag = -1;
-  int32_t idr_pic_id = -1;
-  int32_t delta_pic_order_cnt[2] = {-1, -1};
-  int32_t pic_order_cnt_lsb = -1;
-  int32_t delta_pic_order_cnt_bottom = -1;
-};
-
-// 1 when `header` begins another picture than the slice recorded in
-// `previous`, under the active SPS's pic_order_cnt_type.
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type);
-
-// Copies into `previous` the fields of `header` that the boundary test
-// compares the next slice with.
-void record_slice(const SliceHeader& header, PreviousSlice& previous);
 
 // The size a NAL unit counts with: its prepared length plus the bytes of an
 // over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
@@ -66,37 +43,46 @@ class PictureAssembler {
   PictureAssembler(const PictureAssembler&) = delete;
   PictureAssembler& operator=(const PictureAssembler&) = delete;
 
-  // Start of a pass, before begin_stream: no active SPS, the reader looks for
-  // the first start code, no SPS or PPS seen, previous-slice record -1. Leaves
-  // the slice header, first_field_marker and the byte counters alone; the
-  // caller sets those it needs.
+  // Start of a reading, before begin_stream: no active SPS, the reader looks
+  // for the first start code, no SPS or PPS seen, previous-slice record -1.
+  // Leaves the slice header, the field pairing and the picture counts alone:
+  // the profile/level probe and the HRD report read on with those an earlier
+  // pass left, and take no pictures.
   void reset_parsing_state();
 
-  // kNalPictureComplete: a picture is complete, its size in picture_bytes;
-  // the slice that begins the next one has been consumed, its size in
-  // opening_nal_bytes, and pending_bytes is at most 0xFFFFFFFF minus that, so
-  // that the next picture's count opening_nal_bytes + pending_bytes saturates
-  // instead of wrapping. kNalEndOfStream: no picture is left; the picture that
-  // was open stays in picture_bytes, with the non-slice bytes counted after
-  // its first slice in pending_bytes.
+  // Start of a pass that takes pictures, before begin_stream:
+  // reset_parsing_state, nothing counted yet, no picture begun, the field
+  // pairing unknown until the pass's first field.
+  void begin_pass();
+
+  // The next complete picture of the pass: true with its size in `bytes`,
+  // the slice that began the next picture and the non-slice NAL units before
+  // it already counted towards that one; false at the end of the stream or
+  // at an end-of-stream NAL unit, the picture still open never complete
+  // (picture_bytes() and pending_bytes() hold it). Every count saturates
+  // (see saturating_add).
+  bool take_picture(uint32_t& bytes);
+
+  // The probe's and the HRD report's step: reads on to the next slice that
+  // begins a picture after one has begun (kNalPictureComplete) or to the end
+  // (kNalEndOfStream). It counts as take_picture does but hands nothing over.
   int32_t next_picture();
 
   // One NAL unit as GetAnnexbNALU delivered it: kNalGoOn, kNalPictureComplete
   // or kNalEndOfStream.
   int32_t process_nal_unit(NalUnit& nal);
 
-  // --- The caller's counters ------------------------------------------------
-  // The caller sets picture_bytes = 0, pending_bytes = 0, no_picture_begun = 1
-  // and first_field_marker = -1 at the start of a pass, and after every
-  // complete picture picture_bytes = opening_nal_bytes + pending_bytes,
-  // pending_bytes = 0. The assembler's additions saturate (see saturating_add).
-  uint32_t picture_bytes = 0;      // the picture being assembled, so far
-  uint32_t pending_bytes = 0;      // non-slice bytes since the first picture began, not yet given to a picture
-  uint32_t opening_nal_bytes = 0;  // the slice NAL unit that began the newest picture
-  int32_t no_picture_begun = 0;    // 1 until the first picture of the pass has begun
-  int32_t first_field_marker = 0;  // kFirstFieldUnknown, kFirstFieldTop or kFirstFieldBottom
-  int32_t sps_seen = 0;            // an SPS NAL unit was met in this pass
-  int32_t pps_seen = 0;            // a PPS NAL unit was met in this pass
+  // The picture being assembled, so far, and the non-slice bytes after its
+  // first slice, waiting for the next picture.
+  uint32_t picture_bytes() const { return picture_bytes_; }
+  uint32_t pending_bytes() const { return pending_bytes_; }
+  // False from begin_pass until the pass's first picture begins.
+  bool picture_begun() const { return picture_begun_; }
+  // kFirstFieldUnknown, kFirstFieldTop or kFirstFieldBottom.
+  int32_t first_field_marker() const { return first_field_marker_; }
+
+  int32_t sps_seen = 0;  // an SPS NAL unit was met in this reading
+  int32_t pps_seen = 0;  // a PPS NAL unit was met in this reading
 
   // A reading is what one pass takes from the stream, from
   // reset_parsing_state on. True when this reading used state that an
@@ -128,6 +114,13 @@ class PictureAssembler {
   BitReader slice_reader_;      // over the current slice's RBSP
   SliceHeader header_;          // survives the reset of a pass
   PreviousSlice previous_;
+  uint32_t picture_bytes_ = 0;
+  uint32_t pending_bytes_ = 0;
+  uint32_t opening_nal_bytes_ = 0;  // the slice NAL unit that began the newest picture
+  // A reading that is not a pass (the probe before any pass) counts as one
+  // whose first picture has begun, and pairs fields bottom first.
+  bool picture_begun_ = true;
+  int32_t first_field_marker_ = kFirstFieldBottom;
   // The carried fields (kCarried... bits) that still hold a value from
   // before this reading: in header_, and in previous_ as record_slice copied
   // it. The -1 values of the reset are this reading's own.

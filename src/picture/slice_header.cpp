@@ -1,5 +1,6 @@
-// Slice header fields up to the picture order count, read in the order of the
-// H.264 slice header syntax, and the picture-order check.
+// Slice header fields up to the picture order count (and redundant_pic_cnt),
+// read in the order of the H.264 slice header syntax, and the picture-order
+// check.
 #include "picture/slice_header.h"
 
 namespace tarnwell {
@@ -34,12 +35,14 @@ int32_t read_field_bits(uint32_t log2_minus4, const char* label, BitReader& read
 void read_slice_header_first_part(BitReader& reader, SliceHeader& header) {
   header.first_mb_in_slice = read_ue("SH: first_mb_in_slice", reader);
   header.slice_type = read_ue("SH: slice_type", reader);
-  header.pic_parameter_set_id = read_ue("SH: pic_parameter_set_id", reader);
+  header.pic_parameter_set_id = static_cast<int32_t>(read_ue_max("SH: pic_parameter_set_id", 255, reader));
 }
 
-void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
-                            const PicParamSet& pps, int32_t& first_field_marker, uint32_t* assigned) {
+void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps, const PicParamSet& pps,
+                            SyntaxDialect dialect, uint32_t* assigned) {
   uint32_t carried = 0;
+  // Only the standard reading's SPS holds separate_colour_plane_flag 1.
+  if (sps.separate_colour_plane_flag == 1) header.colour_plane_id = read_u(2, "SH: colour_plane_id", reader);
   header.frame_num = read_field_bits(sps.log2_max_frame_num_minus4, "SH: frame_num", reader);
 
   if (sps.frame_mbs_only_flag == 1) {
@@ -49,11 +52,6 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
     header.field_pic_flag = read_u1("SH: field_pic_flag", reader);
     if (header.field_pic_flag == 1) {
       header.bottom_field_flag = read_u1("SH: bottom_field_flag", reader);
-      // The first field slice of the pass tells which field of a pair comes
-      // first; the picture assembler pairs the fields by it.
-      if (first_field_marker == kFirstFieldUnknown) {
-        first_field_marker = header.bottom_field_flag == 0 ? kFirstFieldTop : kFirstFieldBottom;
-      }
     } else {
       header.bottom_field_flag = 0;
     }
@@ -64,22 +62,19 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
     carried |= kCarriedIdrPicId;
   }
 
+  const bool bottom_present = pps.bottom_field_pic_order_in_frame_present_flag == 1 && header.field_pic_flag == 0;
   if (sps.pic_order_cnt_type == 0) {
     carried |= kCarriedPicOrderCntLsb | kCarriedDeltaPicOrderCntBottom;
     header.pic_order_cnt_lsb =
         read_field_bits(sps.log2_max_pic_order_cnt_lsb_minus4, "SH: pic_order_cnt_lsb", reader);
-    if (pps.bottom_field_pic_order_in_frame_present_flag == 1 && header.field_pic_flag == 0) {
-      header.delta_pic_order_cnt_bottom = read_se("SH: delta_pic_order_cnt_bottom", reader);
-    } else {
-      header.delta_pic_order_cnt_bottom = 0;
-    }
+    header.delta_pic_order_cnt_bottom = bottom_present ? read_se("SH: delta_pic_order_cnt_bottom", reader) : 0;
   }
 
   if (sps.pic_order_cnt_type == 1) {
     if (sps.delta_pic_order_always_zero_flag == 0) {
       header.delta_pic_order_cnt[0] = read_se("SH: delta_pic_order_cnt[0]", reader);
       carried |= kCarriedDeltaPicOrderCnt0;
-      if (pps.bottom_field_pic_order_in_frame_present_flag == 1 && header.field_pic_flag == 0) {
+      if (bottom_present) {
         header.delta_pic_order_cnt[1] = read_se("SH: delta_pic_order_cnt[1]", reader);
         carried |= kCarriedDeltaPicOrderCnt1;
       }
@@ -90,6 +85,9 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
     }
   }
   if (assigned != nullptr) *assigned = carried;
+  // The check's reading ends with the picture order count.
+  if (dialect == SyntaxDialect::kCheck) return;
+  if (pps.redundant_pic_cnt_present_flag == 1) header.redundant_pic_cnt = read_ue("SH: redundant_pic_cnt", reader);
 }
 
 void check_picture_order(const SliceHeader& header, const SeqParamSet& sps, ErrorReporter& reporter) {

@@ -1,7 +1,8 @@
 #pragma once
-// The first part of a slice header: from first_mb_in_slice up to the picture
-// order count fields, which is all that deciding where a coded picture begins
-// needs. The rest of the slice header and the slice data are never read.
+// The slice header from first_mb_in_slice up to the picture order count (and
+// redundant_pic_cnt for the standard reading): all that deciding where a
+// coded picture begins needs. The rest of the slice header and the slice
+// data are never read. One record and one parser for every command.
 #include <cstdint>
 
 #include "base/error_reporter.h"
@@ -11,14 +12,17 @@
 
 namespace tarnwell {
 
-// The header of the slice being processed. A field that a slice does not
-// carry keeps the value the last slice that carried it left, across passes
-// too: the boundary test compares with the previous slice, so a carried-over
-// value never marks a new picture by itself.
+// The header of one slice. The parser assigns only what the slice carries:
+// a field it does not carry keeps the record's value. The check reads every
+// slice into one record, so such a field keeps what the last slice that
+// carried it left, across passes too (the boundary test compares with the
+// previous slice, so a carried-over value never marks a new picture by
+// itself); a fresh record holds the values the standard infers, 0.
 struct SliceHeader {
   int32_t first_mb_in_slice = 0;
   int32_t slice_type = 0;
   int32_t pic_parameter_set_id = 0;
+  int32_t colour_plane_id = 0;
   int32_t frame_num = 0;
   int32_t field_pic_flag = 0;
   int32_t bottom_field_flag = 0;
@@ -28,14 +32,11 @@ struct SliceHeader {
   int32_t pic_order_cnt_lsb = 0;
   int32_t delta_pic_order_cnt_bottom = 0;
   int32_t delta_pic_order_cnt[2] = {0, 0};
+  int32_t redundant_pic_cnt = 0;
 };
 
-// Values of first_field_marker.
-inline constexpr int32_t kFirstFieldUnknown = -1;
-inline constexpr int32_t kFirstFieldBottom = 0;
-inline constexpr int32_t kFirstFieldTop = 1;
-
-// first_mb_in_slice, slice_type, pic_parameter_set_id. Needs no parameter set.
+// first_mb_in_slice, slice_type, pic_parameter_set_id (out of range beyond
+// 255, kept as read). Needs no parameter set.
 void read_slice_header_first_part(BitReader& reader, SliceHeader& header);
 
 // The fields that a slice does not always assign, as bits: a slice that
@@ -48,13 +49,14 @@ inline constexpr uint32_t kCarriedDeltaPicOrderCnt0 = 1u << 4;
 inline constexpr uint32_t kCarriedDeltaPicOrderCnt1 = 1u << 5;
 inline constexpr uint32_t kCarriedFields = (1u << 6) - 1;
 
-// The remaining fields, with the SPS and PPS that activation made active for
-// this slice. The first field slice of a pass sets `first_field_marker` when
-// it is still kFirstFieldUnknown: kFirstFieldTop for a top field,
-// kFirstFieldBottom for a bottom field. `assigned`, when given, receives the
-// kCarried... bits of the fields this slice assigned.
-void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps,
-                            const PicParamSet& pps, int32_t& first_field_marker, uint32_t* assigned = nullptr);
+// The remaining fields, with the SPS and PPS that pic_parameter_set_id
+// selects (for the check, those activation made active). The check's
+// reading ends with the picture order count; the standard reading goes on to
+// redundant_pic_cnt, and its caller refuses a header whose status is not ok.
+// `assigned`, when given, receives the kCarried... bits of the fields this
+// slice assigned.
+void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqParamSet& sps, const PicParamSet& pps,
+                            SyntaxDialect dialect, uint32_t* assigned = nullptr);
 
 // Run once for every slice that begins a picture: reports an IDR picture with
 // a frame_num other than 0 under picture order count types 1 and 2, and a

@@ -33,23 +33,8 @@ uint32_t picture_bits(uint32_t bytes) {
 // again.
 bool begin_reading(CheckStream& stream, ParsingState& parsing, bool first) {
   if (!first && !stream.rewind()) return false;
-  parsing.reset_parsing_state();
+  parsing.begin_pass();
   stream.begin_stream(parsing);
-  parsing.no_picture_begun = 1;
-  parsing.picture_bytes = 0;
-  parsing.pending_bytes = 0;
-  parsing.first_field_marker = -1;
-  return true;
-}
-
-// The next complete picture's bytes; false at the end of the stream, where
-// the picture still open is never applied. The slice that completed the
-// picture opens the next one (the assembler keeps the sum within 32 bits).
-bool take_picture(ParsingState& parsing, uint32_t& bytes) {
-  if (parsing.next_picture() == 0) return false;
-  bytes = parsing.picture_bytes;
-  parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
-  parsing.pending_bytes = 0;
   return true;
 }
 
@@ -129,7 +114,7 @@ CheckRun::PassEnd CheckRun::run_pass(CheckStream& stream, BufferModel& model, Re
     // restored it. A reading that finds the end ends the run, so no pass
     // ever goes over the end again.
     if (!plan.serve(index, bytes, context_.shared.frame_rate)) {
-      if (!take_picture(context_.parsing, bytes)) {
+      if (!context_.parsing.take_picture(bytes)) {
         if (abort_cuts_input && abort_requested.load() != 0) return abort_pass();
         plan.reached_end();
         return PassEnd::Ended;
@@ -179,7 +164,7 @@ void CheckRun::restore_parsing_state(CheckStream& stream, ReplayPlan& plan) {
     if (!begin_reading(stream, context_.parsing, false)) break;
     uint32_t bytes = 0;
     for (uint64_t taken = 0; stop.at_end || taken < stop.pictures; ++taken) {
-      if (!take_picture(context_.parsing, bytes)) break;
+      if (!context_.parsing.take_picture(bytes)) break;
     }
   }
 }

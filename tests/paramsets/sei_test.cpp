@@ -3,6 +3,7 @@
 // SPS, and the picture timing fields sized by the active SPS's HRD blocks.
 #include <gtest/gtest.h>
 
+#include "paramsets/sei_message.h"
 #include "paramsets_fixture.h"
 
 namespace tarnwell::test {
@@ -107,6 +108,36 @@ TEST_F(SeiTest, WalkOverTheMessagesReachesPictureTimingOnlyWhenItShould) {
   reporter.set_stderr_enabled(false);
   process_sei({0x01, 0x01, 0x90, 0x80});
   EXPECT_EQ(stderr_file.text(), expected);
+}
+
+// The payload types one walk finds, in each dialect.
+std::vector<uint32_t> walked_types(const std::vector<uint8_t>& rbsp, SyntaxDialect dialect) {
+  std::vector<uint32_t> types;
+  int32_t index = 0;
+  for (SeiMessage m; next_sei_message(rbsp.data(), static_cast<int32_t>(rbsp.size()), index, m, dialect);) {
+    types.push_back(m.payload_type);
+  }
+  return types;
+}
+
+TEST(SeiWalk, TheCheckAndTheStandardPartAtTheLastByteAndAtAStopByteInside) {
+  using Types = std::vector<uint32_t>;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> rbsp;
+    Types check, standard;
+  } cases[] = {
+      {"two messages, then the stop byte", {0x00, 0x01, 0xAA, 0x06, 0x01, 0xBB, 0x80}, Types{0, 6}, Types{0, 6}},
+      {"payload taking the last byte", {0x01, 0x01, 0x00}, Types{}, Types{1}},
+      {"0x80 after a payload, not last", {0x00, 0x01, 0xAA, 0x80, 0x01, 0x01, 0xBB, 0x80}, Types{0}, Types{0, 128}},
+      {"0x80 first, not last", {0x80, 0x01, 0xAA, 0x80}, Types{128}, Types{128}},
+      {"payload beyond the data", {0x05, 0x09, 0x01}, Types{}, Types{}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(walked_types(c.rbsp, SyntaxDialect::kCheck), c.check);
+    EXPECT_EQ(walked_types(c.rbsp, SyntaxDialect::kStandard), c.standard);
+  }
 }
 
 TEST_F(SeiTest, ReservedPicStructIsReported) {

@@ -1,6 +1,6 @@
 // The timing SEI payloads hrd-check reads, each with the right SPS's HRD
 // lengths, the SEI walk's end, and the level table.
-#include "paramsets/timing_sei.h"
+#include "paramsets/sei.h"
 
 #include <gtest/gtest.h>
 

@@ -164,7 +164,7 @@ TEST_P(BoundaryTest, NewPictureExactlyWhenTheValueDiffers) {
   if (c.pictures == 2) {
     // The first picture ends before the last slice, which opens the second.
     EXPECT_EQ(run.complete.at(0), test::sum_sizes(stream, 0, all - 1));
-    EXPECT_EQ(run.state.opening_nal_bytes, stream.nal_sizes().back());
+    EXPECT_EQ(run.state.picture_bytes(), stream.nal_sizes().back());
     EXPECT_EQ(run.open_picture, stream.nal_sizes().back());
   } else {
     EXPECT_EQ(run.open_picture, test::sum_sizes(stream, 0, all));
@@ -203,21 +203,24 @@ TEST_F(FieldPairing, PairsAndLoneFieldsMakeOnePictureEach) {
     ASSERT_EQ(run.complete.size(), 1u);
     EXPECT_EQ(run.complete[0], test::sum_sizes(stream, 0, 4));
     EXPECT_EQ(run.open_picture, test::sum_sizes(stream, 4, 6));
-    EXPECT_EQ(run.state.first_field_marker, c.marker);
+    EXPECT_EQ(run.state.first_field_marker(), c.marker);
   }
 }
 
 TEST_F(FieldPairing, MarkerTheCallerLeftIsUsedWhenNoFieldSetsIt) {
-  // The probe and the HRD report do not set the marker: at 0 (its value at
-  // construction) a top field that differs joins the picture before it.
+  // The probe and the HRD report do not begin a pass: at 0 (its value at
+  // construction) the marker pairs bottom first, and a top field that
+  // differs joins the picture before it.
   const StreamBuilder stream = streams.build({field(0, 1), field(1, 0), field(1, 1)});
   TempStreamFile file(stream);
   run.state.reset_parsing_state();
   run.state.begin_stream(file.file());
-  run.state.no_picture_begun = 1;
-  ASSERT_EQ(run.state.first_field_marker, 0);
+  ASSERT_EQ(run.state.first_field_marker(), 0);
   EXPECT_EQ(run.state.next_picture(), 1);
-  EXPECT_EQ(run.state.picture_bytes, test::sum_sizes(stream, 0, 4));
+  EXPECT_EQ(run.state.previous_slice().frame_num, 0);
+  EXPECT_EQ(run.state.next_picture(), 1);
+  EXPECT_EQ(run.state.previous_slice().bottom_field_flag, 1);
+  EXPECT_EQ(run.state.picture_bytes(), stream.nal_sizes().at(3));
   EXPECT_EQ(run.state.next_picture(), 0);
 }
 
@@ -282,15 +285,15 @@ TEST(PictureSizes, AccessUnitsWithDelimitersAndSei) {
   PictureRun run;
   TempStreamFile file(stream);
   run.start(file.file());
-  ASSERT_EQ(run.state.next_picture(), 1);
-  EXPECT_EQ(run.state.picture_bytes, n[0] + n[1] + n[2] + n[3] + n[4] + n[5]);
-  EXPECT_EQ(run.state.opening_nal_bytes, n[8]);
-  EXPECT_EQ(run.state.pending_bytes, n[6] + n[7]);
-  run.take_picture();
-  EXPECT_EQ(run.state.picture_bytes, n[8] + n[6] + n[7]);
-  EXPECT_EQ(run.state.next_picture(), 0);
-  EXPECT_EQ(run.state.picture_bytes, n[8] + n[6] + n[7] + n[9]);
-  EXPECT_EQ(run.state.pending_bytes, 0u);
+  ASSERT_TRUE(run.take_picture());
+  EXPECT_EQ(run.complete[0], n[0] + n[1] + n[2] + n[3] + n[4] + n[5]);
+  // The next picture begins with its opening slice and the delimiter and SEI
+  // in front of it.
+  EXPECT_EQ(run.state.picture_bytes(), n[8] + n[6] + n[7]);
+  EXPECT_EQ(run.state.pending_bytes(), 0u);
+  EXPECT_FALSE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), n[8] + n[6] + n[7] + n[9]);
+  EXPECT_EQ(run.state.pending_bytes(), 0u);
   EXPECT_TRUE(run.messages().empty());
 }
 
@@ -308,8 +311,8 @@ TEST(PictureSizes, FillerAfterTheLastSliceOfAPictureCountsTowardsTheNext) {
   EXPECT_EQ(run.complete[0], n[0] + n[1] + n[2]);
   // The open picture: its slice, the filler in front of it and the filler
   // after it (still pending at the end).
-  EXPECT_EQ(run.state.picture_bytes, n[4] + n[3]);
-  EXPECT_EQ(run.state.pending_bytes, n[5]);
+  EXPECT_EQ(run.state.picture_bytes(), n[4] + n[3]);
+  EXPECT_EQ(run.state.pending_bytes(), n[5]);
 }
 
 TEST(PictureSizes, SlicesBeforeAnSpsAndAPpsOfThisPassCountNowhere) {
@@ -363,7 +366,7 @@ TEST(PictureSizes, EmulationPreventionBytesAreNotCounted) {
   run.run(stream);
   const std::vector<uint8_t> tail = {0x01, 0x0C, 0xFF, 0x00, 0x00, 0x03, 0x01, 0x80};
   ASSERT_TRUE(std::equal(tail.rbegin(), tail.rend(), stream.bytes().rbegin()));  // 7 bytes after the start code
-  EXPECT_EQ(run.state.pending_bytes, 6u);
+  EXPECT_EQ(run.state.pending_bytes(), 6u);
 }
 
 TEST(PictureSizes, StreamOfOnePictureCompletesNone) {
@@ -374,9 +377,9 @@ TEST(PictureSizes, StreamOfOnePictureCompletesNone) {
   PictureRun run;
   TempStreamFile file(stream);
   run.start(file.file());
-  EXPECT_EQ(run.state.next_picture(), 0);
-  EXPECT_EQ(run.state.picture_bytes, test::sum_sizes(stream, 0, 4));
-  EXPECT_EQ(run.state.no_picture_begun, 0);
+  EXPECT_FALSE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), test::sum_sizes(stream, 0, 4));
+  EXPECT_TRUE(run.state.picture_begun());
 }
 
 TEST(PictureSizes, NalUnitLongerThanTheBufferCountsWhole) {
@@ -398,24 +401,42 @@ TEST(PictureSizes, NalUnitLongerThanTheBufferCountsWhole) {
   EXPECT_EQ(run.open_picture, n[5]);
 }
 
+// Filler data of `bytes` bytes, nearly all of them beyond the NAL buffer.
+NalUnit huge_filler(uint8_t (&kept)[2], uint64_t bytes) {
+  kept[0] = 0x0C;
+  kept[1] = 0x80;
+  NalUnit nal;
+  nal.bytes = kept;
+  nal.length = 2;
+  nal.readable = 2;
+  nal.nal_unit_type = 12;
+  nal.dropped_bytes = bytes - 2;
+  return nal;
+}
+
 TEST(PictureSizes, CountersStopAtTheLargestValueInsteadOfWrapping) {
   Streams streams;
+  uint8_t kept[2];
   const StreamBuilder stream = streams.build({frame(0), frame(0)});
   PictureRun run;
   TempStreamFile file(stream);
   run.start(file.file());
-  run.state.picture_bytes = 0xFFFFFFF0u;
-  EXPECT_EQ(run.state.next_picture(), 0);
-  EXPECT_EQ(run.state.picture_bytes, 0xFFFFFFFFu);
+  NalUnit filler = huge_filler(kept, 0xFFFFFFF0u);
+  ASSERT_EQ(run.state.process_nal_unit(filler), kNalGoOn);
+  ASSERT_EQ(run.state.picture_bytes(), 0xFFFFFFF0u);
+  EXPECT_FALSE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), 0xFFFFFFFFu);
 
   // The next picture's count, the opening slice plus the pending bytes.
-  const StreamBuilder two = streams.build({frame(0), frame(1)});
-  TempStreamFile second(two);
+  const StreamBuilder three = streams.build({frame(0), frame(1), frame(2)});
+  TempStreamFile second(three);
   run.start(second.file());
-  run.state.pending_bytes = 0xFFFFFFFDu;  // the opening slice is longer than 2 bytes
-  ASSERT_EQ(run.state.next_picture(), 1);
-  run.take_picture();
-  EXPECT_EQ(run.state.picture_bytes, 0xFFFFFFFFu);
+  ASSERT_TRUE(run.take_picture());
+  filler = huge_filler(kept, 0xFFFFFFFDu);  // the opening slice is longer than 2 bytes
+  ASSERT_EQ(run.state.process_nal_unit(filler), kNalGoOn);
+  ASSERT_EQ(run.state.pending_bytes(), 0xFFFFFFFDu);
+  ASSERT_TRUE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), 0xFFFFFFFFu);
 }
 
 // ---------------------------------------------------------------------------
@@ -433,16 +454,16 @@ TEST(NalUnitTypes, EndOfStreamEndsThePassAndCountsItself) {
   PictureRun run;
   TempStreamFile file(stream);
   run.start(file.file());
-  ASSERT_EQ(run.state.next_picture(), 1);
-  run.take_picture();
-  EXPECT_EQ(run.state.next_picture(), 0);
-  EXPECT_EQ(run.state.picture_bytes, n[3]);
-  EXPECT_EQ(run.state.pending_bytes, n[4]);
+  ASSERT_TRUE(run.take_picture());
+  EXPECT_FALSE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), n[3]);
+  EXPECT_EQ(run.state.pending_bytes(), n[4]);
   EXPECT_EQ(n[4], 1u);
   // The NAL units after it are still there for a further call.
-  EXPECT_EQ(run.state.next_picture(), 1);
-  EXPECT_EQ(run.state.opening_nal_bytes, n[5]);
-  EXPECT_EQ(run.state.next_picture(), 0);
+  ASSERT_TRUE(run.take_picture());
+  EXPECT_EQ(run.complete.back(), n[3]);
+  EXPECT_EQ(run.state.picture_bytes(), n[5] + n[4]);
+  EXPECT_FALSE(run.take_picture());
 }
 
 TEST(NalUnitTypes, EndOfStreamBeforeTheFirstPictureCountsIntoIt) {
@@ -453,9 +474,9 @@ TEST(NalUnitTypes, EndOfStreamBeforeTheFirstPictureCountsIntoIt) {
   PictureRun run;
   TempStreamFile file(stream);
   run.start(file.file());
-  EXPECT_EQ(run.state.next_picture(), 0);
-  EXPECT_EQ(run.state.picture_bytes, test::sum_sizes(stream, 0, 3));
-  EXPECT_EQ(run.state.no_picture_begun, 1);
+  EXPECT_FALSE(run.take_picture());
+  EXPECT_EQ(run.state.picture_bytes(), test::sum_sizes(stream, 0, 3));
+  EXPECT_FALSE(run.state.picture_begun());
 }
 
 TEST(NalUnitTypes, DataPartitionsAndUndefinedTypesAreReportedAndCounted) {
@@ -529,7 +550,7 @@ TEST(Pass, ResetClearsTheSliceStateButNotTheSliceHeader) {
 }
 
 TEST(Pass, ProbeStyleCallStopsAtTheFirstPictureWithItsSetsParsed) {
-  // The probe does not touch the counters: no_picture_begun is still 0.
+  // The probe begins no pass: to it a picture has begun before the first.
   Streams streams;
   const StreamBuilder stream = streams.build({frame(0), frame(1)});
   PictureRun run;

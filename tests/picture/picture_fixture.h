@@ -119,27 +119,25 @@ struct PictureRun {
   PictureRun() { reporter.set_stderr_enabled(false); }
 
   void start(std::FILE* file) {
-    state.reset_parsing_state();
+    state.begin_pass();
     state.begin_stream(file);
-    state.no_picture_begun = 1;
-    state.picture_bytes = 0;
-    state.pending_bytes = 0;
-    state.first_field_marker = -1;
     complete.clear();
   }
 
-  // After a 1: the caller's side of a complete picture.
-  void take_picture() {
-    complete.push_back(state.picture_bytes);
-    state.picture_bytes = state.opening_nal_bytes + state.pending_bytes;
-    state.pending_bytes = 0;
+  // The next complete picture into `complete`; false at the end.
+  bool take_picture() {
+    uint32_t bytes = 0;
+    if (!state.take_picture(bytes)) return false;
+    complete.push_back(bytes);
+    return true;
   }
 
   void run(const StreamBuilder& stream) {
     TempStreamFile file(stream);
     start(file.file());
-    while (state.next_picture() == 1) take_picture();
-    open_picture = state.picture_bytes + state.pending_bytes;
+    while (take_picture()) {
+    }
+    open_picture = state.picture_bytes() + state.pending_bytes();
   }
 
   std::vector<std::string> messages() const { return reports(dialog); }

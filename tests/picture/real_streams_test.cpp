@@ -69,22 +69,17 @@ struct Pass {
 
 Pass take_pictures(ParsingState& state, std::FILE* file) {
   Pass pass;
-  state.reset_parsing_state();
+  state.begin_pass();
   state.begin_stream(file);
-  state.no_picture_begun = 1;
-  state.picture_bytes = 0;
-  state.pending_bytes = 0;
-  state.first_field_marker = -1;
-  while (state.next_picture() == 1) {
-    pass.sizes.push_back(state.picture_bytes);
-    pass.counted += state.picture_bytes;
-    state.picture_bytes = state.opening_nal_bytes + state.pending_bytes;
-    state.pending_bytes = 0;
+  uint32_t bytes = 0;
+  while (state.take_picture(bytes)) {
+    pass.sizes.push_back(bytes);
+    pass.counted += bytes;
   }
-  if (state.no_picture_begun == 0) {
-    pass.sizes.push_back(state.picture_bytes + state.pending_bytes);
+  if (state.picture_begun()) {
+    pass.sizes.push_back(state.picture_bytes() + state.pending_bytes());
   }
-  pass.counted += static_cast<uint64_t>(state.picture_bytes) + state.pending_bytes;
+  pass.counted += static_cast<uint64_t>(state.picture_bytes()) + state.pending_bytes();
   return pass;
 }
 

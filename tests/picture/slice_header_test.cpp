@@ -1,11 +1,12 @@
-// The slice header fields up to the picture order count, and the
-// picture-order check.
+// The slice header fields up to the picture order count (and on to
+// redundant_pic_cnt in the standard reading), and the picture-order check.
 #include "picture/slice_header.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "picture/picture_rules.h"
 #include "picture_fixture.h"
 #include "stream/nal_reader.h"
 
@@ -121,7 +122,8 @@ TEST(SliceHeaderRest, EachLayoutReadsExactlyItsFieldsAndLeavesTheCarriedOnes) {
     h.delta_pic_order_cnt[0] = c.before.delta0;
     h.delta_pic_order_cnt[1] = c.before.delta1;
     int32_t marker = -1;
-    read_slice_header_rest(s.reader, h, c.sps, pps_with(c.pic_order_present_flag), marker);
+    read_slice_header_rest(s.reader, h, c.sps, pps_with(c.pic_order_present_flag), SyntaxDialect::kCheck);
+    note_first_field(h, marker);
     const Fields& e = c.after;
     EXPECT_EQ(h.frame_num, e.frame_num);
     EXPECT_EQ(h.field_pic_flag, e.field_pic_flag);
@@ -145,7 +147,8 @@ TEST(SliceHeaderRest, FirstFieldSliceOfThePassSetsTheMarker) {
     w.u(4, 0).u1(1).u1(bottom);
     SliceBytes s(w);
     SliceHeader h;
-    read_slice_header_rest(s.reader, h, sps, pps_with(0), marker);
+    read_slice_header_rest(s.reader, h, sps, pps_with(0), SyntaxDialect::kCheck);
+    note_first_field(h, marker);
   };
   int32_t marker = -1;
   read_field(1, marker);
@@ -158,6 +161,30 @@ TEST(SliceHeaderRest, FirstFieldSliceOfThePassSetsTheMarker) {
   EXPECT_EQ(marker, 1);
   read_field(1, marker);
   EXPECT_EQ(marker, 1);
+}
+
+// One header, both readings: only the standard one goes on to
+// redundant_pic_cnt and holds pic_parameter_set_id to 255.
+TEST(SliceHeaderDialects, TheStandardReadingGoesOnToRedundantPicCntAndLimitsThePpsId) {
+  SeqParamSet sps = sps_with(0, 1, 2);
+  PicParamSet pps = pps_with(0);
+  pps.redundant_pic_cnt_present_flag = 1;
+  for (const uint32_t pps_id : {3u, 256u}) {
+    for (const SyntaxDialect dialect : {SyntaxDialect::kCheck, SyntaxDialect::kStandard}) {
+      const bool standard = dialect == SyntaxDialect::kStandard;
+      SCOPED_TRACE(testing::Message() << "pps id " << pps_id << (standard ? ", standard" : ", check"));
+      BitWriter w;
+      w.ue(0).ue(5).ue(pps_id).u(4, 7).ue(6);
+      SliceBytes s(w);
+      SliceHeader h;
+      read_slice_header_first_part(s.reader, h);
+      EXPECT_EQ(h.pic_parameter_set_id, static_cast<int32_t>(pps_id));
+      EXPECT_EQ(s.reader.ok(), pps_id <= 255);
+      read_slice_header_rest(s.reader, h, sps, pps, dialect);
+      EXPECT_EQ(h.frame_num, 7);
+      EXPECT_EQ(h.redundant_pic_cnt, standard ? 6 : 0);
+    }
+  }
 }
 
 class PictureOrderCheck : public ::testing::Test {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "paramsets/sps.h"
-#include "paramsets/timing_sei.h"
+#include "paramsets/sei.h"
 #include "stream/annexb_scanner.h"
 #include "stream/nal_reader.h"
 #include "support/bit_writer.h"

@@ -506,17 +506,10 @@ struct Reading {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     EXPECT_NE(file, nullptr);
     if (file == nullptr) return sizes;
-    parsing.reset_parsing_state();
+    parsing.begin_pass();
     parsing.begin_stream(file);
-    parsing.no_picture_begun = 1;
-    parsing.picture_bytes = 0;
-    parsing.pending_bytes = 0;
-    parsing.first_field_marker = -1;
-    while (parsing.next_picture() == 1) {
-      sizes.push_back(parsing.picture_bytes);
-      parsing.picture_bytes = parsing.opening_nal_bytes + parsing.pending_bytes;
-      parsing.pending_bytes = 0;
-    }
+    uint32_t bytes = 0;
+    while (parsing.take_picture(bytes)) sizes.push_back(bytes);
     std::fclose(file);
     return sizes;
   }
