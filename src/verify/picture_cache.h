@@ -53,9 +53,6 @@ class PictureCache : public ReportRecorder {
   // one pass: 0 at its start, indexes asked in increasing order.
   void replay_events(uint64_t index, std::size_t& cursor, ErrorReporter& reporter) const;
 
-  // Bytes the cache holds now, as counted against its limit.
-  uint64_t bytes_used() const { return bytes_used_; }
-
  private:
   enum class EventKind : uint8_t { Report, StderrLine };
   struct Event {
