@@ -215,7 +215,6 @@ void ParameterSets::process_pps_nal(const NalUnit& nal) {
     active_pps_ = nullptr;
   }
   store_pps(id, *pps);
-  free_pps(std::move(pps));
 }
 
 bool ParameterSets::store_pps(uint32_t id, PicParamSet& pps) {
