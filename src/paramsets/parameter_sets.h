@@ -48,12 +48,9 @@ class ParameterSets {
   void clear_active_sps() { active_sps_ = nullptr; }
 
   // --- Left-over state ----------------------------------------------------
-  // The tables are never emptied, so a reading of the stream can activate a
-  // slot that an earlier reading (an earlier pass, an earlier run) stored,
-  // and then depends on more than the file. A verification run goes over
-  // the pictures of a reading again only while that never happened
-  // (verify/check_run.cpp). begin_reading marks the start of a reading:
-  // no slot stored in it yet, no left-over slot used.
+  // The tables are never emptied, so a reading can activate a slot an earlier
+  // reading stored (verify/replay_plan.h). begin_reading marks the start of a
+  // reading: no slot stored in it yet, no left-over slot used.
   void begin_reading();
   // An activation of this reading used a PPS slot, or the SPS slot its PPS
   // names, that this reading had not stored. Ids beyond a table activate a
@@ -73,8 +70,6 @@ class ParameterSets {
   // A fresh record with its slice_group_id buffer, or null after the
   // out-of-memory report.
   std::unique_ptr<PicParamSet> AllocPPS();
-  // Releases the record and the buffer it still holds.
-  static void free_pps(std::unique_ptr<PicParamSet> pps) { pps.reset(); }
   // Moves the record, buffer included, into slot `id`, releasing the buffer
   // the slot held; the record keeps no buffer. False (nothing stored, the
   // record untouched) for an id beyond the table.

@@ -96,16 +96,7 @@ ReadStatus parse_pps(BitReader& reader, PicParamSet& pps, SyntaxDialect dialect)
     if (pps.pic_scaling_matrix_present_flag == 1) {
       // The check's eight lists at most, whatever the SPS's chroma_format_idc.
       const std::size_t lists = pps.transform_8x8_mode_flag == 1 ? 8 : 6;
-      for (std::size_t i = 0; i < lists; ++i) {
-        pps.pic_scaling_list_present_flag[i] = read_u1("PPS: pic_scaling_list_present_flag", reader);
-        if (pps.pic_scaling_list_present_flag[i] == 1) {
-          if (i < 6) {
-            parse_scaling_list(pps.ScalingList4x4[i], pps.UseDefaultScalingMatrixFlag[i], reader);
-          } else {
-            parse_scaling_list(pps.ScalingList8x8[i - 6], pps.UseDefaultScalingMatrixFlag[i], reader);
-          }
-        }
-      }
+      parse_scaling_lists(lists, pps.pic_scaling_list_present_flag, pps, reader);
     }
     pps.second_chroma_qp_index_offset = read_se("PPS: second_chroma_qp_index_offset", reader);
   } else {
@@ -215,7 +206,6 @@ void ParameterSets::process_pps_nal(const NalUnit& nal) {
     active_pps_ = nullptr;
   }
   store_pps(id, *pps);
-  free_pps(std::move(pps));
 }
 
 bool ParameterSets::store_pps(uint32_t id, PicParamSet& pps) {

@@ -2,6 +2,7 @@
 // One scaling_list() of an SPS or PPS. The system decodes no pictures: the
 // list is kept in raster order, and read mainly so the bit position stays right.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -21,5 +22,20 @@ inline constexpr std::array<uint8_t, 64> zigzag8x8 = {
 // nextScale of 0, which ends the list after a single value. A delta_scale
 // outside -128 .. 127 marks the reader's status out of range.
 void parse_scaling_list(std::span<int32_t> list, uint32_t& use_default_flag, BitReader& reader);
+
+// The first `count` lists of an SPS or PPS record (six 4x4 lists, then the
+// 8x8 ones), each after its present flag.
+template <typename Record>
+void parse_scaling_lists(std::size_t count, std::span<uint32_t> present_flag, Record& record, BitReader& reader) {
+  for (std::size_t i = 0; i < count; ++i) {
+    present_flag[i] = read_u1("scaling_list_present_flag", reader);
+    if (present_flag[i] != 1) continue;
+    if (i < 6) {
+      parse_scaling_list(record.ScalingList4x4[i], record.UseDefaultScalingMatrixFlag[i], reader);
+    } else {
+      parse_scaling_list(record.ScalingList8x8[i - 6], record.UseDefaultScalingMatrixFlag[i], reader);
+    }
+  }
+}
 
 }  // namespace tarnwell

@@ -141,16 +141,7 @@ ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDi
     if (sps.seq_scaling_matrix_present_flag == 1) {
       // The check reads the former High 4:4:4 profile's eight lists whatever chroma_format_idc is.
       const std::size_t lists = sps.chroma_format_idc == 3 && !check ? 12 : 8;
-      for (std::size_t i = 0; i < lists; ++i) {
-        sps.seq_scaling_list_present_flag[i] = read_u1("SPS: seq_scaling_list_present_flag", reader);
-        if (sps.seq_scaling_list_present_flag[i] == 1) {
-          if (i < 6) {
-            parse_scaling_list(sps.ScalingList4x4[i], sps.UseDefaultScalingMatrixFlag[i], reader);
-          } else {
-            parse_scaling_list(sps.ScalingList8x8[i - 6], sps.UseDefaultScalingMatrixFlag[i], reader);
-          }
-        }
-      }
+      parse_scaling_lists(lists, sps.seq_scaling_list_present_flag, sps, reader);
     }
   }
 

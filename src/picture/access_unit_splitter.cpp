@@ -229,8 +229,9 @@ int32_t AccessUnitSplitter::next(AccessUnit& au) {
       if (!unit_slice.valid) ++notes_.broken_slice_headers;
     }
 
-    const bool starts_next =
-        open_ && has_vcl_ && (slice ? begins_new_primary_picture(last_slice_, unit_slice) : begins_access_unit(nal.nal_unit_type));
+    const bool starts_next = open_ && has_vcl_ &&
+                             (slice ? begins_new_primary_picture(last_slice_, unit_slice)
+                                    : begins_access_unit(nal.nal_unit_type));
     if (starts_next) {
       // This NAL unit is taken in at the next call, after the unit it ends
       // has been delivered.

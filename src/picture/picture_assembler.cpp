@@ -18,15 +18,15 @@ constexpr int32_t kNalEndOfSequence = 10;
 constexpr int32_t kNalEndOfStreamUnit = 11;
 constexpr int32_t kNalFillerData = 12;
 
-}  // namespace
-
+// The size a NAL unit counts with: its prepared length plus the bytes of an
+// over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
 uint32_t counted_length(const NalUnit& nal) {
   const uint32_t kept = nal.length > 0 ? static_cast<uint32_t>(nal.length) : 0;
-  if (nal.dropped_bytes >= 0xFFFFFFFFu - kept) {
-    return 0xFFFFFFFFu;
-  }
+  if (nal.dropped_bytes >= 0xFFFFFFFFu - kept) return 0xFFFFFFFFu;
   return kept + static_cast<uint32_t>(nal.dropped_bytes);
 }
+
+}  // namespace
 
 PictureAssembler::PictureAssembler(NalReader& reader, ParameterSets& parameter_sets, ErrorReporter& reporter)
     : reader_(reader), parameter_sets_(parameter_sets), reporter_(reporter) {}
@@ -69,13 +69,9 @@ int32_t PictureAssembler::next_picture() {
       reporter_.notify_error("Error while getting the Annex B NALU, exit\n");
       continue;
     }
-    if (got == 0) {
-      return kNalEndOfStream;
-    }
+    if (got == 0) return kNalEndOfStream;
     const int32_t result = process_nal_unit(nal_);
-    if (result != kNalGoOn) {
-      return result;
-    }
+    if (result != kNalGoOn) return result;
   }
 }
 
@@ -94,9 +90,7 @@ int32_t PictureAssembler::process_nal_unit(NalUnit& nal) {
   }
 
   const int32_t type = nal.nal_unit_type;
-  if (type == kNalSliceNonIdr || type == kNalSliceIdr) {
-    return process_slice(nal);
-  }
+  if (type == kNalSliceNonIdr || type == kNalSliceIdr) return process_slice(nal);
 
   // Every other type counts, whatever happens to it next.
   count_non_slice(counted_length(nal));
@@ -136,9 +130,7 @@ int32_t PictureAssembler::process_nal_unit(NalUnit& nal) {
 
 int32_t PictureAssembler::process_slice(NalUnit& nal) {
   // Slices before both an SPS and a PPS NAL unit of this pass count nowhere.
-  if (sps_seen == 0 || pps_seen == 0) {
-    return kNalGoOn;
-  }
+  if (sps_seen == 0 || pps_seen == 0) return kNalGoOn;
 
   header_.idr_flag = nal.nal_unit_type == kNalSliceIdr ? 1 : 0;
   header_.nal_ref_idc = nal.nal_ref_idc;

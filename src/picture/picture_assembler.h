@@ -25,10 +25,6 @@ inline constexpr int32_t kNalEndOfStream = 0;     // an end-of-stream NAL unit (
 inline constexpr int32_t kNalPictureComplete = 1;  // this slice begins a picture; the one before it is complete
 inline constexpr int32_t kNalGoOn = 2;            // go on with the next NAL unit
 
-// The size a NAL unit counts with: its prepared length plus the bytes of an
-// over-long NAL unit that did not fit into the NAL buffer, at most 0xFFFFFFFF.
-uint32_t counted_length(const NalUnit& nal);
-
 // Byte counters are 32 bits wide. A sum that would pass 0xFFFFFFFF stays at
 // 0xFFFFFFFF instead of wrapping, so an absurdly large picture still reads as
 // the largest size rather than as a small one.
@@ -84,21 +80,13 @@ class PictureAssembler {
   int32_t sps_seen = 0;  // an SPS NAL unit was met in this reading
   int32_t pps_seen = 0;  // a PPS NAL unit was met in this reading
 
-  // A reading is what one pass takes from the stream, from
-  // reset_parsing_state on. True when this reading used state that an
-  // earlier reading left behind, so that reading the stream again from its
-  // first byte might not give the same pictures, sizes and reports: an
-  // activation of a table slot this reading did not store
-  // (ParameterSets::used_left_over_slot), or a boundary test whose answer
-  // turned on a slice-header value that no slice of this reading had
-  // assigned (the carried fields, kCarried... in slice_header.h). The
-  // verification run goes over a reading's pictures again only while this
-  // is false (verify/check_run.cpp).
+  // This reading (from reset_parsing_state on) used state an earlier one left:
+  // a table slot it did not store, or a carried slice-header value none of its
+  // slices assigned (verify/replay_plan.h says why that matters).
   bool used_left_over_state() const { return used_left_over_ || parameter_sets_.used_left_over_slot(); }
 
   const SliceHeader& slice_header() const { return header_; }
   const PreviousSlice& previous_slice() const { return previous_; }
-  const NalUnit& nal_unit() const { return nal_; }
 
  private:
   int32_t process_slice(NalUnit& nal);

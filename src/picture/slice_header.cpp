@@ -15,16 +15,12 @@ namespace {
 // other read: 0, position unchanged.
 int32_t read_field_bits(uint32_t log2_minus4, const char* label, BitReader& reader) {
   const uint64_t bits = static_cast<uint64_t>(log2_minus4) + 4;
-  if (bits <= 32) {
-    return read_u(static_cast<int>(bits), label, reader);
-  }
+  if (bits <= 32) return read_u(static_cast<int>(bits), label, reader);
   // A read may take every bit up to the one before the last bit of the byte
   // at index byte_length.
   const uint64_t end_bit = static_cast<uint64_t>(reader.byte_length > 0 ? reader.byte_length : 0) * 8 + 7;
   const uint64_t offset = static_cast<uint64_t>(reader.bit_offset > 0 ? reader.bit_offset : 0);
-  if (offset + bits > end_bit) {
-    return 0;
-  }
+  if (offset + bits > end_bit) return 0;
   // The bits in front of the last 32 would be shifted out: step over them.
   reader.bit_offset = static_cast<int32_t>(offset + bits - 32);
   return read_u(32, label, reader);
@@ -50,11 +46,7 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
   } else {
     carried |= kCarriedBottomFieldFlag;
     header.field_pic_flag = read_u1("SH: field_pic_flag", reader);
-    if (header.field_pic_flag == 1) {
-      header.bottom_field_flag = read_u1("SH: bottom_field_flag", reader);
-    } else {
-      header.bottom_field_flag = 0;
-    }
+    header.bottom_field_flag = header.field_pic_flag == 1 ? read_u1("SH: bottom_field_flag", reader) : 0;
   }
 
   if (header.idr_flag == 1) {

@@ -23,13 +23,13 @@ uint64_t truncate_to_u64(double value) {
   return static_cast<uint64_t>(value);
 }
 
+}  // namespace
+
 uint32_t percent_of(uint64_t part, uint64_t whole) {
   if (whole == 0) return 0;
   uint64_t percent = truncate_to_u64(static_cast<double>(part) * 100.0 / static_cast<double>(whole));
   return percent > kMaxU32 ? static_cast<uint32_t>(kMaxU32) : static_cast<uint32_t>(percent);
 }
-
-}  // namespace
 
 uint32_t bit_rate_step(uint32_t bit_rate) {
   if (bit_rate < 1000000) return 100000;

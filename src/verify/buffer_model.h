@@ -27,6 +27,8 @@ uint32_t default_initial_fill(uint32_t buffer_size);
 // values past 64 bits saturate. apply_picture adds at most the largest 32-bit
 // value of it to the fullness.
 uint64_t arrival_per_picture(uint32_t bit_rate, double frame_rate);
+// part * 100 / whole in double, truncated; 0 for an empty whole, saturating at 32 bits.
+uint32_t percent_of(uint64_t part, uint64_t whole);
 
 class BufferModel {
  public:

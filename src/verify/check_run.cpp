@@ -11,14 +11,6 @@ namespace tarnwell {
 
 namespace {
 
-uint32_t percent_of(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 0;
-  double percent = static_cast<double>(part) * 100.0 / static_cast<double>(whole);
-  if (!(percent > 0.0)) return 0;
-  if (percent >= 4294967295.0) return std::numeric_limits<uint32_t>::max();
-  return static_cast<uint32_t>(percent);
-}
-
 // A picture's size in bits. Pictures of 512 MiB and more do not fit 32 bits;
 // they saturate, so the model sees a picture no buffer holds rather than a
 // small wrapped one.
@@ -37,18 +29,6 @@ bool begin_reading(CheckStream& stream, ParsingState& parsing, bool first) {
   stream.begin_stream(parsing);
   return true;
 }
-
-// Mutes the reporter for the life of the object.
-class ReporterMute {
- public:
-  explicit ReporterMute(ErrorReporter& reporter) : reporter_(reporter) { reporter_.set_muted(true); }
-  ~ReporterMute() { reporter_.set_muted(false); }
-  ReporterMute(const ReporterMute&) = delete;
-  ReporterMute& operator=(const ReporterMute&) = delete;
-
- private:
-  ErrorReporter& reporter_;
-};
 
 }  // namespace
 
@@ -159,7 +139,7 @@ void CheckRun::finish(const BufferModel& model, bool aborted) {
 void CheckRun::restore_parsing_state(CheckStream& stream, ReplayPlan& plan) {
   const std::vector<PassStop> readings = plan.restoring_readings();
   if (readings.empty()) return;
-  ReporterMute mute(context_.reporter);
+  context_.reporter.set_muted(true);
   for (const PassStop& stop : readings) {
     if (!begin_reading(stream, context_.parsing, false)) break;
     uint32_t bytes = 0;
@@ -167,6 +147,7 @@ void CheckRun::restore_parsing_state(CheckStream& stream, ReplayPlan& plan) {
       if (!context_.parsing.take_picture(bytes)) break;
     }
   }
+  context_.reporter.set_muted(false);
 }
 
 }  // namespace tarnwell

@@ -48,17 +48,19 @@ uint64_t stream_file_size(std::FILE* file) {
 bool CheckStream::open(const std::string& path, std::FILE* input, RewindableSource* source,
                        std::vector<uint8_t> head, bool search, TsWarningFn warn) {
   source_ = source;
-  file_.file = input;
-  file_.owned = input == nullptr && source == nullptr;
-  if (file_.owned) file_.file = open_stream_file(path.c_str());
-  std::FILE* file = file_.file;
+  file_ = input;
+  if (input == nullptr && source == nullptr) {
+    owned_file_.reset(open_stream_file(path.c_str()));
+    file_ = owned_file_.get();
+  }
+  std::FILE* file = file_;
   if (file == nullptr && source_ == nullptr) {
     outcome_ = Outcome::CannotOpen;
     refusal_ = "Cannot open input file";
     return false;
   }
   // A transport stream named by the path is read as its default H.264 stream.
-  if (file_.owned && ts_file_.begin(file, std::move(warn))) {
+  if (owned_file_ && ts_file_.begin(file, std::move(warn))) {
     if (ts_file_.source() == nullptr) {
       outcome_ = Outcome::CannotOpen;
       refusal_ = ts_file_.refusal();
@@ -79,7 +81,7 @@ bool CheckStream::open(const std::string& path, std::FILE* input, RewindableSour
 bool CheckStream::rewind() {
   if (source_ != nullptr) return source_->restart();
   if (spooled_) return spooled_->restart();
-  return std::fseek(file_.file, 0, SEEK_SET) == 0;
+  return std::fseek(file_, 0, SEEK_SET) == 0;
 }
 
 void CheckStream::begin_stream(ParsingState& parsing) {
@@ -88,7 +90,7 @@ void CheckStream::begin_stream(ParsingState& parsing) {
   } else if (spooled_) {
     parsing.begin_stream(*spooled_);
   } else {
-    parsing.begin_stream(file_.file);
+    parsing.begin_stream(file_);
   }
 }
 

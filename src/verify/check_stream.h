@@ -57,26 +57,17 @@ class CheckStream {
   void begin_stream(ParsingState& parsing);
 
  private:
-  struct SpoolCloser {
+  struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  // Closes the file it opened. Declared first, so that the readers of the
-  // file below are gone before it closes.
-  struct OwnedFile {
-    std::FILE* file = nullptr;
-    bool owned = false;
-    OwnedFile() = default;
-    OwnedFile(const OwnedFile&) = delete;
-    OwnedFile& operator=(const OwnedFile&) = delete;
-    ~OwnedFile() {
-      if (owned && file != nullptr) std::fclose(file);
-    }
-  };
 
-  OwnedFile file_;
+  // The file opened here, if any. Declared first, so that the readers of the
+  // file below are gone before it closes.
+  std::unique_ptr<std::FILE, FileCloser> owned_file_;
+  std::FILE* file_ = nullptr;  // the file read: owned_file_ or the caller's input
   RewindableSource* source_ = nullptr;
   TsFileReading ts_file_;
-  std::unique_ptr<std::FILE, SpoolCloser> spool_;
+  std::unique_ptr<std::FILE, FileCloser> spool_;
   std::optional<SpooledInput> spooled_;
   uint64_t size_ = kUnknownStreamSize;
   Outcome outcome_ = Outcome::Pass;

@@ -12,6 +12,22 @@ namespace {
 
 constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
 
+// True when no picture underflows (or is larger than the buffer) at this
+// arrival per picture; overflows are not looked at.
+bool no_underflow(const std::vector<uint32_t>& sizes, uint32_t buffer_size, uint32_t initial_fill, uint64_t arrival,
+                  bool strict) {
+  uint64_t fullness = initial_fill;
+  for (uint32_t size : sizes) {
+    if (size > buffer_size || size > fullness) return false;
+    fullness -= size;
+    // Without the strict check the buffer stops filling at its size; with
+    // it, a passing run never gets there. Capped at 2^63 so no sum wraps.
+    fullness = std::min<uint64_t>(fullness + arrival, uint64_t{1} << 63);
+    if (!strict) fullness = std::min<uint64_t>(fullness, buffer_size);
+  }
+  return true;
+}
+
 }  // namespace
 
 CurvePoint curve_point(const std::vector<uint32_t>& sizes, uint32_t bit_rate, double frame_rate, bool strict) {
@@ -61,26 +77,6 @@ CurvePoint curve_point(const std::vector<uint32_t>& sizes, uint32_t bit_rate, do
   point.valid = point.min_initial_fill <= kMaxU32 && point.min_buffer_size <= kMaxU32;
   return point;
 }
-
-namespace {
-
-// True when no picture underflows (or is larger than the buffer) at this
-// arrival per picture; overflows are not looked at.
-bool no_underflow(const std::vector<uint32_t>& sizes, uint32_t buffer_size, uint32_t initial_fill, uint64_t arrival,
-                  bool strict) {
-  uint64_t fullness = initial_fill;
-  for (uint32_t size : sizes) {
-    if (size > buffer_size || size > fullness) return false;
-    fullness -= size;
-    // Without the strict check the buffer stops filling at its size; with
-    // it, a passing run never gets there. Capped at 2^63 so no sum wraps.
-    fullness = std::min<uint64_t>(fullness + arrival, uint64_t{1} << 63);
-    if (!strict) fullness = std::min<uint64_t>(fullness, buffer_size);
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<uint32_t> least_bit_rate(const std::vector<uint32_t>& sizes, uint32_t buffer_size,
                                        uint32_t initial_fill, double frame_rate, bool strict) {

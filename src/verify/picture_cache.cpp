@@ -7,19 +7,6 @@
 
 namespace tarnwell {
 
-namespace {
-
-bool same_fraction(const FrameRateFraction& a, const FrameRateFraction& b) {
-  return a == b;
-}
-
-template <typename T>
-void release(std::vector<T>& values) {
-  std::vector<T>().swap(values);
-}
-
-}  // namespace
-
 bool PictureCache::reserve(uint64_t bytes) {
   if (given_up_) return false;
   if (bytes > limit_bytes_ || bytes_used_ > limit_bytes_ - bytes) {
@@ -33,15 +20,16 @@ bool PictureCache::reserve(uint64_t bytes) {
 void PictureCache::give_up() {
   given_up_ = true;
   bytes_used_ = 0;
-  release(sizes_);
-  release(fractions_);
-  release(events_);
-  std::string().swap(text_);
+  // Swapped with empty ones, so that the memory goes too.
+  decltype(sizes_)().swap(sizes_);
+  decltype(fractions_)().swap(fractions_);
+  decltype(events_)().swap(events_);
+  decltype(text_)().swap(text_);
 }
 
 void PictureCache::note_fraction(uint64_t index, const FrameRateFraction& fraction) {
   // Kept only where it changes: most streams publish one fraction.
-  if (!fractions_.empty() && same_fraction(fractions_.back().fraction, fraction)) return;
+  if (!fractions_.empty() && fractions_.back().fraction == fraction) return;
   if (!reserve(sizeof(FractionChange))) return;
   fractions_.push_back(FractionChange{index, fraction});
 }

@@ -4,16 +4,9 @@
 // file: the picture's size in bytes, the stream's frame-rate fraction in
 // force when it was applied, and the reports and standard-error lines that
 // reading it produced, in order. A few bytes per picture; reports are rare
-// and kept apart, with the index of the picture whose reading made them.
-//
-// Recording: the run attaches the cache to the error reporter as its
-// recorder while it reads and calls add_picture after every picture it
-// takes. Reports made while the stream is read for picture i carry index i.
-// (The reports of the reading that finds the end of the stream are never
-// needed again: that reading ends the run.)
-//
-// Above its limit the cache drops everything and records no more: the run
-// then reads the file again for every later pass.
+// and kept apart, with the index of the picture whose reading made them
+// (verify/replay_plan.h records and replays through it). Above its limit the
+// cache drops everything and records no more.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,9 +45,6 @@ class PictureCache : public ReportRecorder {
   // reporter, in their order. `cursor` walks the events of
   // one pass: 0 at its start, indexes asked in increasing order.
   void replay_events(uint64_t index, std::size_t& cursor, ErrorReporter& reporter) const;
-
-  // Bytes the cache holds now, as counted against its limit.
-  uint64_t bytes_used() const { return bytes_used_; }
 
  private:
   enum class EventKind : uint8_t { Report, StderrLine };

@@ -34,10 +34,7 @@ inline constexpr char kTooManyPicturesMessage[] = "The stream holds more picture
 // the pictures, their sizes, the warnings and the progress are the check's
 // own, shown through `observer`. The reading never stops at an overflow,
 // whatever the observer answers. The context's settings are left as they were.
-// `input`: an open stream to read instead of opening the stream path
-// (standard input); not closed here. `source`: bytes to read instead of
-// either (a transport stream's elementary stream). `input_head`: the first
-// bytes of `input` when they were taken from it already (CheckRun::input_head).
+// `input`, `source` and `input_head` as CheckRun's.
 PictureSizes read_picture_sizes(ApplicationContext& context, CheckObserver& observer, std::FILE* input = nullptr,
                                 RewindableSource* source = nullptr, std::vector<uint8_t> input_head = {});
 

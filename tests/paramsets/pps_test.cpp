@@ -185,7 +185,6 @@ TEST_F(PpsTest, AllocatedRecordComesWithItsBuffer) {
   ASSERT_NE(pps->slice_group_id, nullptr);
   pps->slice_group_id[kMaxSliceGroupMapUnits - 1] = 1;  // full size, whatever the map type
   EXPECT_EQ(pps->valid, 0u);
-  ParameterSets::free_pps(std::move(pps));
 }
 
 // --- Re-sent PPS while active ---------------------------------------------
