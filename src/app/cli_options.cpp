@@ -87,24 +87,6 @@ const OptionSpec* find_option(std::string_view name) {
   return nullptr;
 }
 
-}  // namespace
-
-const char* command_name(CliCommand command) {
-  switch (command) {
-    case CliCommand::Check: return "check";
-    case CliCommand::Info: return "info";
-    case CliCommand::Curve: return "curve";
-    case CliCommand::HrdCheck: return "hrd-check";
-    case CliCommand::Demux: return "demux";
-    case CliCommand::TstdCheck: return "tstd-check";
-    case CliCommand::Help: return "--help";
-    case CliCommand::Version: return "--version";
-  }
-  return "check";
-}
-
-namespace {
-
 // One line into the options' error, cut to the buffer if an argument is huge.
 void set_error(CliOptions& options, const char* format, ...) TARNWELL_PRINTF(2, 3);
 void set_error(CliOptions& options, const char* format, ...) {
@@ -347,6 +329,20 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
 
 }  // namespace
 
+const char* command_name(CliCommand command) {
+  switch (command) {
+    case CliCommand::Check: return "check";
+    case CliCommand::Info: return "info";
+    case CliCommand::Curve: return "curve";
+    case CliCommand::HrdCheck: return "hrd-check";
+    case CliCommand::Demux: return "demux";
+    case CliCommand::TstdCheck: return "tstd-check";
+    case CliCommand::Help: return "--help";
+    case CliCommand::Version: return "--version";
+  }
+  return "check";
+}
+
 CliOptions parse_cli_options(int argc, const char* const* argv) {
   CliOptions options;
   if (argc < 2 || argv == nullptr || argv[1] == nullptr) {
@@ -359,19 +355,12 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     if (argc > 2) set_error(options, "tarnwell-cli: %s takes no arguments", argv[1]);
     return options;
   }
-  if (command == "check") {
-    options.command = CliCommand::Check;
-  } else if (command == "info") {
-    options.command = CliCommand::Info;
-  } else if (command == "curve") {
-    options.command = CliCommand::Curve;
-  } else if (command == "hrd-check") {
-    options.command = CliCommand::HrdCheck;
-  } else if (command == "demux") {
-    options.command = CliCommand::Demux;
-  } else if (command == "tstd-check") {
-    options.command = CliCommand::TstdCheck;
-  } else {
+  // An unknown command leaves the options' own, Help.
+  for (CliCommand known : {CliCommand::Check, CliCommand::Info, CliCommand::Curve, CliCommand::HrdCheck,
+                           CliCommand::Demux, CliCommand::TstdCheck}) {
+    if (command == command_name(known)) options.command = known;
+  }
+  if (options.command == CliCommand::Help) {
     set_error(options, "tarnwell-cli: unknown command '%s'; try tarnwell-cli --help", argv[1]);
     return options;
   }
@@ -432,11 +421,9 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
   if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux ||
       options.command == CliCommand::TstdCheck) {
     if (options.format == FormatOption::H264) {
+      const bool ts_command = options.command == CliCommand::Demux || options.command == CliCommand::TstdCheck;
       set_error(options, "tarnwell-cli: %s reads a transport stream, not --format h264",
-                options.command == CliCommand::Demux        ? "demux"
-                : options.command == CliCommand::TstdCheck  ? "tstd-check"
-                : options.ts.by_pid                         ? "--pid"
-                                                            : "--program");
+                ts_command ? command_name(options.command) : options.ts.by_pid ? "--pid" : "--program");
       return options;
     }
     options.format = FormatOption::Ts;
