@@ -34,6 +34,16 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// b merged into a: a's time, the extremes of both.
+void merge_into(FullnessSample& a, const FullnessSample& b) {
+  const double high = std::max({a.before, a.after, b.before, b.after});
+  const double low = std::min({a.before, a.after, b.before, b.after});
+  a.before = high;
+  a.after = low;
+  a.size = std::max(a.size, b.size);
+  a.flagged = a.flagged || b.flagged;
+}
+
 }  // namespace
 
 std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& samples, double t0, double t1,
@@ -71,20 +81,6 @@ void FullnessSeries::clear() {
   last_fill_ = 0;
   added_ = 0;
 }
-
-namespace {
-
-// b merged into a: a's time, the extremes of both.
-void merge_into(FullnessSample& a, const FullnessSample& b) {
-  const double high = std::max({a.before, a.after, b.before, b.after});
-  const double low = std::min({a.before, a.after, b.before, b.after});
-  a.before = high;
-  a.after = low;
-  a.size = std::max(a.size, b.size);
-  a.flagged = a.flagged || b.flagged;
-}
-
-}  // namespace
 
 void FullnessSeries::add(const FullnessSample& sample) {
   ++added_;

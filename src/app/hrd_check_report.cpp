@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/fullness_plot.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 
 namespace tarnwell {

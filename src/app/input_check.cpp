@@ -46,12 +46,12 @@ std::string what_it_is(const InputFormat& format) {
   return text;
 }
 
+}  // namespace
+
 std::string file_name_of(const std::string& path) {
   const std::size_t cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
-
-}  // namespace
 
 std::string unsupported_input_message(const InputFormat& format, const std::string& path, const char* command) {
   if (format.kind == InputKind::H264) return "";
