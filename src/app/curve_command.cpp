@@ -3,6 +3,7 @@
 #include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 #include "app/output_target.h"
 #include "app/plot_svg.h"
@@ -11,21 +12,11 @@
 
 namespace tarnwell {
 
-namespace {
-
-std::string number(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-  return text;
-}
-
-}  // namespace
-
 std::string curve_table(const std::vector<CurvePoint>& points) {
   std::string text = "bit_rate min_buffer_size min_initial_fill\n";
   for (const CurvePoint& p : points) {
-    text += number(p.bit_rate) + " " + (p.valid ? number(p.min_buffer_size) : "none") + " " +
-            (p.valid ? number(p.min_initial_fill) : "none") + "\n";
+    text += std::to_string(p.bit_rate) + " " + (p.valid ? std::to_string(p.min_buffer_size) : "none") + " " +
+            (p.valid ? std::to_string(p.min_initial_fill) : "none") + "\n";
   }
   return text;
 }
@@ -38,9 +29,9 @@ std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate,
   for (std::size_t i = 0; i < points.size(); ++i) {
     const CurvePoint& p = points[i];
     if (i > 0) text += ",";
-    text += "{\"bit_rate\":" + number(p.bit_rate) +
-            ",\"min_buffer_size\":" + (p.valid ? number(p.min_buffer_size) : "null") +
-            ",\"min_initial_fill\":" + (p.valid ? number(p.min_initial_fill) : "null") + "}";
+    text += "{\"bit_rate\":" + std::to_string(p.bit_rate) +
+            ",\"min_buffer_size\":" + (p.valid ? std::to_string(p.min_buffer_size) : "null") +
+            ",\"min_initial_fill\":" + (p.valid ? std::to_string(p.min_initial_fill) : "null") + "}";
   }
   return text + "]}\n";
 }
@@ -48,8 +39,8 @@ std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate,
 std::string curve_csv(const std::vector<CurvePoint>& points) {
   std::string text = "bit_rate,min_buffer_size,min_initial_fill\n";
   for (const CurvePoint& p : points) {
-    text += number(p.bit_rate) + "," + (p.valid ? number(p.min_buffer_size) : "") + "," +
-            (p.valid ? number(p.min_initial_fill) : "") + "\n";
+    text += std::to_string(p.bit_rate) + "," + (p.valid ? std::to_string(p.min_buffer_size) : "") + "," +
+            (p.valid ? std::to_string(p.min_initial_fill) : "") + "\n";
   }
   return text;
 }
@@ -90,10 +81,9 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   }
   TsInput ts;
   std::vector<uint8_t> head;
-  int refused = kExitUsage;
   const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(how, request.input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(how, request.input, ts, warn, head, out, err)) return kExitUsage;
   DialogCheckObserver observer(context.dialog);
   const PictureSizes sizes = read_picture_sizes(context, observer, request.input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {

@@ -129,9 +129,8 @@ int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* 
   if (input == nullptr) return cannot_open(err, options.file, reason);
   TsInput ts;
   std::vector<uint8_t> head;  // stays empty: the input is a file that can be sought by now
-  int refused = kExitUsage;
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err)) return kExitUsage;
   if (ts.source() != nullptr) {
     probe_profile_level(context, *ts.source());
   } else {

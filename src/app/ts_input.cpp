@@ -16,18 +16,17 @@ TsInput::~TsInput() {
   if (spool_ != nullptr) std::fclose(spool_);
 }
 
+RewindableSource& TsInput::open_packets(std::FILE* file, bool read_again, std::vector<uint8_t> head) {
+  if (head.empty() && is_seekable_stream(file)) return file_.emplace(file);
+  // Without a spool the stream is read once; a reading that must start
+  // again then ends as a stream that cannot be read again does.
+  if (read_again) spool_ = open_spool_file();
+  return spooled_.emplace(file, spool_, std::move(head));
+}
+
 bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn,
                    std::string& refusal, std::vector<uint8_t> head) {
-  RewindableSource* packets = nullptr;
-  if (head.empty() && is_seekable_stream(file)) {
-    packets = &file_.emplace(file);
-  } else {
-    // Without a spool the stream is read once; a reading that must start
-    // again then ends as a stream that cannot be read again does.
-    if (read_again) spool_ = open_spool_file();
-    packets = &spooled_.emplace(file, spool_, std::move(head));
-  }
-  ts_.emplace(*packets, choice, std::move(warn));
+  ts_.emplace(open_packets(file, read_again, std::move(head)), choice, std::move(warn));
   if (!ts_->open()) {
     refusal = ts_->refusal();
     ts_.reset();
@@ -48,7 +47,7 @@ int cannot_open(std::FILE* err, const std::string& path, const std::string& reas
 }
 
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
-                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code) {
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err) {
   // The refusal: with JSON one object on out, else one line on err.
   const auto refuse = [&](const std::string& message) {
     if (how.json) {
@@ -56,7 +55,6 @@ bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, T
     } else {
       std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
     }
-    code = kExitUsage;
     return false;
   };
   if (file == nullptr) return true;
@@ -142,11 +140,7 @@ std::string ts_structure_json(const TsSource& source) {
     std::snprintf(text, sizeof text, "{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
                   program.program_map_PID);
     out += text;
-    if (program.pmt_seen) {
-      out += std::to_string(program.PCR_PID);
-    } else {
-      out += "null";
-    }
+    out += program.pmt_seen ? std::to_string(program.PCR_PID) : "null";
     out += ",\"streams\":[";
     for (std::size_t i = 0; i < program.streams.size(); ++i) {
       const TsElementaryStream& stream = program.streams[i];

@@ -31,6 +31,10 @@ class TsInput {
   // whose start was looked at), read first.
   bool open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn, std::string& refusal,
             std::vector<uint8_t> head = {});
+  // The packets alone, for a command that demultiplexes them itself: `file`
+  // read in place when it can be sought, else through the spool (when
+  // `read_again`) with `head` first. Called once, instead of open().
+  RewindableSource& open_packets(std::FILE* file, bool read_again, std::vector<uint8_t> head = {});
   // Null until open() succeeded.
   TsSource* source() { return ts_ ? &*ts_ : nullptr; }
   const TsSource* source() const { return ts_ ? &*ts_ : nullptr; }
@@ -64,10 +68,10 @@ int cannot_open(std::FILE* err, const std::string& path, const std::string& reas
 // `head` gets the first bytes taken from a pipe to look at them, for an
 // Annex B reading to take first (a transport stream reading takes them
 // itself). A null file is left for the command to report. False after the
-// refusal is printed (JSON on out, else a line on err), with `code` the exit
-// code.
+// refusal is printed (JSON on out, else a line on err): the command ends
+// with exit code 2.
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
-                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code);
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err);
 
 // ,"ts_errors":{"continuity":N,...}: the field every command's JSON gains
 // for a transport stream; empty without one.
