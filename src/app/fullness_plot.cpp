@@ -64,12 +64,11 @@ std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& sam
     const double low = std::min(s.before, s.after);
     const double high = std::max(s.before, s.after);
     if (r.empty) {
-      r = ColumnRange{false, low, high, s.size, s.size};
+      r = ColumnRange{false, low, high, s.size};
       continue;
     }
     r.low = std::min(r.low, low);
     r.high = std::max(r.high, high);
-    r.size_low = std::min(r.size_low, s.size);
     r.size_high = std::max(r.size_high, s.size);
   }
   return out;
