@@ -11,7 +11,6 @@
 #include "verify/picture_sizes.h"
 
 namespace tarnwell {
-
 std::string curve_table(const std::vector<CurvePoint>& points) {
   std::string text = "bit_rate min_buffer_size min_initial_fill\n";
   for (const CurvePoint& p : points) {
@@ -21,7 +20,8 @@ std::string curve_table(const std::vector<CurvePoint>& points) {
   return text;
 }
 
-std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict) {
+std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict,
+                       const std::string& extra_fields) {
   char head[128];
   std::snprintf(head, sizeof head, "{\"frame_rate\":%.3f,\"pictures\":%llu,\"strict\":%s,\"rows\":[", frame_rate,
                 static_cast<unsigned long long>(pictures), strict ? "true" : "false");
@@ -33,7 +33,7 @@ std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate,
             ",\"min_buffer_size\":" + (p.valid ? std::to_string(p.min_buffer_size) : "null") +
             ",\"min_initial_fill\":" + (p.valid ? std::to_string(p.min_initial_fill) : "null") + "}";
   }
-  return text + "]}\n";
+  return text + "]" + extra_fields + "}\n";
 }
 
 std::string curve_csv(const std::vector<CurvePoint>& points) {
@@ -144,8 +144,9 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
         plot_file.commit(reason))) {
     return cannot_write(err, "plot", request.plot_path, reason);
   }
-  std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
-  if (request.json) text = add_json_fields(text, ts_errors_json(ts.source()));
+  const std::string text = request.json
+                               ? curve_json(points, frame_rate, pictures, request.strict, ts_errors_json(ts.source()))
+                               : curve_table(points);
   std::fputs(text.c_str(), out);
   return kExitPass;
 }

@@ -2,10 +2,9 @@
 // A command's input: what its first bytes show it to be, and, when it is a
 // transport stream, the demultiplexer over the open file (read in place when
 // it can be sought, else through a temporary copy of what was read, so that
-// searches can read it again), and the texts the commands add for it: the
-// structure for info, the damage counts for every JSON output.
+// searches can read it again), and the damage counts every JSON output adds
+// for it.
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,14 +79,5 @@ std::string ts_errors_json(const TsSource* source);
 // Copies every byte of the elementary stream to `out`; false when a write
 // failed.
 bool copy_elementary_stream(ByteSource& source, std::FILE* out);
-
-// `object` (one JSON object, maybe with a final line end) with `fields`
-// added before its closing brace.
-std::string add_json_fields(const std::string& object, const std::string& fields);
-
-// For info: the lines after profile and level, and the JSON fields
-// (,"container":"ts","packet_size":...,"pid":...,"programs":[...]).
-std::string ts_structure_text(const TsSource& source);
-std::string ts_structure_json(const TsSource& source);
 
 }  // namespace tarnwell
