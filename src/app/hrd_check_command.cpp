@@ -12,16 +12,6 @@
 #include "verify/hrd_run.h"
 
 namespace tarnwell {
-namespace {
-
-void write_trace_row(std::FILE* out, const HrdTraceRow& r) {
-  std::fprintf(out, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
-               hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
-               hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
-               r.fullness_after);
-}
-
-}  // namespace
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
@@ -64,7 +54,12 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   if (tracing || plotting || sink_rows) {
     trace_fn = [&](std::size_t test, const HrdTraceRow& row) {
       std::FILE* part = tracing ? trace.part(test) : nullptr;
-      if (part != nullptr) write_trace_row(part, row);
+      if (part != nullptr) {
+        std::fprintf(part, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", row.access_unit, row.bits,
+                     hrd_seconds_text(row.t_ai_us).c_str(), hrd_seconds_text(row.t_af_us).c_str(),
+                     hrd_seconds_text(row.t_rn_us).c_str(), hrd_seconds_text(row.t_r_us).c_str(), row.fullness_before,
+                     row.fullness_after);
+      }
       if (sink_rows) rows->row(test, row);
       if (plotting) {
         series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6, static_cast<double>(row.fullness_before),
@@ -152,10 +147,9 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       std::find_if(run.tests.begin(), run.tests.end(), [](const HrdTestResult& t) { return !t.conforms; });
   const std::size_t chosen = failing == run.tests.end() ? 0 : static_cast<std::size_t>(failing - run.tests.begin());
   if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
-  if (tracing &&
-      !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
-                   trace_file.get()) >= 0 &&
-        trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
+  if (tracing && !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
+                              trace_file.get()) >= 0 &&
+                   trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
     return cannot_write(err, "trace", request.trace_path, reason.empty() ? "cannot copy its rows" : reason);
   }
   if (request.json) {
