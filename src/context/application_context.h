@@ -24,11 +24,19 @@ inline constexpr char kBusyMessage[] = "Another check or report is still reading
 class ApplicationContext {
  public:
   // Proof of being the one user of the parsing state; lets go when destroyed.
-  // Neither copied nor moved: it lives where try_take_parsing() made it.
   class ParsingLease {
    public:
     ParsingLease() = default;
     explicit ParsingLease(ApplicationContext* owner) : owner_(owner) {}
+    ParsingLease(ParsingLease&& other) noexcept : owner_(other.owner_) { other.owner_ = nullptr; }
+    ParsingLease& operator=(ParsingLease&& other) noexcept {
+      if (this != &other) {
+        release();
+        owner_ = other.owner_;
+        other.owner_ = nullptr;
+      }
+      return *this;
+    }
     ParsingLease(const ParsingLease&) = delete;
     ParsingLease& operator=(const ParsingLease&) = delete;
     ~ParsingLease() { release(); }
