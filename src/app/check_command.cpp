@@ -90,9 +90,8 @@ int run_check(ApplicationContext& context, const CheckRequest& request, std::FIL
   if (input == nullptr) cannot_open(err, options.file, request.input_error);
   TsInput ts;
   std::vector<uint8_t> head;
-  int refused = kExitUsage;
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err)) return kExitUsage;
 
   CheckPlotRecorder plot;
   DialogCheckObserver observer(context.dialog);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "app/fullness_plot.h"
+#include "app/input_check.h"
 #include "app/output_target.h"
 #include "verify/buffer_model.h"
 

@@ -4,11 +4,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string_view>
+#include <vector>
 
-#include "app/bit_rate_list.h"
-#include "app/scaled_number.h"
 #include "app/settings_input.h"
 #include "base/error_reporter.h"
 #include "verify/buffer_model.h"
@@ -87,24 +87,6 @@ const OptionSpec* find_option(std::string_view name) {
   return nullptr;
 }
 
-}  // namespace
-
-const char* command_name(CliCommand command) {
-  switch (command) {
-    case CliCommand::Check: return "check";
-    case CliCommand::Info: return "info";
-    case CliCommand::Curve: return "curve";
-    case CliCommand::HrdCheck: return "hrd-check";
-    case CliCommand::Demux: return "demux";
-    case CliCommand::TstdCheck: return "tstd-check";
-    case CliCommand::Help: return "--help";
-    case CliCommand::Version: return "--version";
-  }
-  return "check";
-}
-
-namespace {
-
 // One line into the options' error, cut to the buffer if an argument is huge.
 void set_error(CliOptions& options, const char* format, ...) TARNWELL_PRINTF(2, 3);
 void set_error(CliOptions& options, const char* format, ...) {
@@ -173,6 +155,90 @@ std::optional<double> parse_rate(std::string_view text) {
   const double rate = *num / *den;
   if (!std::isfinite(rate)) return std::nullopt;
   return rate;
+}
+
+// Bit counts and bit rates as x264's and ffmpeg's VBV options are written
+// (8000000, 8000k, 8M, 1.5M): decimal digits with at most one point, then an
+// optional suffix k (x 1000) or M (x 1000000); the whole text, no sign, no
+// blanks, no exponent. The value must come out a whole number from 0 to
+// 4294967295 ("1.5k" is 1500, "1.0005k" is refused); otherwise no value.
+std::optional<uint32_t> parse_scaled_number(std::string_view text) {
+  uint64_t scale = 1;
+  int scale_digits = 0;  // the power of ten of the scale
+  if (!text.empty() && (text.back() == 'k' || text.back() == 'M')) {
+    scale = text.back() == 'k' ? 1000 : 1000000;
+    scale_digits = text.back() == 'k' ? 3 : 6;
+    text.remove_suffix(1);
+  }
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  if (whole.empty() && fraction.empty()) return std::nullopt;
+
+  constexpr uint64_t kMax = std::numeric_limits<uint32_t>::max();
+  uint64_t value = 0;
+  for (char c : whole) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > kMax) return std::nullopt;
+  }
+  value *= scale;  // below 2^32 * 10^6: no wrap
+  if (value > kMax) return std::nullopt;
+  // The digits after the point, each worth a tenth of the one before: only
+  // as many as the scale has places may be other than 0.
+  uint64_t place = scale;
+  for (char c : fraction) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (scale_digits == 0) {
+      if (digit != 0) return std::nullopt;
+      continue;
+    }
+    --scale_digits;
+    place /= 10;
+    value += digit * place;
+  }
+  if (value > kMax) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+// The most rates one --bit-rates may ask for.
+constexpr uint32_t kMaxCurveRates = 10000;
+
+// --bit-rates: FROM:TO:STEP gives FROM, FROM + STEP, ... up to TO (FROM <= TO);
+// R1,R2,... keeps its order. At most kMaxCurveRates rates, every number read
+// by parse_scaled_number (8000k, 8M), 1 to 4294967295: 0 would ask for a
+// search, not a rate. No value when the text is refused.
+std::optional<std::vector<uint32_t>> parse_bit_rates(std::string_view text) {
+  const auto rate = [](std::string_view number) -> std::optional<uint32_t> {
+    const std::optional<uint32_t> value = parse_scaled_number(number);
+    if (!value || *value == 0) return std::nullopt;
+    return value;
+  };
+  std::vector<uint32_t> rates;
+  const std::size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    const std::size_t second = text.find(':', colon + 1);
+    if (second == std::string_view::npos) return std::nullopt;
+    const std::optional<uint32_t> from = rate(text.substr(0, colon));
+    const std::optional<uint32_t> to = rate(text.substr(colon + 1, second - colon - 1));
+    const std::optional<uint32_t> step = rate(text.substr(second + 1));
+    if (!from || !to || !step || *from > *to || (uint64_t{*to} - *from) / *step >= kMaxCurveRates) {
+      return std::nullopt;
+    }
+    for (uint64_t r = *from; r <= *to; r += *step) rates.push_back(static_cast<uint32_t>(r));
+    return rates;
+  }
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::size_t length = comma == std::string_view::npos ? text.npos : comma - start;
+    const std::optional<uint32_t> r = rate(text.substr(start, length));
+    if (!r || rates.size() == kMaxCurveRates) return std::nullopt;
+    rates.push_back(*r);
+    if (comma == std::string_view::npos) return rates;
+    start = comma + 1;
+  }
 }
 
 std::optional<WarningPolicy> parse_policy(std::string_view text) {
@@ -290,14 +356,14 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
       return true;
     }
     case OptionKind::BitRates: {
-      BitRateList list = parse_bit_rates(text);
-      if (!present || !list.error.empty()) {
+      std::optional<std::vector<uint32_t>> rates = present ? parse_bit_rates(text) : std::nullopt;
+      if (!rates) {
         set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 "
                   "(k = 1000, M = 1000000)%s",
                   option.name, not_value.c_str());
         return false;
       }
-      options.bit_rates = std::move(list.rates);
+      options.bit_rates = std::move(*rates);
       return true;
     }
     case OptionKind::Point:
@@ -347,6 +413,20 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
 
 }  // namespace
 
+const char* command_name(CliCommand command) {
+  switch (command) {
+    case CliCommand::Check: return "check";
+    case CliCommand::Info: return "info";
+    case CliCommand::Curve: return "curve";
+    case CliCommand::HrdCheck: return "hrd-check";
+    case CliCommand::Demux: return "demux";
+    case CliCommand::TstdCheck: return "tstd-check";
+    case CliCommand::Help: return "--help";
+    case CliCommand::Version: return "--version";
+  }
+  return "check";
+}
+
 CliOptions parse_cli_options(int argc, const char* const* argv) {
   CliOptions options;
   if (argc < 2 || argv == nullptr || argv[1] == nullptr) {
@@ -359,19 +439,12 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
     if (argc > 2) set_error(options, "tarnwell-cli: %s takes no arguments", argv[1]);
     return options;
   }
-  if (command == "check") {
-    options.command = CliCommand::Check;
-  } else if (command == "info") {
-    options.command = CliCommand::Info;
-  } else if (command == "curve") {
-    options.command = CliCommand::Curve;
-  } else if (command == "hrd-check") {
-    options.command = CliCommand::HrdCheck;
-  } else if (command == "demux") {
-    options.command = CliCommand::Demux;
-  } else if (command == "tstd-check") {
-    options.command = CliCommand::TstdCheck;
-  } else {
+  // An unknown command leaves the options' own, Help.
+  for (CliCommand known : {CliCommand::Check, CliCommand::Info, CliCommand::Curve, CliCommand::HrdCheck,
+                           CliCommand::Demux, CliCommand::TstdCheck}) {
+    if (command == command_name(known)) options.command = known;
+  }
+  if (options.command == CliCommand::Help) {
     set_error(options, "tarnwell-cli: unknown command '%s'; try tarnwell-cli --help", argv[1]);
     return options;
   }
@@ -432,11 +505,9 @@ CliOptions parse_cli_options(int argc, const char* const* argv) {
   if (options.ts.by_program || options.ts.by_pid || options.command == CliCommand::Demux ||
       options.command == CliCommand::TstdCheck) {
     if (options.format == FormatOption::H264) {
+      const bool ts_command = options.command == CliCommand::Demux || options.command == CliCommand::TstdCheck;
       set_error(options, "tarnwell-cli: %s reads a transport stream, not --format h264",
-                options.command == CliCommand::Demux        ? "demux"
-                : options.command == CliCommand::TstdCheck  ? "tstd-check"
-                : options.ts.by_pid                         ? "--pid"
-                                                            : "--program");
+                ts_command ? command_name(options.command) : options.ts.by_pid ? "--pid" : "--program");
       return options;
     }
     options.format = FormatOption::Ts;

@@ -3,6 +3,7 @@
 #include "app/dialog_check_observer.h"
 #include "app/exit_codes.h"
 #include "app/frame_rate_note.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 #include "app/output_target.h"
 #include "app/plot_svg.h"
@@ -10,27 +11,17 @@
 #include "verify/picture_sizes.h"
 
 namespace tarnwell {
-
-namespace {
-
-std::string number(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-  return text;
-}
-
-}  // namespace
-
 std::string curve_table(const std::vector<CurvePoint>& points) {
   std::string text = "bit_rate min_buffer_size min_initial_fill\n";
   for (const CurvePoint& p : points) {
-    text += number(p.bit_rate) + " " + (p.valid ? number(p.min_buffer_size) : "none") + " " +
-            (p.valid ? number(p.min_initial_fill) : "none") + "\n";
+    text += std::to_string(p.bit_rate) + " " + (p.valid ? std::to_string(p.min_buffer_size) : "none") + " " +
+            (p.valid ? std::to_string(p.min_initial_fill) : "none") + "\n";
   }
   return text;
 }
 
-std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict) {
+std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict,
+                       const std::string& extra_fields) {
   char head[128];
   std::snprintf(head, sizeof head, "{\"frame_rate\":%.3f,\"pictures\":%llu,\"strict\":%s,\"rows\":[", frame_rate,
                 static_cast<unsigned long long>(pictures), strict ? "true" : "false");
@@ -38,18 +29,18 @@ std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate,
   for (std::size_t i = 0; i < points.size(); ++i) {
     const CurvePoint& p = points[i];
     if (i > 0) text += ",";
-    text += "{\"bit_rate\":" + number(p.bit_rate) +
-            ",\"min_buffer_size\":" + (p.valid ? number(p.min_buffer_size) : "null") +
-            ",\"min_initial_fill\":" + (p.valid ? number(p.min_initial_fill) : "null") + "}";
+    text += "{\"bit_rate\":" + std::to_string(p.bit_rate) +
+            ",\"min_buffer_size\":" + (p.valid ? std::to_string(p.min_buffer_size) : "null") +
+            ",\"min_initial_fill\":" + (p.valid ? std::to_string(p.min_initial_fill) : "null") + "}";
   }
-  return text + "]}\n";
+  return text + "]" + extra_fields + "}\n";
 }
 
 std::string curve_csv(const std::vector<CurvePoint>& points) {
   std::string text = "bit_rate,min_buffer_size,min_initial_fill\n";
   for (const CurvePoint& p : points) {
-    text += number(p.bit_rate) + "," + (p.valid ? number(p.min_buffer_size) : "") + "," +
-            (p.valid ? number(p.min_initial_fill) : "") + "\n";
+    text += std::to_string(p.bit_rate) + "," + (p.valid ? std::to_string(p.min_buffer_size) : "") + "," +
+            (p.valid ? std::to_string(p.min_initial_fill) : "") + "\n";
   }
   return text;
 }
@@ -90,10 +81,9 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   }
   TsInput ts;
   std::vector<uint8_t> head;
-  int refused = kExitUsage;
   const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(how, request.input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(how, request.input, ts, warn, head, out, err)) return kExitUsage;
   DialogCheckObserver observer(context.dialog);
   const PictureSizes sizes = read_picture_sizes(context, observer, request.input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {
@@ -154,8 +144,9 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
         plot_file.commit(reason))) {
     return cannot_write(err, "plot", request.plot_path, reason);
   }
-  std::string text = request.json ? curve_json(points, frame_rate, pictures, request.strict) : curve_table(points);
-  if (request.json) text = add_json_fields(text, ts_errors_json(ts.source()));
+  const std::string text = request.json
+                               ? curve_json(points, frame_rate, pictures, request.strict, ts_errors_json(ts.source()))
+                               : curve_table(points);
   std::fputs(text.c_str(), out);
   return kExitPass;
 }

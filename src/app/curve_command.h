@@ -38,9 +38,11 @@ struct CurveRequest {
 // The output files are made before the stream is read.
 int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err);
 
-// The table, the JSON object and the CSV of a curve.
+// The table, the JSON object (`extra_fields`: more fields, ",\"name\":value...",
+// or empty) and the CSV of a curve.
 std::string curve_table(const std::vector<CurvePoint>& points);
-std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict);
+std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict,
+                       const std::string& extra_fields);
 std::string curve_csv(const std::vector<CurvePoint>& points);
 std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& stream_path, double frame_rate,
                       uint64_t pictures, bool strict);

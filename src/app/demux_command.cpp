@@ -21,9 +21,8 @@ int run_demux(ApplicationContext& context, const CliRequest& request, std::FILE*
   if (input == nullptr) return cannot_open(err, options.file, request.input_error);
   TsInput ts;
   std::vector<uint8_t> head;
-  int refused = kExitUsage;
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err)) return kExitUsage;
   const bool copied = copy_elementary_stream(*ts.source(), output.get());
   // An interrupted copy leaves the output as it was; standard output may be
   // the stream itself, so the word goes to standard error.

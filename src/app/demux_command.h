@@ -13,7 +13,6 @@ namespace tarnwell {
 // Returns 0 done, 2 an input or output that cannot be read or written, 130
 // interrupted (the output left as it was; ABORTED on err, since out may be
 // the stream itself).
-int run_demux(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out,
-              std::FILE* err);
+int run_demux(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out, std::FILE* err);
 
 }  // namespace tarnwell

@@ -34,6 +34,16 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// b merged into a: a's time, the extremes of both.
+void merge_into(FullnessSample& a, const FullnessSample& b) {
+  const double high = std::max({a.before, a.after, b.before, b.after});
+  const double low = std::min({a.before, a.after, b.before, b.after});
+  a.before = high;
+  a.after = low;
+  a.size = std::max(a.size, b.size);
+  a.flagged = a.flagged || b.flagged;
+}
+
 }  // namespace
 
 std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& samples, double t0, double t1,
@@ -54,12 +64,11 @@ std::vector<ColumnRange> decimate_columns(const std::vector<FullnessSample>& sam
     const double low = std::min(s.before, s.after);
     const double high = std::max(s.before, s.after);
     if (r.empty) {
-      r = ColumnRange{false, low, high, s.size, s.size};
+      r = ColumnRange{false, low, high, s.size};
       continue;
     }
     r.low = std::min(r.low, low);
     r.high = std::max(r.high, high);
-    r.size_low = std::min(r.size_low, s.size);
     r.size_high = std::max(r.size_high, s.size);
   }
   return out;
@@ -71,20 +80,6 @@ void FullnessSeries::clear() {
   last_fill_ = 0;
   added_ = 0;
 }
-
-namespace {
-
-// b merged into a: a's time, the extremes of both.
-void merge_into(FullnessSample& a, const FullnessSample& b) {
-  const double high = std::max({a.before, a.after, b.before, b.after});
-  const double low = std::min({a.before, a.after, b.before, b.after});
-  a.before = high;
-  a.after = low;
-  a.size = std::max(a.size, b.size);
-  a.flagged = a.flagged || b.flagged;
-}
-
-}  // namespace
 
 void FullnessSeries::add(const FullnessSample& sample) {
   ++added_;

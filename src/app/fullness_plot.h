@@ -54,7 +54,6 @@ struct ColumnRange {
   bool empty = true;
   double low = 0.0;         // least fullness (an "after" value, or a rise's start)
   double high = 0.0;        // largest fullness (a "before" value)
-  double size_low = 0.0;    // least removed size
   double size_high = 0.0;   // largest removed size
 };
 

@@ -1,31 +1,17 @@
 #include "app/hrd_check_command.h"
 
+#include <algorithm>
 #include <cinttypes>
-#include <cstdio>
-#include <cstring>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "app/exit_codes.h"
 #include "app/fullness_plot.h"
 #include "app/hrd_check_report.h"
 #include "app/output_target.h"
 #include "app/ts_input.h"
-#include "stream/stream_file.h"
 #include "verify/hrd_run.h"
 
 namespace tarnwell {
-namespace {
-
-void write_trace_row(std::FILE* out, const HrdTraceRow& r) {
-  std::fprintf(out, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", r.access_unit, r.bits,
-               hrd_seconds_text(r.t_ai_us).c_str(), hrd_seconds_text(r.t_af_us).c_str(),
-               hrd_seconds_text(r.t_rn_us).c_str(), hrd_seconds_text(r.t_r_us).c_str(), r.fullness_before,
-               r.fullness_after);
-}
-
-}  // namespace
 
 int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
                   const HrdRowSink* rows) {
@@ -45,22 +31,9 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   }
   TsInput ts;
   std::vector<uint8_t> head;
-  int refused = kExitUsage;
   const InputReading how{request.file, request.format, request.choice, request.json, false, "hrd-check"};
   const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
-  if (!open_command_input(how, input, ts, warn, head, out, err, refused)) return refused;
-  // Every test's fullness, in bounded memory, until the run says which
-  // test the plot shows.
-  std::map<std::size_t, FullnessSeries> series;
-  const HrdRowSink plot_rows{[&series, rows](std::size_t test, const HrdTraceRow& row) {
-                               if (rows != nullptr && rows->row) rows->row(test, row);
-                               series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6,
-                                                               static_cast<double>(row.fullness_before),
-                                                               static_cast<double>(row.fullness_after),
-                                                               static_cast<double>(row.bits), row.violations != 0});
-                             },
-                             rows != nullptr ? rows->chosen : nullptr};
-  const HrdRowSink* sink = plot_file.is_open() ? &plot_rows : rows;
+  if (!open_command_input(how, input, ts, warn, head, out, err)) return kExitUsage;
   HrdRunOptions options;
   options.nal = request.nal;
   options.vcl = request.vcl;
@@ -70,17 +43,29 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   options.input_head = std::move(head);
   options.abort_requested = request.abort_requested;
 
-  // Each test's trace is held aside while the one pass runs; the chosen
-  // test's rows then become the CSV.
+  // Each test's trace and fullness (in bounded memory) are held aside while
+  // the one pass runs; the chosen test's then become the CSV and the plot.
   OutputParts trace;
+  std::map<std::size_t, FullnessSeries> series;
   const bool tracing = trace_file.is_open();
+  const bool plotting = plot_file.is_open();
+  const bool sink_rows = rows != nullptr && rows->row;
   HrdTraceFn trace_fn;
-  const bool sink_rows = sink != nullptr && sink->row;
-  if (tracing || sink_rows) {
-    trace_fn = [&trace, tracing, sink, sink_rows](std::size_t test, const HrdTraceRow& row) {
+  if (tracing || plotting || sink_rows) {
+    trace_fn = [&](std::size_t test, const HrdTraceRow& row) {
       std::FILE* part = tracing ? trace.part(test) : nullptr;
-      if (part != nullptr) write_trace_row(part, row);
-      if (sink_rows) sink->row(test, row);
+      if (part != nullptr) {
+        std::fprintf(part, "%" PRIu64 ",%" PRIu64 ",%s,%s,%s,%s,%" PRId64 ",%" PRId64 "\n", row.access_unit, row.bits,
+                     hrd_seconds_text(row.t_ai_us).c_str(), hrd_seconds_text(row.t_af_us).c_str(),
+                     hrd_seconds_text(row.t_rn_us).c_str(), hrd_seconds_text(row.t_r_us).c_str(), row.fullness_before,
+                     row.fullness_after);
+      }
+      if (sink_rows) rows->row(test, row);
+      if (plotting) {
+        series[test].add(FullnessSample{static_cast<double>(row.t_r_us) / 1e6, static_cast<double>(row.fullness_before),
+                                        static_cast<double>(row.fullness_after), static_cast<double>(row.bits),
+                                        row.violations != 0});
+      }
     };
   }
   const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), options, trace_fn)
@@ -90,7 +75,8 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   // What the splitter met on the way, whether or not the tests could run.
   const SplitterNotes& n = run.notes;
   const bool aborted = run.status == HrdRunStatus::kAborted;
-  if (!aborted && n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
+  if (!aborted &&
+      n.broken_sps + n.broken_pps + n.broken_slice_headers + n.broken_sei + n.buffering_period_without_sps > 0) {
     std::fprintf(err,
                  "Warning: unreadable NAL units: %" PRIu64 " SPS, %" PRIu64 " PPS, %" PRIu64 " slice headers, %" PRIu64
                  " SEI, %" PRIu64 " buffering periods naming an unknown SPS\n",
@@ -148,26 +134,22 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   // found before it stopped: its HRD data cannot be used as it stands.
   bool any_violation = false;
   bool any_stopped = false;
-  std::size_t chosen = 0;
-  bool chose = false;
-  for (std::size_t i = 0; i < run.tests.size(); ++i) {
-    const HrdTestResult& t = run.tests[i];
+  for (const HrdTestResult& t : run.tests) {
     if (t.violation_count > 0) any_violation = true;
     if (t.stopped) {
       any_stopped = true;
       std::fprintf(err, "tarnwell-cli: the %s schedule %u test of %s could not be computed: %s\n",
                    t.config.point == HrdPoint::kNal ? "NAL" : "VCL", t.config.schedule, name, t.stop_reason);
     }
-    if (!t.conforms && !chose) {
-      chosen = i;
-      chose = true;
-    }
   }
-  if (sink != nullptr && sink->chosen && chosen < run.tests.size()) sink->chosen(chosen, run.tests[chosen]);
-  if (tracing &&
-      !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
-                   trace_file.get()) >= 0 &&
-        trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
+  // The trace and the plot show the first test that does not conform, else the first.
+  const auto failing =
+      std::find_if(run.tests.begin(), run.tests.end(), [](const HrdTestResult& t) { return !t.conforms; });
+  const std::size_t chosen = failing == run.tests.end() ? 0 : static_cast<std::size_t>(failing - run.tests.begin());
+  if (rows != nullptr && rows->chosen && chosen < run.tests.size()) rows->chosen(chosen, run.tests[chosen]);
+  if (tracing && !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
+                              trace_file.get()) >= 0 &&
+                   trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
     return cannot_write(err, "trace", request.trace_path, reason.empty() ? "cannot copy its rows" : reason);
   }
   if (request.json) {
@@ -175,7 +157,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   } else {
     write_hrd_text_report(run, out);
   }
-  if (plot_file.is_open() && chosen < run.tests.size() &&
+  if (plotting && chosen < run.tests.size() &&
       !(plot_file.write(hrd_plot_svg(request.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
     return cannot_write(err, "plot", request.plot_path, reason);
   }

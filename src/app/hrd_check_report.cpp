@@ -1,9 +1,11 @@
 #include "app/hrd_check_report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <string>
 
 #include "app/fullness_plot.h"
+#include "app/input_check.h"
 #include "app/json_text.h"
 
 namespace tarnwell {
@@ -167,8 +169,8 @@ std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, c
     std::snprintf(verdict, sizeof verdict, "%s", result.conforms ? "conforms" : "not completed");
   }
   char text[320];
-  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u: %s", name.c_str(),
-                config.point == HrdPoint::kNal ? "NAL" : "VCL", config.schedule, verdict);
+  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u: %s", name.c_str(), point_label(config.point),
+                config.schedule, verdict);
   plot.title = text;
   std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s%s",
                 static_cast<unsigned long long>(config.bit_rate), static_cast<unsigned long long>(config.cpb_size),
@@ -178,17 +180,14 @@ std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, c
   plot.samples = series.samples();
   plot.capacity = static_cast<double>(config.cpb_size);
   plot.unit_name = "access unit";
-  // The first violation at an access unit is named beside its mark.
-  for (const HrdViolation& v : result.violations) {
-    if (!v.has_access_unit) continue;
-    for (std::size_t i = 0; i < plot.samples.size(); ++i) {
-      if (plot.samples[i].flagged) {
-        plot.marked = i;
-        plot.marked_text = hrd_violation_name(v.kind);
-        break;
-      }
-    }
-    break;
+  // The first violation at an access unit is named beside the first mark.
+  const auto named = std::find_if(result.violations.begin(), result.violations.end(),
+                                  [](const HrdViolation& v) { return v.has_access_unit; });
+  const auto flagged =
+      std::find_if(plot.samples.begin(), plot.samples.end(), [](const FullnessSample& s) { return s.flagged; });
+  if (named != result.violations.end() && flagged != plot.samples.end()) {
+    plot.marked = static_cast<std::size_t>(flagged - plot.samples.begin());
+    plot.marked_text = hrd_violation_name(named->kind);
   }
   return time_series_svg(plot);
 }

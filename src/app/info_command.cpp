@@ -77,6 +77,58 @@ void print_info_json(ApplicationContext& context, const std::string& extra_field
                vcl ? hrd_json(sps->vui.vcl_hrd).c_str() : "null", extra_fields.c_str());
 }
 
+// The transport stream's structure: the lines after profile and level, and
+// the JSON fields (,"container":"ts","packet_size":...,"pid":...,"programs":[...]).
+std::string ts_structure_text(const TsSource& source) {
+  std::string out;
+  char line[256];
+  std::snprintf(line, sizeof line, "Container: MPEG transport stream, %u-byte packets, H.264 from PID %u\n",
+                source.packet_size(), source.pid());
+  out += line;
+  for (const TsProgram& program : source.structure().programs) {
+    if (program.pmt_seen) {
+      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, PCR PID %u\n", program.program_number,
+                    program.program_map_PID, program.PCR_PID);
+    } else {
+      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, no program map table found\n",
+                    program.program_number, program.program_map_PID);
+    }
+    out += line;
+    for (const TsElementaryStream& stream : program.streams) {
+      std::snprintf(line, sizeof line, "  PID %u: stream_type 0x%02X, %s\n", stream.elementary_PID,
+                    stream.stream_type, stream_type_description(stream.stream_type));
+      out += line;
+    }
+  }
+  return out;
+}
+
+std::string ts_structure_json(const TsSource& source) {
+  std::string out;
+  char text[160];
+  std::snprintf(text, sizeof text, ",\"container\":\"ts\",\"packet_size\":%u,\"pid\":%u,\"programs\":[",
+                source.packet_size(), source.pid());
+  out += text;
+  bool first_program = true;
+  for (const TsProgram& program : source.structure().programs) {
+    if (!first_program) out += ",";
+    first_program = false;
+    std::snprintf(text, sizeof text, "{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
+                  program.program_map_PID);
+    out += text;
+    out += program.pmt_seen ? std::to_string(program.PCR_PID) : "null";
+    out += ",\"streams\":[";
+    for (std::size_t i = 0; i < program.streams.size(); ++i) {
+      const TsElementaryStream& stream = program.streams[i];
+      std::snprintf(text, sizeof text, "%s{\"pid\":%u,\"stream_type\":%u,\"codec\":\"%s\"}", i > 0 ? "," : "",
+                    stream.elementary_PID, stream.stream_type, stream_type_codec(stream.stream_type));
+      out += text;
+    }
+    out += "]}";
+  }
+  return out + "]";
+}
+
 // A stream that cannot be read twice (a pipe) is copied whole into a
 // temporary file first: the probe and the report each read it from the
 // start. Null, with `reason` set, when the copy cannot be made.
@@ -129,9 +181,8 @@ int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* 
   if (input == nullptr) return cannot_open(err, options.file, reason);
   TsInput ts;
   std::vector<uint8_t> head;  // stays empty: the input is a file that can be sought by now
-  int refused = kExitUsage;
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err, refused)) return refused;
+  if (!open_command_input(input_reading(options), input, ts, warn, head, out, err)) return kExitUsage;
   if (ts.source() != nullptr) {
     probe_profile_level(context, *ts.source());
   } else {

@@ -14,7 +14,6 @@ namespace tarnwell {
 // file is made before the stream is read. Returns 0 done, 1 no sequence
 // parameter set, 2 an input or report that cannot be opened or written, 130
 // interrupted.
-int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out,
-             std::FILE* err);
+int run_info(ApplicationContext& context, const CliRequest& request, std::FILE* input, std::FILE* out, std::FILE* err);
 
 }  // namespace tarnwell

@@ -26,6 +26,10 @@ struct InputCheck {
 // `command` the command's name, for the ffmpeg line the message offers.
 InputCheck check_input(std::FILE* input, const std::string& path, const char* command);
 
+// The file name of a path, either separator: what the messages and the
+// pictures' titles name.
+std::string file_name_of(const std::string& path);
+
 // What `format` is and how to get H.264 out of it, for tarnwell-cli: "'in.mp4'
 // is an MP4 file, not an H.264 Annex B stream; extract its video with: ffmpeg
 // -i 'in.mp4' ... | tarnwell-cli check -". Empty for H.264.

@@ -28,7 +28,6 @@ class OutputTarget {
   // report and the traces are; otherwise byte for byte.
   bool open(const std::string& path, std::string& reason, bool text = false);
   bool is_open() const { return file_ != nullptr; }
-  bool to_stdout() const { return to_stdout_; }
   std::FILE* get() const { return file_; }
 
   // False for standard output and for a device or pipe (written where it

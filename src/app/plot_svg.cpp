@@ -30,8 +30,6 @@ Scale make_scale(double lo, double hi, double to_lo, double to_hi) {
   return Scale{lo, hi, to_lo, to_hi};
 }
 
-// Round values 1, 2 or 5 times a power of ten between lo and hi, about
-// `wanted` of them, at least min_step apart.
 std::vector<double> nice_ticks(double lo, double hi, int wanted, double min_step) {
   std::vector<double> ticks;
   if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi)) return ticks;
@@ -161,11 +159,6 @@ std::string xy_svg(const XyPlot& plot) {
   }
   svg += "</svg>\n";
   return svg;
-}
-
-std::string file_name_of(const std::string& path) {
-  const std::size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::string short_number(double value) {

@@ -85,9 +85,6 @@ struct XyPlot {
 
 std::string xy_svg(const XyPlot& plot);
 
-// The file name of a path, either separator: what a picture's title names.
-std::string file_name_of(const std::string& path);
-
 // "850", "12.5k", "3M", "1.2G": a value in bits or bits per second, short.
 std::string short_number(double value);
 

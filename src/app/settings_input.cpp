@@ -13,13 +13,9 @@ namespace tarnwell {
 namespace {
 
 // The blanks that "%d" and the decimal scan skip: isspace in the C locale.
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::size_t skip_blanks(std::string_view text, std::size_t at) {
   while (at < text.size() && is_blank(text[at])) ++at;
@@ -46,7 +42,7 @@ int32_t leading_digit_power(std::string_view mantissa, std::string_view exponent
   std::size_t first = mantissa.find_first_not_of("0.");
   if (first == std::string_view::npos) return 0;  // zero: never out of range
   int32_t power = first < integer_digits ? static_cast<int32_t>(integer_digits - 1 - first)
-                                          : -static_cast<int32_t>(first - integer_digits);
+                                         : -static_cast<int32_t>(first - integer_digits);
   return power + exponent;
 }
 

@@ -16,18 +16,17 @@ TsInput::~TsInput() {
   if (spool_ != nullptr) std::fclose(spool_);
 }
 
+RewindableSource& TsInput::open_packets(std::FILE* file, bool read_again, std::vector<uint8_t> head) {
+  if (head.empty() && is_seekable_stream(file)) return file_.emplace(file);
+  // Without a spool the stream is read once; a reading that must start
+  // again then ends as a stream that cannot be read again does.
+  if (read_again) spool_ = open_spool_file();
+  return spooled_.emplace(file, spool_, std::move(head));
+}
+
 bool TsInput::open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn,
                    std::string& refusal, std::vector<uint8_t> head) {
-  RewindableSource* packets = nullptr;
-  if (head.empty() && is_seekable_stream(file)) {
-    packets = &file_.emplace(file);
-  } else {
-    // Without a spool the stream is read once; a reading that must start
-    // again then ends as a stream that cannot be read again does.
-    if (read_again) spool_ = open_spool_file();
-    packets = &spooled_.emplace(file, spool_, std::move(head));
-  }
-  ts_.emplace(*packets, choice, std::move(warn));
+  ts_.emplace(open_packets(file, read_again, std::move(head)), choice, std::move(warn));
   if (!ts_->open()) {
     refusal = ts_->refusal();
     ts_.reset();
@@ -48,7 +47,7 @@ int cannot_open(std::FILE* err, const std::string& path, const std::string& reas
 }
 
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
-                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code) {
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err) {
   // The refusal: with JSON one object on out, else one line on err.
   const auto refuse = [&](const std::string& message) {
     if (how.json) {
@@ -56,7 +55,6 @@ bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, T
     } else {
       std::fprintf(err, "tarnwell-cli: %s\n", message.c_str());
     }
-    code = kExitUsage;
     return false;
   };
   if (file == nullptr) return true;
@@ -97,66 +95,6 @@ std::string ts_errors_json(const TsSource* source) {
                 static_cast<unsigned long long>(e.sync_loss), static_cast<unsigned long long>(e.pes_mid_access_unit),
                 static_cast<unsigned long long>(e.bad_crc));
   return text;
-}
-
-std::string add_json_fields(const std::string& object, const std::string& fields) {
-  const std::size_t brace = object.rfind('}');
-  if (fields.empty() || brace == std::string::npos) return object;
-  return object.substr(0, brace) + fields + object.substr(brace);
-}
-
-std::string ts_structure_text(const TsSource& source) {
-  std::string out;
-  char line[256];
-  std::snprintf(line, sizeof line, "Container: MPEG transport stream, %u-byte packets, H.264 from PID %u\n",
-                source.packet_size(), source.pid());
-  out += line;
-  for (const TsProgram& program : source.structure().programs) {
-    if (program.pmt_seen) {
-      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, PCR PID %u\n", program.program_number,
-                    program.program_map_PID, program.PCR_PID);
-    } else {
-      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, no program map table found\n",
-                    program.program_number, program.program_map_PID);
-    }
-    out += line;
-    for (const TsElementaryStream& stream : program.streams) {
-      std::snprintf(line, sizeof line, "  PID %u: stream_type 0x%02X, %s\n", stream.elementary_PID,
-                    stream.stream_type, stream_type_description(stream.stream_type));
-      out += line;
-    }
-  }
-  return out;
-}
-
-std::string ts_structure_json(const TsSource& source) {
-  std::string out;
-  char text[160];
-  std::snprintf(text, sizeof text, ",\"container\":\"ts\",\"packet_size\":%u,\"pid\":%u,\"programs\":[",
-                source.packet_size(), source.pid());
-  out += text;
-  bool first_program = true;
-  for (const TsProgram& program : source.structure().programs) {
-    if (!first_program) out += ",";
-    first_program = false;
-    std::snprintf(text, sizeof text, "{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
-                  program.program_map_PID);
-    out += text;
-    if (program.pmt_seen) {
-      out += std::to_string(program.PCR_PID);
-    } else {
-      out += "null";
-    }
-    out += ",\"streams\":[";
-    for (std::size_t i = 0; i < program.streams.size(); ++i) {
-      const TsElementaryStream& stream = program.streams[i];
-      std::snprintf(text, sizeof text, "%s{\"pid\":%u,\"stream_type\":%u,\"codec\":\"%s\"}", i > 0 ? "," : "",
-                    stream.elementary_PID, stream.stream_type, stream_type_codec(stream.stream_type));
-      out += text;
-    }
-    out += "]}";
-  }
-  return out + "]";
 }
 
 }  // namespace tarnwell

@@ -2,10 +2,9 @@
 // A command's input: what its first bytes show it to be, and, when it is a
 // transport stream, the demultiplexer over the open file (read in place when
 // it can be sought, else through a temporary copy of what was read, so that
-// searches can read it again), and the texts the commands add for it: the
-// structure for info, the damage counts for every JSON output.
+// searches can read it again), and the damage counts every JSON output adds
+// for it.
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +30,10 @@ class TsInput {
   // whose start was looked at), read first.
   bool open(std::FILE* file, const TsChoice& choice, bool read_again, TsWarningFn warn, std::string& refusal,
             std::vector<uint8_t> head = {});
+  // The packets alone, for a command that demultiplexes them itself: `file`
+  // read in place when it can be sought, else through the spool (when
+  // `read_again`) with `head` first. Called once, instead of open().
+  RewindableSource& open_packets(std::FILE* file, bool read_again, std::vector<uint8_t> head = {});
   // Null until open() succeeded.
   TsSource* source() { return ts_ ? &*ts_ : nullptr; }
   const TsSource* source() const { return ts_ ? &*ts_ : nullptr; }
@@ -64,10 +67,10 @@ int cannot_open(std::FILE* err, const std::string& path, const std::string& reas
 // `head` gets the first bytes taken from a pipe to look at them, for an
 // Annex B reading to take first (a transport stream reading takes them
 // itself). A null file is left for the command to report. False after the
-// refusal is printed (JSON on out, else a line on err), with `code` the exit
-// code.
+// refusal is printed (JSON on out, else a line on err): the command ends
+// with exit code 2.
 bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, TsWarningFn warn,
-                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err, int& code);
+                        std::vector<uint8_t>& head, std::FILE* out, std::FILE* err);
 
 // ,"ts_errors":{"continuity":N,...}: the field every command's JSON gains
 // for a transport stream; empty without one.
@@ -76,14 +79,5 @@ std::string ts_errors_json(const TsSource* source);
 // Copies every byte of the elementary stream to `out`; false when a write
 // failed.
 bool copy_elementary_stream(ByteSource& source, std::FILE* out);
-
-// `object` (one JSON object, maybe with a final line end) with `fields`
-// added before its closing brace.
-std::string add_json_fields(const std::string& object, const std::string& fields);
-
-// For info: the lines after profile and level, and the JSON fields
-// (,"container":"ts","packet_size":...,"pid":...,"programs":[...]).
-std::string ts_structure_text(const TsSource& source);
-std::string ts_structure_json(const TsSource& source);
 
 }  // namespace tarnwell

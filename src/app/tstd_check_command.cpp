@@ -2,8 +2,6 @@
 
 #include <cinttypes>
 #include <cstdarg>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,10 +9,10 @@
 #include "app/json_text.h"
 #include "app/output_target.h"
 #include "app/plot_svg.h"
+#include "app/ts_input.h"
 #include "app/tstd_check_plot.h"
 #include "base/error_reporter.h"
 #include "stream/byte_source.h"
-#include "stream/stream_file.h"
 #include "verify/tstd_run.h"
 
 namespace tarnwell {
@@ -205,36 +203,18 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", name);
     return kExitUsage;
   }
-  std::optional<FileSource> file;
-  std::optional<SpooledInput> spooled;
-  std::FILE* spool = nullptr;
-  RewindableSource* packets = nullptr;
-  if (is_seekable_stream(input)) {
-    packets = &file.emplace(input);
-  } else {
-    // The stream is read twice from its first byte: once to choose the PID, once for the check.
-    spool = open_spool_file();
-    packets = &spooled.emplace(input, spool);
-  }
-  struct SpoolCloser {
-    std::FILE*& f;
-    ~SpoolCloser() {
-      if (f != nullptr) std::fclose(f);
-    }
-  } spool_closer{spool};
+  // The stream is read twice from its first byte: once to choose the PID, once for the check.
+  TsInput ts;
+  RewindableSource& packets = ts.open_packets(input, true);
 
   std::string reason;
   TraceWriter trace;
   if (!request.trace_path.empty() && !trace.open(request.trace_path, out, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s: %s\n", request.trace_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "trace", request.trace_path, reason);
   }
   OutputTarget plot_file;
   if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                 reason.c_str());
-    return kExitUsage;
+    return cannot_write(err, "plot", request.plot_path, reason);
   }
   TstdPlotRecorder plot;
   TstdObserver observer;
@@ -242,7 +222,7 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
   if (!request.plot_path.empty()) observer.level = [&plot](const TstdLevel& level) { plot.add(level); };
   const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
 
-  AbortableSource abortable(*packets, request.abort_requested);
+  AbortableSource abortable(packets, request.abort_requested);
   const TstdRunResult r = run_tstd(abortable, request.choice, request.max_violations, observer, warn);
   if (abortable.aborted()) {
     trace.discard();
@@ -292,9 +272,7 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
                                   ? "tstd-check " + request.file + ": conforms"
                                   : "tstd-check " + request.file + ": does not conform (" + counts_text(r) + ")";
     if (!(plot_file.write(plot.svg(title, r.params, r.violations)) && plot_file.commit(reason))) {
-      std::fprintf(err, "tarnwell-cli: cannot write the plot file %s: %s\n", request.plot_path.c_str(),
-                   reason.c_str());
-      return kExitUsage;
+      return cannot_write(err, "plot", request.plot_path, reason);
     }
   }
   return r.violation_count == 0 ? kExitPass : kExitViolation;

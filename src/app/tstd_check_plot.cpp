@@ -3,18 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/plot_svg.h"
+
 namespace tarnwell {
 namespace {
 
 // The band's layout as the time-series picture draws it without a top
-// scale or size strip: the plot area from x 100, 1100 wide; the panel from
-// y 64 to 444; the page 490 high and 1240 wide.
-constexpr double kBandLeft = 100.0;
-constexpr double kBandWidth = kPlotColumns;
+// scale or size strip: the page's plot area (svg::kLeft, svg::kWidth); the
+// panel from y 64 to 444; the page 490 high.
 constexpr double kPanelTop = 64.0;
 constexpr double kPanelBottom = 444.0;
 constexpr double kBandHeight = 490.0;
-constexpr double kPageWidth = kBandLeft + kBandWidth + 40.0;
 
 // The inner page of one band, placed `y` down the outer one.
 std::string band(const std::string& svg, double y) {
@@ -52,7 +51,7 @@ std::string TstdPlotRecorder::svg(const std::string& title, const TstdParams& pa
   char h[64];
   std::snprintf(h, sizeof h, "%.0f", 3 * kBandHeight);
   char w[64];
-  std::snprintf(w, sizeof w, "%.0f", kPageWidth);
+  std::snprintf(w, sizeof w, "%.0f", svg::kPageWidth);
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
       "version=\"1.1\" width=\"" +
@@ -70,7 +69,7 @@ std::string TstdPlotRecorder::svg(const std::string& title, const TstdParams& pa
     const double y = static_cast<double>(b) * kBandHeight;
     out += band(time_series_svg(plot), y);
     for (const TstdViolation& v : violations) {
-      const double x = kBandLeft + std::clamp((v.time - origin_) / end, 0.0, 1.0) * kBandWidth;
+      const double x = svg::kLeft + std::clamp((v.time - origin_) / end, 0.0, 1.0) * svg::kWidth;
       char mark[200];
       std::snprintf(mark, sizeof mark,
                     "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d00000\" stroke-width=\"1\"/>\n",

@@ -11,16 +11,14 @@ namespace tarnwell {
 
 // The three boxes the system shows.
 enum class BoxKind {
-  Error,          // caption "Error", error icon, OK: run outcomes, the shell's own failures
-  Warning,        // caption "Warning", warning icon, OK
+  Error,             // caption "Error", error icon, OK: run outcomes, the shell's own failures
+  Warning,           // caption "Warning", warning icon, OK
   ReporterQuestion,  // caption "Warning", warning icon, Yes/No/Cancel: the error reporter
 };
 
 enum class BoxAnswer { Ok, Yes, No, Cancel };
 
-inline const char* caption_of(BoxKind kind) {
-  return kind == BoxKind::Error ? "Error" : "Warning";
-}
+inline const char* caption_of(BoxKind kind) { return kind == BoxKind::Error ? "Error" : "Warning"; }
 
 class DialogPort {
  public:

@@ -71,7 +71,6 @@ class ErrorReporter {
   // warning). A front end may silence them.
   void write_stderr_line(const char* line);
   void set_stderr_enabled(bool enabled) { stderr_enabled_ = enabled; }
-  bool stderr_enabled() const { return stderr_enabled_; }
   // Where standard-error lines go; tests point it at a memory file.
   void set_stderr_stream(std::FILE* stream) { stderr_stream_ = stream; }
 

@@ -16,6 +16,30 @@ std::string reserved(int32_t value) {
   return text;
 }
 
+template <typename Input>
+void probe_stream(ApplicationContext& context, Input& file) {
+  ParsingState& parsing = context.parsing;
+  parsing.reset_parsing_state();
+  parsing.begin_stream(file);
+  parsing.next_picture();
+
+  const ParameterSets& sets = parsing.paramsets();
+  context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
+  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constraint_set3_flag()));
+}
+
+// The probe of an input the caller opened, once the parsing state is free.
+template <typename Input>
+ProbeResult probe_when_free(ApplicationContext& context, Input& input) {
+  ApplicationContext::ParsingLease lease = context.try_take_parsing();
+  if (!lease) {
+    context.request_probe_after_release();
+    return ProbeResult::Busy;
+  }
+  probe_stream(context, input);
+  return ProbeResult::Shown;
+}
+
 }  // namespace
 
 std::string profile_text(int32_t profile_idc) {
@@ -53,22 +77,6 @@ std::string level_text(int32_t level_idc, int32_t constrained_set3_flag) {
   }
 }
 
-namespace {
-
-template <typename Input>
-void probe_stream(ApplicationContext& context, Input& file) {
-  ParsingState& parsing = context.parsing;
-  parsing.reset_parsing_state();
-  parsing.begin_stream(file);
-  parsing.next_picture();
-
-  const ParameterSets& sets = parsing.paramsets();
-  context.dialog.set_text(kEditProfile, profile_text(sets.last_profile_idc()));
-  context.dialog.set_text(kEditLevel, level_text(sets.last_level_idc(), sets.last_constraint_set3_flag()));
-}
-
-}  // namespace
-
 ProbeResult probe_profile_level(ApplicationContext& context) {
   ApplicationContext::ParsingLease lease = context.try_take_parsing();
   if (!lease) {
@@ -98,23 +106,11 @@ ProbeResult probe_profile_level(ApplicationContext& context) {
 }
 
 ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream) {
-  ApplicationContext::ParsingLease lease = context.try_take_parsing();
-  if (!lease) {
-    context.request_probe_after_release();
-    return ProbeResult::Busy;
-  }
-  probe_stream(context, stream);
-  return ProbeResult::Shown;
+  return probe_when_free(context, stream);
 }
 
 ProbeResult probe_profile_level(ApplicationContext& context, ByteSource& source) {
-  ApplicationContext::ParsingLease lease = context.try_take_parsing();
-  if (!lease) {
-    context.request_probe_after_release();
-    return ProbeResult::Busy;
-  }
-  probe_stream(context, source);
-  return ProbeResult::Shown;
+  return probe_when_free(context, source);
 }
 
 }  // namespace tarnwell

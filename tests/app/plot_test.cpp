@@ -10,7 +10,6 @@
 
 #include "app/dialog_check_observer.h"
 #include "app/app_fixture.h"
-#include "app/bit_rate_list.h"
 #include "app/check_plot.h"
 #include "app/curve_command.h"
 #include "app/output_target.h"

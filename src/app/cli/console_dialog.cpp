@@ -79,10 +79,7 @@ void ConsoleDialog::finish_progress() {
 
 BoxAnswer ConsoleDialog::message_box(const std::string& text, const char*, BoxKind kind) {
   std::lock_guard lock(mutex_);
-  if (kind != BoxKind::ReporterQuestion) {
-    error_text_ = text;
-    return BoxAnswer::Ok;
-  }
+  if (kind != BoxKind::ReporterQuestion) return BoxAnswer::Ok;
   // The reporter appends its question; a console has no use for it.
   std::string message = text;
   const std::size_t question = std::strlen(kReporterQuestion);

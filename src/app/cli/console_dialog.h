@@ -37,8 +37,6 @@ class ConsoleDialog : public DialogPort {
   void set_bytes_read(uint64_t bytes);
   // Clears the progress line, if one is shown.
   void finish_progress();
-  // Text of the last "Error" box, empty if none was shown.
-  const std::string& error_text() const { return error_text_; }
 
  private:
   void draw_progress(bool now);
@@ -58,7 +56,6 @@ class ConsoleDialog : public DialogPort {
   bool draw_pending_ = false;
   std::chrono::steady_clock::time_point last_draw_{};
   std::set<std::string> shown_;  // warning lines already written, for --warnings once
-  std::string error_text_;
 };
 
 }  // namespace tarnwell

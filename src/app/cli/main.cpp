@@ -87,11 +87,13 @@ int run_check_cli(const CliOptions& options) {
   return run_check(console.context, request, input.file, stdout, stderr);
 }
 
-int run_info_cli(const CliOptions& options) {
-  if (output_on_input({{"--hrd", options.hrd_path}}, options.file)) return kExitUsage;
+// info and demux: their one output option, no progress line, the strict box unchecked.
+using CommandFn = int (*)(ApplicationContext&, const CliRequest&, std::FILE*, std::FILE*, std::FILE*);
+int run_plain_cli(const CliOptions& options, const char* output_option, const std::string& output, CommandFn run) {
+  if (output_on_input({{output_option, output}}, options.file)) return kExitUsage;
   Console console(options, false, false);
   CliInput input(options.file, console.interrupt);
-  return run_info(console.context, CliRequest{options, input.reason}, input.file, stdout, stderr);
+  return run(console.context, CliRequest{options, input.reason}, input.file, stdout, stderr);
 }
 
 int run_curve_cli(const CliOptions& options) {
@@ -108,13 +110,6 @@ int run_curve_cli(const CliOptions& options) {
   const int code = run_curve(console.context, request, stdout, stderr);
   console.dialog.finish_progress();
   return code;
-}
-
-int run_demux_cli(const CliOptions& options) {
-  if (output_on_input({{"--output", options.output_path}}, options.file)) return kExitUsage;
-  Console console(options, false, false);
-  CliInput input(options.file, console.interrupt);
-  return run_demux(console.context, CliRequest{options, input.reason}, input.file, stdout, stderr);
 }
 
 int run_hrd_check_cli(const CliOptions& options) {
@@ -157,10 +152,10 @@ int main(int argc, char** argv) {
     case CliCommand::Help: std::fputs(cli_usage(), stdout); return kExitPass;
     case CliCommand::Version: std::printf("%s\n", cli_version()); return kExitPass;
     case CliCommand::Check: return run_check_cli(options);
-    case CliCommand::Info: return run_info_cli(options);
+    case CliCommand::Info: return run_plain_cli(options, "--hrd", options.hrd_path, run_info);
     case CliCommand::Curve: return run_curve_cli(options);
     case CliCommand::HrdCheck: return run_hrd_check_cli(options);
-    case CliCommand::Demux: return run_demux_cli(options);
+    case CliCommand::Demux: return run_plain_cli(options, "--output", options.output_path, run_demux);
     case CliCommand::TstdCheck: return run_tstd_check_cli(options);
   }
   return kExitUsage;

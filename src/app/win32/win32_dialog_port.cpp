@@ -5,6 +5,19 @@
 #include <climits>
 
 namespace tarnwell {
+namespace {
+
+// MessageBox style of each kind of box.
+UINT message_box_style(BoxKind kind) {
+  switch (kind) {
+    case BoxKind::Error: return MB_OK | MB_ICONERROR;
+    case BoxKind::Warning: return MB_OK | MB_ICONWARNING;
+    case BoxKind::ReporterQuestion: return MB_YESNOCANCEL | MB_ICONWARNING;
+  }
+  return MB_OK | MB_ICONERROR;
+}
+
+}  // namespace
 
 void Win32DialogPort::set_progress(int control, uint32_t position) {
   SendDlgItemMessageA(dialog_, control, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -32,15 +45,6 @@ void Win32DialogPort::enable(int control, bool enabled) {
 
 bool Win32DialogPort::is_checked(int control) {
   return IsDlgButtonChecked(dialog_, control) == BST_CHECKED;
-}
-
-UINT message_box_style(BoxKind kind) {
-  switch (kind) {
-    case BoxKind::Error: return MB_OK | MB_ICONERROR;
-    case BoxKind::Warning: return MB_OK | MB_ICONWARNING;
-    case BoxKind::ReporterQuestion: return MB_YESNOCANCEL | MB_ICONWARNING;
-  }
-  return MB_OK | MB_ICONERROR;
 }
 
 BoxAnswer Win32DialogPort::message_box(const std::string& text, const char* caption, BoxKind kind) {

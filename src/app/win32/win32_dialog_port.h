@@ -14,7 +14,6 @@ class Win32DialogPort : public DialogPort {
   // The dialog whose controls this port works; set once when the dialog is
   // created, before any worker can start.
   void attach(HWND dialog) { dialog_ = dialog; }
-  HWND window() const { return dialog_; }
 
   void set_progress(int control, uint32_t position) override;
   void set_text(int control, const std::string& text) override;
@@ -27,8 +26,5 @@ class Win32DialogPort : public DialogPort {
  private:
   HWND dialog_ = nullptr;
 };
-
-// MessageBox style of each kind of box.
-UINT message_box_style(BoxKind kind);
 
 }  // namespace tarnwell
