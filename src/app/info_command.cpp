@@ -8,8 +8,8 @@
 #include "app/ts_input.h"
 #include "base/control_ids.h"
 #include "base/dialog_port.h"
-#include "inspect/hrd_listing.h"
-#include "inspect/stream_identity.h"
+#include "inspect/decoder_buffer_text.h"
+#include "inspect/codec_identity.h"
 #include "paramsets/hrd_parameters.h"
 #include "stream/stream_file.h"
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "inspect/hrd_listing.h"
-#include "inspect/stream_identity.h"
+#include "inspect/decoder_buffer_text.h"
+#include "inspect/codec_identity.h"
 #include "platform/executable_path.h"
 #include "support/bit_writer.h"
 #include "support/recording_dialog.h"

@@ -1,4 +1,4 @@
-#include "inspect/hrd_listing.h"
+#include "inspect/decoder_buffer_text.h"
 
 #include "base/dialog_port.h"
 #include "stream/stream_file.h"
@@ -50,7 +50,7 @@ void write_report(ApplicationContext& context, Input& stream, std::FILE* out) {
   std::fputs("---HRD INFO---\n\n", out);
   parsing.reset_parsing_state();
   parsing.begin_stream(stream);
-  parsing.paramsets().set_sps_listener([out](const SeqParamSet& sps) { print_hrd_listing(sps, out); });
+  parsing.paramsets().set_sps_listener([out](const SeqParamSet& sps) { print_decoder_buffer_text(sps, out); });
   parsing.next_picture();
   std::fputs("---END HRD INFO---\n\n", out);
   // No later parse may print into a file that its owner is about to close.
@@ -59,7 +59,7 @@ void write_report(ApplicationContext& context, Input& stream, std::FILE* out) {
 
 }  // namespace
 
-void print_hrd_listing(const SeqParamSet& sps, std::FILE* out) {
+void print_decoder_buffer_text(const SeqParamSet& sps, std::FILE* out) {
   if (sps.vui.nal_hrd_parameters_present_flag == 1) {
     std::fputs("NAL HRD INFO:\n\n", out);
     print_hrd_block(sps.vui.nal_hrd, out);

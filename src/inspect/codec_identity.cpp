@@ -1,4 +1,4 @@
-#include "inspect/stream_identity.h"
+#include "inspect/codec_identity.h"
 
 #include <cstdio>
 

@@ -17,7 +17,7 @@ inline constexpr char kHrdReportName[] = "hrd.txt";
 
 // The report's lines for one parsed SPS: each HRD block it carries, with its
 // bit rates and CPB sizes in 32-bit unsigned arithmetic.
-void print_hrd_listing(const SeqParamSet& sps, std::FILE* out);
+void print_decoder_buffer_text(const SeqParamSet& sps, std::FILE* out);
 
 // Parses the start of the stream in `stream`, printing the HRD blocks of every
 // SPS parsed into `out`, framed. The caller holds the parsing lease.
