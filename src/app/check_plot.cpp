@@ -7,6 +7,7 @@
 #include "app/fullness_plot.h"
 #include "app/input_check.h"
 #include "app/output_target.h"
+#include "base/error_reporter.h"
 #include "verify/buffer_model.h"
 
 namespace tarnwell {
@@ -60,16 +61,9 @@ std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder&
 
   TimeSeriesPlot plot;
   plot.title = "Buffer of " + file_name_of(input.stream_path) + ": " + check_verdict(input.outcome, input.message);
-  char subtitle[320];
-  char rate[48];
-  if (rate_known) {
-    std::snprintf(rate, sizeof rate, "%.3f fps", s.frame_rate);
-  } else {
-    std::snprintf(rate, sizeof rate, "unknown (one picture a second drawn)");
-  }
-  std::snprintf(subtitle, sizeof subtitle, "buffer size %u bits, initial fill %u bits, bit rate %u bit/s, frame rate %s%s",
-                s.buffer_size, s.initial_fill, s.bit_rate, rate, input.strict ? ", strict" : "");
-  plot.subtitle = subtitle;
+  const std::string rate = rate_known ? format_text("%.3f fps", s.frame_rate) : "unknown (one picture a second drawn)";
+  plot.subtitle = format_text("buffer size %u bits, initial fill %u bits, bit rate %u bit/s, frame rate %s%s",
+                              s.buffer_size, s.initial_fill, s.bit_rate, rate.c_str(), input.strict ? ", strict" : "");
   plot.capacity = s.buffer_size;
   plot.has_initial_fill = true;
   plot.initial_fill = s.initial_fill;
@@ -94,9 +88,7 @@ std::string check_plot_svg(const CheckPlotInput& input, const CheckPlotRecorder&
                         input.outcome == Outcome::Undersized;
     if (failed && !last.has_fullness_after) {
       plot.marked = plot.samples.size() - 1;
-      char where[64];
-      std::snprintf(where, sizeof where, "picture %llu: ", static_cast<unsigned long long>(last.index));
-      plot.marked_text = where + input.message;
+      plot.marked_text = format_text("picture %llu: ", static_cast<unsigned long long>(last.index)) + input.message;
     }
   }
   return time_series_svg(plot);

@@ -8,6 +8,7 @@
 #include "app/output_target.h"
 #include "app/plot_svg.h"
 #include "app/ts_input.h"
+#include "base/error_reporter.h"
 #include "verify/picture_sizes.h"
 
 namespace tarnwell {
@@ -22,10 +23,8 @@ std::string curve_table(const std::vector<CurvePoint>& points) {
 
 std::string curve_json(const std::vector<CurvePoint>& points, double frame_rate, uint64_t pictures, bool strict,
                        const std::string& extra_fields) {
-  char head[128];
-  std::snprintf(head, sizeof head, "{\"frame_rate\":%.3f,\"pictures\":%llu,\"strict\":%s,\"rows\":[", frame_rate,
-                static_cast<unsigned long long>(pictures), strict ? "true" : "false");
-  std::string text = head;
+  std::string text = format_text("{\"frame_rate\":%.3f,\"pictures\":%llu,\"strict\":%s,\"rows\":[", frame_rate,
+                                 static_cast<unsigned long long>(pictures), strict ? "true" : "false");
   for (std::size_t i = 0; i < points.size(); ++i) {
     const CurvePoint& p = points[i];
     if (i > 0) text += ",";
@@ -49,10 +48,8 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
                       uint64_t pictures, bool strict) {
   XyPlot plot;
   plot.title = "Rate-buffer curve of " + file_name_of(stream_path);
-  char subtitle[160];
-  std::snprintf(subtitle, sizeof subtitle, "%llu pictures at %.3f fps, strict overflow check %s",
-                static_cast<unsigned long long>(pictures), frame_rate, strict ? "on" : "off");
-  plot.subtitle = subtitle;
+  plot.subtitle = format_text("%llu pictures at %.3f fps, strict overflow check %s",
+                              static_cast<unsigned long long>(pictures), frame_rate, strict ? "on" : "off");
   plot.x_label = "bit rate (bit/s)";
   plot.y_label = "bits";
   XySeries buffer{"min buffer size", false, {}, {}};

@@ -1,6 +1,6 @@
 #include "app/frame_rate_note.h"
 
-#include <cstdio>
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 
@@ -11,12 +11,10 @@ double stream_timing_rate(const FrameRateFraction& fraction) {
 
 std::string assumed_frame_rate_note(const FrameRateFraction& taken) {
   if (!taken.assumed || !taken.has_timing()) return "";
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "tarnwell-cli: frame rate 25.000 assumed, as the SPS has no fixed_frame_rate_flag; its timing "
-                "information says %.3f, which --frame-rate stream uses\n",
-                stream_timing_rate(taken));
-  return line;
+  return format_text(
+      "tarnwell-cli: frame rate 25.000 assumed, as the SPS has no fixed_frame_rate_flag; its timing information "
+      "says %.3f, which --frame-rate stream uses\n",
+      stream_timing_rate(taken));
 }
 
 }  // namespace tarnwell

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/error_reporter.h"
+
 namespace tarnwell {
 
 namespace {
@@ -15,11 +17,7 @@ constexpr char kFullnessColour[] = "#1f5fbf";
 constexpr char kSizeColour[] = "#7a8a99";
 constexpr char kMarkColour[] = "#d00000";
 
-std::string seconds_label(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", seconds);
-  return text;
-}
+std::string seconds_label(double seconds) { return format_text("%g s", seconds); }
 
 // Splits text into its non-empty lines.
 std::vector<std::string> lines_of(const std::string& text) {

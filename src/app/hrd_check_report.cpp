@@ -7,6 +7,7 @@
 #include "app/fullness_plot.h"
 #include "app/input_check.h"
 #include "app/json_text.h"
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 namespace {
@@ -18,9 +19,7 @@ const char* point_label(HrdPoint point) { return point == HrdPoint::kNal ? "NAL"
 std::string hrd_seconds_text(int64_t us) {
   const bool negative = us < 0;
   const uint64_t m = negative ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
-  char text[40];
-  std::snprintf(text, sizeof text, "%s%" PRIu64 ".%06" PRIu64, negative ? "-" : "", m / 1000000, m % 1000000);
-  return text;
+  return format_text("%s%" PRIu64 ".%06" PRIu64, negative ? "-" : "", m / 1000000, m % 1000000);
 }
 
 void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
@@ -86,55 +85,46 @@ void write_hrd_text_report(const HrdRunResult& run, std::FILE* out) {
 
 void write_hrd_json_report(const HrdRunResult& run, std::FILE* out, const std::string& extra_fields) {
   std::string s = "{\"tests\":[";
-  char buf[512];
   for (std::size_t i = 0; i < run.tests.size(); ++i) {
     const HrdTestResult& t = run.tests[i];
     const HrdTestConfig& c = t.config;
-    std::snprintf(buf, sizeof buf,
-                  "%s{\"point\":\"%s\",\"schedule\":%u,\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
-                  ",\"cbr\":%s,\"low_delay\":%s,\"conforms\":%s,\"peak_bits\":%" PRIu64 ",\"violations\":[",
-                  i == 0 ? "" : ",", hrd_point_name(c.point), c.schedule, c.bit_rate, c.cpb_size,
-                  c.cbr ? "true" : "false", c.low_delay ? "true" : "false", t.conforms ? "true" : "false", t.peak_bits);
-    s += buf;
+    s += format_text("%s{\"point\":\"%s\",\"schedule\":%u,\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
+                     ",\"cbr\":%s,\"low_delay\":%s,\"conforms\":%s,\"peak_bits\":%" PRIu64 ",\"violations\":[",
+                     i == 0 ? "" : ",", hrd_point_name(c.point), c.schedule, c.bit_rate, c.cpb_size,
+                     c.cbr ? "true" : "false", c.low_delay ? "true" : "false", t.conforms ? "true" : "false",
+                     t.peak_bits);
     for (std::size_t k = 0; k < t.violations.size(); ++k) {
       const HrdViolation& v = t.violations[k];
       std::string au = v.has_access_unit ? std::to_string(v.access_unit) : "null";
       std::string time = v.has_access_unit ? hrd_seconds_text(v.time_us) : "null";
-      std::snprintf(buf, sizeof buf,
-                    "%s{\"kind\":\"%s\",\"access_unit\":%s,\"time\":%s,\"bits\":%" PRId64 ",\"seconds\":%s,\"detail\":",
-                    k == 0 ? "" : ",", hrd_violation_name(v.kind), au.c_str(), time.c_str(), v.bits,
-                    hrd_seconds_text(v.seconds_us).c_str());
-      s += buf;
+      s += format_text("%s{\"kind\":\"%s\",\"access_unit\":%s,\"time\":%s,\"bits\":%" PRId64
+                       ",\"seconds\":%s,\"detail\":",
+                       k == 0 ? "" : ",", hrd_violation_name(v.kind), au.c_str(), time.c_str(), v.bits,
+                       hrd_seconds_text(v.seconds_us).c_str());
       s += json_string(v.detail) + "}";
     }
-    std::snprintf(buf, sizeof buf, "],\"violation_count\":%" PRIu64, t.violation_count);
-    s += buf;
+    s += format_text("],\"violation_count\":%" PRIu64, t.violation_count);
     // Only a stream whose SPS changed the HRD values has these.
     if (!t.changes.empty()) s += ",\"parameter_changes\":[";
     for (std::size_t k = 0; k < t.changes.size(); ++k) {
       const HrdParameterChange& change = t.changes[k];
       const HrdTestConfig& p = change.config;
-      std::snprintf(buf, sizeof buf,
-                    "%s{\"access_unit\":%" PRIu64 ",\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
-                    ",\"cbr\":%s,\"low_delay\":%s,\"num_units_in_tick\":%u,\"time_scale\":%u,\"level\":",
-                    k == 0 ? "" : ",", change.access_unit, p.bit_rate, p.cpb_size, p.cbr ? "true" : "false",
-                    p.low_delay ? "true" : "false", p.num_units_in_tick, p.time_scale);
-      s += buf;
+      s += format_text("%s{\"access_unit\":%" PRIu64 ",\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64
+                       ",\"cbr\":%s,\"low_delay\":%s,\"num_units_in_tick\":%u,\"time_scale\":%u,\"level\":",
+                       k == 0 ? "" : ",", change.access_unit, p.bit_rate, p.cpb_size, p.cbr ? "true" : "false",
+                       p.low_delay ? "true" : "false", p.num_units_in_tick, p.time_scale);
       s += (change.level != nullptr ? json_string(change.level) : std::string("null")) + "}";
     }
     if (!t.changes.empty()) s += "]";
     if (t.ended) {
-      std::snprintf(buf, sizeof buf, ",\"ended_at\":%" PRIu64 ",\"ended\":", t.ended_at);
-      s += buf;
+      s += format_text(",\"ended_at\":%" PRIu64 ",\"ended\":", t.ended_at);
       s += json_string(t.end_reason);
     }
     if (t.stopped) s += ",\"stopped\":" + json_string(t.stop_reason);
     s += "}";
   }
-  std::snprintf(buf, sizeof buf,
-                "],\"access_units\":%" PRIu64 ",\"untested_access_units\":%" PRIu64 ",\"level_limits\":",
-                run.access_units, run.untested_access_units);
-  s += buf;
+  s += format_text("],\"access_units\":%" PRIu64 ",\"untested_access_units\":%" PRIu64 ",\"level_limits\":",
+                   run.access_units, run.untested_access_units);
   if (run.level == nullptr) {
     s += "null";
   } else {
@@ -143,12 +133,11 @@ void write_hrd_json_report(const HrdRunResult& run, std::FILE* out, const std::s
     auto scaled = [](uint32_t factor, uint32_t value) {
       return factor == 0 ? std::string("null") : std::to_string(uint64_t{factor} * value);
     };
-    std::snprintf(buf, sizeof buf,
-                  "{\"level\":\"%s\",\"profile_idc\":%u,\"level_idc\":%u,\"max_mbps\":%u,\"max_br_vcl\":%s,"
-                  "\"max_cpb_vcl\":%s,\"max_br_nal\":%s,\"max_cpb_nal\":%s}",
-                  l.name, run.profile_idc, run.level_idc, l.max_mbps, scaled(f.vcl, l.max_br).c_str(),
-                  scaled(f.vcl, l.max_cpb).c_str(), scaled(f.nal, l.max_br).c_str(), scaled(f.nal, l.max_cpb).c_str());
-    s += buf;
+    s += format_text(
+        "{\"level\":\"%s\",\"profile_idc\":%u,\"level_idc\":%u,\"max_mbps\":%u,\"max_br_vcl\":%s,"
+        "\"max_cpb_vcl\":%s,\"max_br_nal\":%s,\"max_cpb_nal\":%s}",
+        l.name, run.profile_idc, run.level_idc, l.max_mbps, scaled(f.vcl, l.max_br).c_str(),
+        scaled(f.vcl, l.max_cpb).c_str(), scaled(f.nal, l.max_br).c_str(), scaled(f.nal, l.max_cpb).c_str());
   }
   s += extra_fields + "}\n";
   std::fputs(s.c_str(), out);
@@ -161,22 +150,16 @@ std::string hrd_plot_svg(const std::string& file, const HrdTestResult& result, c
   const HrdTestConfig& config = result.config;
   TimeSeriesPlot plot;
   const std::string name = file == "-" ? "standard input" : file_name_of(file);
-  char verdict[64];
-  if (result.violation_count > 0) {
-    std::snprintf(verdict, sizeof verdict, "%llu violation%s", static_cast<unsigned long long>(result.violation_count),
-                  result.violation_count == 1 ? "" : "s");
-  } else {
-    std::snprintf(verdict, sizeof verdict, "%s", result.conforms ? "conforms" : "not completed");
-  }
-  char text[320];
-  std::snprintf(text, sizeof text, "CPB of %s: %s schedule %u: %s", name.c_str(), point_label(config.point),
-                config.schedule, verdict);
-  plot.title = text;
-  std::snprintf(text, sizeof text, "%llu bit/s, CPB %llu bits, %s%s%s",
-                static_cast<unsigned long long>(config.bit_rate), static_cast<unsigned long long>(config.cpb_size),
-                config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "",
-                result.changes.empty() ? "" : " (until a new SPS)");
-  plot.subtitle = text;
+  const std::string verdict =
+      result.violation_count > 0
+          ? format_text("%" PRIu64 " violation%s", result.violation_count, result.violation_count == 1 ? "" : "s")
+      : result.conforms ? "conforms"
+                        : "not completed";
+  plot.title = format_text("CPB of %s: %s schedule %u: %s", name.c_str(), point_label(config.point), config.schedule,
+                           verdict.c_str());
+  plot.subtitle = format_text("%" PRIu64 " bit/s, CPB %" PRIu64 " bits, %s%s%s", config.bit_rate, config.cpb_size,
+                              config.cbr ? "CBR" : "VBR", config.low_delay ? ", low delay" : "",
+                              result.changes.empty() ? "" : " (until a new SPS)");
   plot.samples = series.samples();
   plot.capacity = static_cast<double>(config.cpb_size);
   plot.unit_name = "access unit";

@@ -1,5 +1,6 @@
 #include "app/info_command.h"
 
+#include <cinttypes>
 #include <vector>
 
 #include "app/exit_codes.h"
@@ -8,8 +9,9 @@
 #include "app/ts_input.h"
 #include "base/control_ids.h"
 #include "base/dialog_port.h"
-#include "inspect/decoder_buffer_text.h"
+#include "base/error_reporter.h"
 #include "inspect/codec_identity.h"
+#include "inspect/decoder_buffer_text.h"
 #include "paramsets/hrd_parameters.h"
 #include "stream/stream_file.h"
 
@@ -27,24 +29,15 @@ const SeqParamSet* described_sps(const ParameterSets& sets) {
 }
 
 std::string hrd_json(const HrdParameters& hrd) {
-  std::string out;
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "{\"bit_rate_scale\":%u,\"cpb_size_scale\":%u,\"initial_cpb_removal_delay_length\":%u,"
-                "\"cpb_removal_delay_length\":%u,\"dpb_output_delay_length\":%u,\"time_offset_length\":%u,"
-                "\"schedules\":[",
-                hrd.bit_rate_scale, hrd.cpb_size_scale, hrd.initial_cpb_removal_delay_length_minus1 + 1,
-                hrd.cpb_removal_delay_length_minus1 + 1, hrd.dpb_output_delay_length_minus1 + 1,
-                hrd.time_offset_length);
-  out += text;
+  std::string out = format_text(
+      "{\"bit_rate_scale\":%u,\"cpb_size_scale\":%u,\"initial_cpb_removal_delay_length\":%u,"
+      "\"cpb_removal_delay_length\":%u,\"dpb_output_delay_length\":%u,\"time_offset_length\":%u,\"schedules\":[",
+      hrd.bit_rate_scale, hrd.cpb_size_scale, hrd.initial_cpb_removal_delay_length_minus1 + 1,
+      hrd.cpb_removal_delay_length_minus1 + 1, hrd.dpb_output_delay_length_minus1 + 1, hrd.time_offset_length);
   const uint32_t count = hrd.cpb_cnt_minus1 < kMaxCpbEntries ? hrd.cpb_cnt_minus1 + 1 : kMaxCpbEntries;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t bit_rate = hrd_bit_rate(hrd, i);
-    const uint64_t cpb_size = hrd_cpb_size(hrd, i);
-    std::snprintf(text, sizeof text, "%s{\"bit_rate\":%llu,\"cpb_size\":%llu,\"cbr\":%s}", i > 0 ? "," : "",
-                  static_cast<unsigned long long>(bit_rate), static_cast<unsigned long long>(cpb_size),
-                  hrd.cbr_flag[i] != 0 ? "true" : "false");
-    out += text;
+    out += format_text("%s{\"bit_rate\":%" PRIu64 ",\"cpb_size\":%" PRIu64 ",\"cbr\":%s}", i > 0 ? "," : "",
+                       hrd_bit_rate(hrd, i), hrd_cpb_size(hrd, i), hrd.cbr_flag[i] != 0 ? "true" : "false");
   }
   return out + "]}";
 }
@@ -80,49 +73,34 @@ void print_info_json(ApplicationContext& context, const std::string& extra_field
 // The transport stream's structure: the lines after profile and level, and
 // the JSON fields (,"container":"ts","packet_size":...,"pid":...,"programs":[...]).
 std::string ts_structure_text(const TsSource& source) {
-  std::string out;
-  char line[256];
-  std::snprintf(line, sizeof line, "Container: MPEG transport stream, %u-byte packets, H.264 from PID %u\n",
-                source.packet_size(), source.pid());
-  out += line;
+  std::string out = format_text("Container: MPEG transport stream, %u-byte packets, H.264 from PID %u\n",
+                                source.packet_size(), source.pid());
   for (const TsProgram& program : source.structure().programs) {
-    if (program.pmt_seen) {
-      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, PCR PID %u\n", program.program_number,
-                    program.program_map_PID, program.PCR_PID);
-    } else {
-      std::snprintf(line, sizeof line, "Program %u: PMT PID %u, no program map table found\n",
-                    program.program_number, program.program_map_PID);
-    }
-    out += line;
+    out += program.pmt_seen ? format_text("Program %u: PMT PID %u, PCR PID %u\n", program.program_number,
+                                          program.program_map_PID, program.PCR_PID)
+                            : format_text("Program %u: PMT PID %u, no program map table found\n",
+                                          program.program_number, program.program_map_PID);
     for (const TsElementaryStream& stream : program.streams) {
-      std::snprintf(line, sizeof line, "  PID %u: stream_type 0x%02X, %s\n", stream.elementary_PID,
-                    stream.stream_type, stream_type_description(stream.stream_type));
-      out += line;
+      out += format_text("  PID %u: stream_type 0x%02X, %s\n", stream.elementary_PID, stream.stream_type,
+                         stream_type_description(stream.stream_type));
     }
   }
   return out;
 }
 
 std::string ts_structure_json(const TsSource& source) {
-  std::string out;
-  char text[160];
-  std::snprintf(text, sizeof text, ",\"container\":\"ts\",\"packet_size\":%u,\"pid\":%u,\"programs\":[",
-                source.packet_size(), source.pid());
-  out += text;
-  bool first_program = true;
+  std::string out = format_text(",\"container\":\"ts\",\"packet_size\":%u,\"pid\":%u,\"programs\":[",
+                                source.packet_size(), source.pid());
   for (const TsProgram& program : source.structure().programs) {
-    if (!first_program) out += ",";
-    first_program = false;
-    std::snprintf(text, sizeof text, "{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
-                  program.program_map_PID);
-    out += text;
+    if (&program != &source.structure().programs.front()) out += ",";
+    out += format_text("{\"program_number\":%u,\"pmt_pid\":%u,\"pcr_pid\":", program.program_number,
+                       program.program_map_PID);
     out += program.pmt_seen ? std::to_string(program.PCR_PID) : "null";
     out += ",\"streams\":[";
     for (std::size_t i = 0; i < program.streams.size(); ++i) {
       const TsElementaryStream& stream = program.streams[i];
-      std::snprintf(text, sizeof text, "%s{\"pid\":%u,\"stream_type\":%u,\"codec\":\"%s\"}", i > 0 ? "," : "",
-                    stream.elementary_PID, stream.stream_type, stream_type_codec(stream.stream_type));
-      out += text;
+      out += format_text("%s{\"pid\":%u,\"stream_type\":%u,\"codec\":\"%s\"}", i > 0 ? "," : "", stream.elementary_PID,
+                         stream.stream_type, stream_type_codec(stream.stream_type));
     }
     out += "]}";
   }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/error_reporter.h"
+
 namespace tarnwell {
 namespace svg {
 
@@ -162,19 +164,12 @@ std::string xy_svg(const XyPlot& plot) {
 }
 
 std::string short_number(double value) {
-  char text[48];
   if (!std::isfinite(value)) return "?";
   const double size = std::abs(value);
-  if (size >= 1e9) {
-    std::snprintf(text, sizeof text, "%.4gG", value / 1e9);
-  } else if (size >= 1e6) {
-    std::snprintf(text, sizeof text, "%.4gM", value / 1e6);
-  } else if (size >= 1e3) {
-    std::snprintf(text, sizeof text, "%.4gk", value / 1e3);
-  } else {
-    std::snprintf(text, sizeof text, "%.4g", value);
-  }
-  return text;
+  if (size >= 1e9) return format_text("%.4gG", value / 1e9);
+  if (size >= 1e6) return format_text("%.4gM", value / 1e6);
+  if (size >= 1e3) return format_text("%.4gk", value / 1e3);
+  return format_text("%.4g", value);
 }
 
 std::string xml_text(const std::string& text) {

@@ -1,11 +1,13 @@
 #include "app/ts_input.h"
 
+#include <cinttypes>
 #include <memory>
 #include <utility>
 
 #include "app/exit_codes.h"
 #include "app/input_check.h"
 #include "app/json_text.h"
+#include "base/error_reporter.h"
 #include "stream/stream_file.h"
 
 namespace tarnwell {
@@ -84,17 +86,12 @@ bool copy_elementary_stream(ByteSource& source, std::FILE* out) {
   return std::ferror(out) == 0;
 }
 
-std::string ts_errors_json(const TsSource* source) {
-  if (source == nullptr) return "";
-  const TsErrorCounts e = source->errors();
-  char text[256];
-  std::snprintf(text, sizeof text,
-                ",\"ts_errors\":{\"continuity\":%llu,\"transport_error\":%llu,\"sync_loss\":%llu,"
-                "\"pes_mid_access_unit\":%llu,\"bad_crc\":%llu}",
-                static_cast<unsigned long long>(e.continuity), static_cast<unsigned long long>(e.transport_error),
-                static_cast<unsigned long long>(e.sync_loss), static_cast<unsigned long long>(e.pes_mid_access_unit),
-                static_cast<unsigned long long>(e.bad_crc));
-  return text;
+std::string ts_errors_json(const TsErrorCounts& e) {
+  return format_text(",\"ts_errors\":{\"continuity\":%" PRIu64 ",\"transport_error\":%" PRIu64 ",\"sync_loss\":%" PRIu64
+                     ",\"pes_mid_access_unit\":%" PRIu64 ",\"bad_crc\":%" PRIu64 "}",
+                     e.continuity, e.transport_error, e.sync_loss, e.pes_mid_access_unit, e.bad_crc);
 }
+
+std::string ts_errors_json(const TsSource* source) { return source != nullptr ? ts_errors_json(source->errors()) : ""; }
 
 }  // namespace tarnwell

@@ -74,6 +74,7 @@ bool open_command_input(const InputReading& how, std::FILE* file, TsInput& ts, T
 
 // ,"ts_errors":{"continuity":N,...}: the field every command's JSON gains
 // for a transport stream; empty without one.
+std::string ts_errors_json(const TsErrorCounts& errors);
 std::string ts_errors_json(const TsSource* source);
 
 // Copies every byte of the elementary stream to `out`; false when a write

@@ -1,7 +1,6 @@
 #include "app/tstd_check_command.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -20,16 +19,6 @@ namespace {
 
 constexpr const char* kTraceHeader =
     "access_unit,bytes,decoding_time,last_byte_in_eb,eb_before_removal,mb_at_removal,tb_peak_since_previous\n";
-
-std::string printf_text(const char* format, ...) TARNWELL_PRINTF(1, 2);
-std::string printf_text(const char* format, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
 
 // Rx = 1.2 * BitRate, which has at most one decimal.
 std::string rx_text(uint64_t bit_rate) {
@@ -56,23 +45,23 @@ std::string counts_text(const TstdRunResult& r) {
   for (std::size_t k = 0; k < kTstdKinds; ++k) {
     if (r.counts[k] == 0) continue;
     if (!text.empty()) text += ", ";
-    text += printf_text("%s %" PRIu64, tstd_kind_name(static_cast<TstdKind>(k)), r.counts[k]);
+    text += format_text("%s %" PRIu64, tstd_kind_name(static_cast<TstdKind>(k)), r.counts[k]);
   }
   return text;
 }
 
 std::string violation_text(const TstdViolation& v) {
-  std::string text = printf_text("  %s at %.6f s", tstd_kind_name(v.kind), v.time);
-  if (v.packet != kNoPacket) text += printf_text(", packet %" PRIu64, v.packet);
-  if (v.access_unit != kNoAccessUnit) text += printf_text(", access unit %" PRIu64, v.access_unit);
+  std::string text = format_text("  %s at %.6f s", tstd_kind_name(v.kind), v.time);
+  if (v.packet != kNoPacket) text += format_text(", packet %" PRIu64, v.packet);
+  if (v.access_unit != kNoAccessUnit) text += format_text(", access unit %" PRIu64, v.access_unit);
   text += ":";
   if (v.kind == TstdKind::kEbUnderflow) {
-    text += printf_text(" %" PRIu64 " bits missing", v.bits);
-    text += v.seconds >= 0.0 ? printf_text(", last byte %.6f s late", v.seconds) : ", last byte never entered EB";
+    text += format_text(" %" PRIu64 " bits missing", v.bits);
+    text += v.seconds >= 0.0 ? format_text(", last byte %.6f s late", v.seconds) : ", last byte never entered EB";
   } else if (has_bits(v.kind)) {
-    text += printf_text(" %" PRIu64 " bits over", v.bits);
+    text += format_text(" %" PRIu64 " bits over", v.bits);
   } else if (has_seconds(v)) {
-    text += printf_text(" %.6f s over the limit", v.seconds);
+    text += format_text(" %.6f s over the limit", v.seconds);
   }
   if (!v.detail.empty()) text += " (" + v.detail + ")";
   return text + "\n";
@@ -107,34 +96,31 @@ void write_text(const TstdRunResult& r, std::FILE* out) {
 
 void write_json(const TstdRunResult& r, std::FILE* out) {
   const TstdParams& p = r.params;
-  std::string s = printf_text("{\"pid\":%u,\"pcr_pid\":%u,\"packet_size\":%u,\"access_units\":%" PRIu64 ",", r.pid,
+  std::string s = format_text("{\"pid\":%u,\"pcr_pid\":%u,\"packet_size\":%u,\"access_units\":%" PRIu64 ",", r.pid,
                               r.pcr_pid, r.packet_size, r.access_units);
-  s += printf_text("\"buffers\":{\"tb\":{\"size_bits\":%" PRIu64 ",\"rate\":%s,\"peak_bits\":%" PRIu64 "},",
+  s += format_text("\"buffers\":{\"tb\":{\"size_bits\":%" PRIu64 ",\"rate\":%s,\"peak_bits\":%" PRIu64 "},",
                    kTbBytes * 8, rx_text(p.bit_rate).c_str(), r.tb_peak_bits);
-  s += printf_text("\"mb\":{\"size_bits\":%" PRIu64 ",\"rate\":%" PRIu64 ",\"peak_bits\":%" PRIu64 "},",
+  s += format_text("\"mb\":{\"size_bits\":%" PRIu64 ",\"rate\":%" PRIu64 ",\"peak_bits\":%" PRIu64 "},",
                    mb_size_bits(p), p.max_br_bits, r.mb_peak_bits);
-  s += printf_text("\"eb\":{\"size_bits\":%" PRIu64 ",\"peak_bits\":%" PRIu64 "}},", p.eb_size_bits, r.eb_peak_bits);
-  s += printf_text("\"hrd_management_requested\":%s,", r.hrd_management ? "true" : "false");
-  s += printf_text("\"conforms\":%s,\"counts\":{", r.violation_count == 0 ? "true" : "false");
+  s += format_text("\"eb\":{\"size_bits\":%" PRIu64 ",\"peak_bits\":%" PRIu64 "}},", p.eb_size_bits, r.eb_peak_bits);
+  s += format_text("\"hrd_management_requested\":%s,", r.hrd_management ? "true" : "false");
+  s += format_text("\"conforms\":%s,\"counts\":{", r.violation_count == 0 ? "true" : "false");
   for (std::size_t k = 0; k < kTstdKinds; ++k) {
-    s += printf_text("%s\"%s\":%" PRIu64, k > 0 ? "," : "", tstd_kind_name(static_cast<TstdKind>(k)), r.counts[k]);
+    s += format_text("%s\"%s\":%" PRIu64, k > 0 ? "," : "", tstd_kind_name(static_cast<TstdKind>(k)), r.counts[k]);
   }
   s += "},\"violations\":[";
   for (std::size_t i = 0; i < r.violations.size(); ++i) {
     const TstdViolation& v = r.violations[i];
-    s += printf_text("%s{\"kind\":\"%s\",\"time\":%.6f,", i > 0 ? "," : "", tstd_kind_name(v.kind), v.time);
-    s += v.packet != kNoPacket ? printf_text("\"packet\":%" PRIu64 ",", v.packet) : "\"packet\":null,";
-    s += v.access_unit != kNoAccessUnit ? printf_text("\"access_unit\":%" PRIu64 ",", v.access_unit)
+    s += format_text("%s{\"kind\":\"%s\",\"time\":%.6f,", i > 0 ? "," : "", tstd_kind_name(v.kind), v.time);
+    s += v.packet != kNoPacket ? format_text("\"packet\":%" PRIu64 ",", v.packet) : "\"packet\":null,";
+    s += v.access_unit != kNoAccessUnit ? format_text("\"access_unit\":%" PRIu64 ",", v.access_unit)
                                         : "\"access_unit\":null,";
-    s += has_bits(v.kind) ? printf_text("\"bits\":%" PRIu64 ",", v.bits) : "\"bits\":null,";
-    s += has_seconds(v) ? printf_text("\"seconds\":%.6f,", v.seconds) : "\"seconds\":null,";
+    s += has_bits(v.kind) ? format_text("\"bits\":%" PRIu64 ",", v.bits) : "\"bits\":null,";
+    s += has_seconds(v) ? format_text("\"seconds\":%.6f,", v.seconds) : "\"seconds\":null,";
     s += "\"detail\":" + (v.detail.empty() ? std::string("null") : json_string(v.detail)) + "}";
   }
-  s += printf_text("],\"violation_count\":%" PRIu64, r.violation_count);
-  s += printf_text(",\"ts_errors\":{\"continuity\":%" PRIu64 ",\"transport_error\":%" PRIu64 ",\"sync_loss\":%" PRIu64
-                   ",\"pes_mid_access_unit\":%" PRIu64 ",\"bad_crc\":%" PRIu64 "}}\n",
-                   r.ts_errors.continuity, r.ts_errors.transport_error, r.ts_errors.sync_loss,
-                   r.ts_errors.pes_mid_access_unit, r.ts_errors.bad_crc);
+  s += format_text("],\"violation_count\":%" PRIu64, r.violation_count);
+  s += ts_errors_json(r.ts_errors) + "}\n";
   std::fputs(s.c_str(), out);
 }
 
@@ -153,7 +139,7 @@ class TraceWriter {
   }
   void row(const TstdTraceRow& r) {
     if (file_ == nullptr) return;
-    const std::string last = r.last_byte_known ? printf_text("%.9f", r.last_byte_in_eb.seconds()) : "";
+    const std::string last = r.last_byte_known ? format_text("%.9f", r.last_byte_in_eb.seconds()) : "";
     if (std::fprintf(file_, "%" PRIu64 ",%" PRIu64 ",%.9f,%s,%" PRIu64 ",%" PRIu64 ",%" PRIu64 "\n", r.access_unit,
                      r.bytes, r.decoding_time.seconds(), last.c_str(), r.eb_before_bits, r.mb_bits,
                      r.tb_peak_bits) < 0) {

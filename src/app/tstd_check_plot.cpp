@@ -1,9 +1,9 @@
 #include "app/tstd_check_plot.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "app/plot_svg.h"
+#include "base/error_reporter.h"
 
 namespace tarnwell {
 namespace {
@@ -21,9 +21,7 @@ std::string band(const std::string& svg, double y) {
   const std::size_t open = inner.find("<svg ");
   if (open == std::string::npos) return "";
   inner = inner.substr(open);
-  char at[48];
-  std::snprintf(at, sizeof at, "<svg x=\"0\" y=\"%.0f\" ", y);
-  return at + inner.substr(5);
+  return format_text("<svg x=\"0\" y=\"%.0f\" ", y) + inner.substr(5);
 }
 
 }  // namespace
@@ -48,15 +46,12 @@ std::string TstdPlotRecorder::svg(const std::string& title, const TstdParams& pa
                            static_cast<double>(params.eb_size_bits)};
   // One time axis for the three bands: from the first change to just past the last.
   const double end = last_time_ > 0.0 ? last_time_ * (1.0 + 1e-9) + 1e-9 : 1.0;
-  char h[64];
-  std::snprintf(h, sizeof h, "%.0f", 3 * kBandHeight);
-  char w[64];
-  std::snprintf(w, sizeof w, "%.0f", svg::kPageWidth);
+  const std::string h = format_text("%.0f", 3 * kBandHeight);
+  const std::string w = format_text("%.0f", svg::kPageWidth);
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
       "version=\"1.1\" width=\"" +
-      std::string(w) + "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h + "\">\n<title>" + xml_text(title) +
-      "</title>\n";
+      w + "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h + "\">\n<title>" + xml_text(title) + "</title>\n";
   for (std::size_t b = 0; b < 3; ++b) {
     TimeSeriesPlot plot;
     plot.title = b == 0 ? title : names[b];
@@ -70,11 +65,9 @@ std::string TstdPlotRecorder::svg(const std::string& title, const TstdParams& pa
     out += band(time_series_svg(plot), y);
     for (const TstdViolation& v : violations) {
       const double x = svg::kLeft + std::clamp((v.time - origin_) / end, 0.0, 1.0) * svg::kWidth;
-      char mark[200];
-      std::snprintf(mark, sizeof mark,
-                    "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d00000\" stroke-width=\"1\"/>\n",
-                    x, y + kPanelTop, x, y + kPanelBottom);
-      out += mark;
+      out +=
+          format_text("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d00000\" stroke-width=\"1\"/>\n",
+                      x, y + kPanelTop, x, y + kPanelBottom);
     }
   }
   return out + "</svg>\n";

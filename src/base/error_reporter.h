@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // gnu_printf keeps mingw's checks to the C99 formats; clang knows only printf.
 #if defined(__clang__)
@@ -16,6 +17,9 @@
 #endif
 
 namespace tarnwell {
+
+// printf's text as a string, however long.
+std::string format_text(const char* format, ...) TARNWELL_PRINTF(1, 2);
 
 class DialogPort;
 
