@@ -92,12 +92,12 @@ bool curve(const std::string& path) {
   context.reporter.disable();
   context.reporter.set_stderr_enabled(false);
   context.shared.stream_path = path;
-  CurveRequest request;
+  CliOptions request;
   request.csv_path = scratch("tarnwell-curve-bench.csv");
   request.plot_path = scratch("tarnwell-curve-bench.svg");
   std::FILE* out = std::tmpfile();
   if (out == nullptr) return false;
-  const int code = run_curve(context, request, out, stderr);
+  const int code = run_curve(context, request, nullptr, out, stderr);
   std::fclose(out);
   return code == 0;
 }

@@ -1,5 +1,6 @@
 #include "app/cli_options.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -98,20 +99,14 @@ void set_error(CliOptions& options, const char* format, ...) {
   options.error = line;
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Decimal digits only, the whole text, at most 4294967295.
-std::optional<uint32_t> parse_whole_number(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    if (!is_digit(c)) return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-    if (value > UINT32_MAX) return std::nullopt;
-  }
-  return static_cast<uint32_t>(value);
+// Digits in `base` only (no sign, no blanks), the whole text, at most 4294967295.
+std::optional<uint32_t> parse_whole_number(std::string_view text, int base = 10) {
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 // A finite decimal number of 0 or more that is the whole text: no sign, no
@@ -125,23 +120,10 @@ std::optional<double> parse_decimal(std::string_view text) {
 
 // A PID: decimal, or hexadecimal after 0x, from 0 to 8191.
 std::optional<uint16_t> parse_pid(std::string_view text) {
-  uint32_t value = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    for (char c : text.substr(2)) {
-      const int digit = is_digit(c)              ? c - '0'
-                        : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                        : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                 : -1;
-      if (digit < 0) return std::nullopt;
-      value = value * 16 + static_cast<uint32_t>(digit);
-      if (value > 0x1FFF) return std::nullopt;
-    }
-  } else {
-    std::optional<uint32_t> number = parse_whole_number(text);
-    if (!number || *number > 0x1FFF) return std::nullopt;
-    value = *number;
-  }
-  return static_cast<uint16_t>(value);
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::optional<uint32_t> value = parse_whole_number(hex ? text.substr(2) : text, hex ? 16 : 10);
+  if (!value || *value > 0x1FFF) return std::nullopt;
+  return static_cast<uint16_t>(*value);
 }
 
 // A decimal number, or a fraction of two (30000/1001) with a denominator

@@ -65,30 +65,31 @@ std::string curve_svg(const std::vector<CurvePoint>& points, const std::string& 
   return xy_svg(plot);
 }
 
-int run_curve(ApplicationContext& context, const CurveRequest& request, std::FILE* out, std::FILE* err) {
+int run_curve(ApplicationContext& context, const CliOptions& options, std::FILE* input, std::FILE* out,
+              std::FILE* err) {
   // The outputs are made (under temporary names) before the stream is read.
   OutputTarget csv_file;
   OutputTarget plot_file;
   std::string reason;
-  if (!request.csv_path.empty() && !csv_file.open(request.csv_path, reason)) {
-    return cannot_write(err, "CSV", request.csv_path, reason);
+  if (!options.csv_path.empty() && !csv_file.open(options.csv_path, reason)) {
+    return cannot_write(err, "CSV", options.csv_path, reason);
   }
-  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    return cannot_write(err, "plot", request.plot_path, reason);
+  if (!options.plot_path.empty() && !plot_file.open(options.plot_path, reason)) {
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
   TsInput ts;
   std::vector<uint8_t> head;
-  const InputReading how{context.shared.stream_path, request.format, request.choice, request.json, false, "curve"};
+  const InputReading how{context.shared.stream_path, options.format, options.ts, options.json, false, "curve"};
   const TsWarningFn warn = [&context](const char* text) { context.reporter.notify_error("%s", text); };
-  if (!open_command_input(how, request.input, ts, warn, head, out, err)) return kExitUsage;
+  if (!open_command_input(how, input, ts, warn, head, out, err)) return kExitUsage;
   DialogCheckObserver observer(context.dialog);
-  const PictureSizes sizes = read_picture_sizes(context, observer, request.input, ts.source(), head);
+  const PictureSizes sizes = read_picture_sizes(context, observer, input, ts.source(), head);
   if (sizes.outcome == Outcome::Aborted) {
-    std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+    std::fputs(options.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;
   }
   if (sizes.outcome == Outcome::NoPictures) {
-    if (request.json) {
+    if (options.json) {
       std::fprintf(out, "{\"outcome\":\"%s\",\"message\":%s}\n", outcome_name(sizes.outcome),
                    json_string(sizes.message).c_str());
     } else {
@@ -102,10 +103,10 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
   }
   // The frame rate as the check takes it: the one given, or the stream's
   // when the first picture is applied.
-  double frame_rate = request.frame_rate;
+  double frame_rate = options.settings.frame_rate;
   if (frame_rate < 1.0) {
     const FrameRateFraction& fraction = sizes.fraction;
-    const bool timing = request.stream_timing && fraction.has_timing();
+    const bool timing = options.stream_timing && fraction.has_timing();
     if (!timing && (fraction.frame_rate_num == 0 || fraction.frame_rate_den == 0)) {
       if (!sizes.bits.empty()) {
         std::fputs("Dont' know the frame rate!\n", out);
@@ -115,7 +116,7 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
     } else {
       frame_rate = timing ? stream_timing_rate(fraction)
                           : static_cast<double>(fraction.frame_rate_num) / static_cast<double>(fraction.frame_rate_den);
-      if (!request.stream_timing && !sizes.bits.empty()) std::fputs(assumed_frame_rate_note(fraction).c_str(), err);
+      if (!options.stream_timing && !sizes.bits.empty()) std::fputs(assumed_frame_rate_note(fraction).c_str(), err);
       // Below 1.0 the check takes the stream's rate again at every picture,
       // so one arrival per picture would not be its arithmetic.
       if (frame_rate < 1.0) {
@@ -125,24 +126,24 @@ int run_curve(ApplicationContext& context, const CurveRequest& request, std::FIL
     }
   }
 
-  const std::vector<uint32_t> rates =
-      request.bit_rates.empty() ? default_curve_rates(sizes.bits, frame_rate >= 1.0 ? frame_rate : 1.0)
-                                : request.bit_rates;
+  const std::vector<uint32_t> rates = options.bit_rates.empty()
+                                          ? default_curve_rates(sizes.bits, frame_rate >= 1.0 ? frame_rate : 1.0)
+                                          : options.bit_rates;
   std::vector<CurvePoint> points;
   points.reserve(rates.size());
-  for (uint32_t rate : rates) points.push_back(curve_point(sizes.bits, rate, frame_rate, request.strict));
+  for (uint32_t rate : rates) points.push_back(curve_point(sizes.bits, rate, frame_rate, options.strict));
 
   const uint64_t pictures = sizes.bits.size();
   if (csv_file.is_open() && !(csv_file.write(curve_csv(points)) && csv_file.commit(reason))) {
-    return cannot_write(err, "CSV", request.csv_path, reason);
+    return cannot_write(err, "CSV", options.csv_path, reason);
   }
   if (plot_file.is_open() &&
-      !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, request.strict)) &&
+      !(plot_file.write(curve_svg(points, context.shared.stream_path, frame_rate, pictures, options.strict)) &&
         plot_file.commit(reason))) {
-    return cannot_write(err, "plot", request.plot_path, reason);
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
-  const std::string text = request.json
-                               ? curve_json(points, frame_rate, pictures, request.strict, ts_errors_json(ts.source()))
+  const std::string text = options.json
+                               ? curve_json(points, frame_rate, pictures, options.strict, ts_errors_json(ts.source()))
                                : curve_table(points);
   std::fputs(text.c_str(), out);
   return kExitPass;

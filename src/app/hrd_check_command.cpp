@@ -13,35 +13,37 @@
 
 namespace tarnwell {
 
-int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
-                  const HrdRowSink* rows) {
+int run_hrd_check(const CliOptions& options, std::FILE* input, std::FILE* out, std::FILE* err,
+                  const std::atomic<uint32_t>* abort_requested, const HrdRowSink* rows) {
+  const bool nal = options.point != HrdPointChoice::Vcl;
+  const bool vcl = options.point != HrdPointChoice::Nal;
   // The outputs are made (under temporary names) before the stream is read.
   OutputTarget plot_file;
   OutputTarget trace_file;
   std::string reason;
-  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    return cannot_write(err, "plot", request.plot_path, reason);
+  if (!options.plot_path.empty() && !plot_file.open(options.plot_path, reason)) {
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
-  if (!request.trace_path.empty() && !trace_file.open(request.trace_path, reason, true)) {
-    return cannot_write(err, "trace", request.trace_path, reason);
+  if (!options.trace_path.empty() && !trace_file.open(options.trace_path, reason, true)) {
+    return cannot_write(err, "trace", options.trace_path, reason);
   }
   if (input == nullptr) {
-    std::fprintf(err, "tarnwell-cli: cannot open %s\n", request.file.c_str());
+    std::fprintf(err, "tarnwell-cli: cannot open %s\n", options.file.c_str());
     return kExitUsage;
   }
   TsInput ts;
   std::vector<uint8_t> head;
-  const InputReading how{request.file, request.format, request.choice, request.json, false, "hrd-check"};
   const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
+  const InputReading how{options.file, options.format, options.ts, options.json, false, "hrd-check"};
   if (!open_command_input(how, input, ts, warn, head, out, err)) return kExitUsage;
-  HrdRunOptions options;
-  options.nal = request.nal;
-  options.vcl = request.vcl;
-  options.all_schedules = request.all_schedules;
-  options.schedule = request.schedule;
-  options.max_violations = request.max_violations;
-  options.input_head = std::move(head);
-  options.abort_requested = request.abort_requested;
+  HrdRunOptions run_options;
+  run_options.nal = nal;
+  run_options.vcl = vcl;
+  run_options.all_schedules = options.all_schedules;
+  run_options.schedule = options.schedule;
+  run_options.max_violations = options.max_violations;
+  run_options.input_head = std::move(head);
+  run_options.abort_requested = abort_requested;
 
   // Each test's trace and fullness (in bounded memory) are held aside while
   // the one pass runs; the chosen test's then become the CSV and the plot.
@@ -68,10 +70,10 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       }
     };
   }
-  const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), options, trace_fn)
-                                                  : run_hrd_conformance(input, options, trace_fn);
+  const HrdRunResult run = ts.source() != nullptr ? run_hrd_conformance(*ts.source(), run_options, trace_fn)
+                                                  : run_hrd_conformance(input, run_options, trace_fn);
 
-  const char* name = request.file.c_str();
+  const char* name = options.file.c_str();
   // What the splitter met on the way, whether or not the tests could run.
   const SplitterNotes& n = run.notes;
   const bool aborted = run.status == HrdRunStatus::kAborted;
@@ -94,7 +96,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
     case HrdRunStatus::kNoHrdParameters:
       std::fprintf(
           err, "tarnwell-cli: %s carries no HRD parameters%s; check verifies a stream against a buffer you choose\n",
-          name, request.nal && request.vcl ? "" : (request.nal ? " for the NAL point" : " for the VCL point"));
+          name, nal && vcl ? "" : (nal ? " for the NAL point" : " for the VCL point"));
       return kExitUsage;
     case HrdRunStatus::kNoBufferingPeriod:
       if (n.buffering_period_without_sps > 0) {
@@ -116,7 +118,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
                    name);
       return kExitUsage;
     case HrdRunStatus::kNoSuchSchedule:
-      std::fprintf(err, "tarnwell-cli: %s has no schedule %u (--schedule)\n", name, request.schedule);
+      std::fprintf(err, "tarnwell-cli: %s has no schedule %u (--schedule)\n", name, options.schedule);
       return kExitUsage;
     case HrdRunStatus::kReadError:
       std::fprintf(err, "tarnwell-cli: cannot read %s\n", name);
@@ -126,7 +128,7 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
       return kExitUsage;
     case HrdRunStatus::kAborted:
       // The trace is dropped with its temporary file.
-      std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+      std::fputs(options.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
       return kExitInterrupted;
   }
 
@@ -150,16 +152,16 @@ int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* o
   if (tracing && !(std::fputs("access_unit,bits,t_ai,t_af,t_rn,t_r,fullness_before_removal,fullness_after_removal\n",
                               trace_file.get()) >= 0 &&
                    trace.copy(chosen, trace_file.get()) && trace_file.commit(reason))) {
-    return cannot_write(err, "trace", request.trace_path, reason.empty() ? "cannot copy its rows" : reason);
+    return cannot_write(err, "trace", options.trace_path, reason.empty() ? "cannot copy its rows" : reason);
   }
-  if (request.json) {
+  if (options.json) {
     write_hrd_json_report(run, out, ts_errors_json(ts.source()));
   } else {
     write_hrd_text_report(run, out);
   }
   if (plotting && chosen < run.tests.size() &&
-      !(plot_file.write(hrd_plot_svg(request.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
-    return cannot_write(err, "plot", request.plot_path, reason);
+      !(plot_file.write(hrd_plot_svg(options.file, run.tests[chosen], series[chosen])) && plot_file.commit(reason))) {
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
   if (any_stopped) return kExitUsage;
   return any_violation ? kExitViolation : kExitPass;

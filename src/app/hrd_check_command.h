@@ -16,23 +16,6 @@
 
 namespace tarnwell {
 
-struct HrdCheckRequest {
-  std::string file;  // FILE as given, for messages; "-" for standard input
-  bool nal = true;   // --point nal|vcl|both
-  bool vcl = true;
-  bool all_schedules = true;  // --schedule N|all
-  uint32_t schedule = 0;
-  bool json = false;
-  std::string trace_path;  // --trace CSV; empty: none
-  std::string plot_path;   // --plot SVG; empty: none
-  uint32_t max_violations = 10;
-  FormatOption format = FormatOption::Unstated;  // how input is read: --format, --program, --pid
-  TsChoice choice;
-  // Ctrl-C: the run ends with ABORTED (JSON outcome "aborted"), exit 130,
-  // and no trace. Optional.
-  const std::atomic<uint32_t>* abort_requested = nullptr;
-};
-
 // Every test's per-access-unit rows as the one pass goes (time,
 // fullness before and after removal, bits, CpbSize, the kinds of violation
 // found there), then, once the tests are done, which test the plot shows:
@@ -47,7 +30,7 @@ struct HrdRowSink {
 // conforms, 1 a test found a violation, 2 no usable HRD data or a file that
 // cannot be opened or written, or an input it does not read, 130
 // interrupted. The output files are made before the stream is read.
-int run_hrd_check(const HrdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err,
-                  const HrdRowSink* rows = nullptr);
+int run_hrd_check(const CliOptions& options, std::FILE* input, std::FILE* out, std::FILE* err,
+                  const std::atomic<uint32_t>* abort_requested = nullptr, const HrdRowSink* rows = nullptr);
 
 }  // namespace tarnwell

@@ -183,8 +183,9 @@ class AbortableSource final : public RewindableSource {
 
 }  // namespace
 
-int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE* out, std::FILE* err) {
-  const char* name = request.file.c_str();
+int run_tstd_check(const CliOptions& options, std::FILE* input, std::FILE* out, std::FILE* err,
+                   const std::atomic<uint32_t>* abort_requested) {
+  const char* name = options.file.c_str();
   if (input == nullptr) {
     std::fprintf(err, "tarnwell-cli: cannot open %s\n", name);
     return kExitUsage;
@@ -195,24 +196,24 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
 
   std::string reason;
   TraceWriter trace;
-  if (!request.trace_path.empty() && !trace.open(request.trace_path, out, reason)) {
-    return cannot_write(err, "trace", request.trace_path, reason);
+  if (!options.trace_path.empty() && !trace.open(options.trace_path, out, reason)) {
+    return cannot_write(err, "trace", options.trace_path, reason);
   }
   OutputTarget plot_file;
-  if (!request.plot_path.empty() && !plot_file.open(request.plot_path, reason)) {
-    return cannot_write(err, "plot", request.plot_path, reason);
+  if (!options.plot_path.empty() && !plot_file.open(options.plot_path, reason)) {
+    return cannot_write(err, "plot", options.plot_path, reason);
   }
   TstdPlotRecorder plot;
   TstdObserver observer;
-  if (!request.trace_path.empty()) observer.row = [&trace](const TstdTraceRow& row) { trace.row(row); };
-  if (!request.plot_path.empty()) observer.level = [&plot](const TstdLevel& level) { plot.add(level); };
+  if (!options.trace_path.empty()) observer.row = [&trace](const TstdTraceRow& row) { trace.row(row); };
+  if (!options.plot_path.empty()) observer.level = [&plot](const TstdLevel& level) { plot.add(level); };
   const TsWarningFn warn = [err](const char* text) { std::fprintf(err, "Warning: %s\n", text); };
 
-  AbortableSource abortable(packets, request.abort_requested);
-  const TstdRunResult r = run_tstd(abortable, request.choice, request.max_violations, observer, warn);
+  AbortableSource abortable(packets, abort_requested);
+  const TstdRunResult r = run_tstd(abortable, options.ts, options.max_violations, observer, warn);
   if (abortable.aborted()) {
     trace.discard();
-    std::fputs(request.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
+    std::fputs(options.json ? "{\"outcome\":\"aborted\"}\n" : "ABORTED\n", out);
     return kExitInterrupted;
   }
   if (r.status != TstdRunStatus::kDone) trace.discard();
@@ -244,21 +245,21 @@ int run_tstd_check(const TstdCheckRequest& request, std::FILE* input, std::FILE*
       return kExitUsage;
   }
   if (!trace.close(reason)) {
-    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s%s%s\n", request.trace_path.c_str(),
+    std::fprintf(err, "tarnwell-cli: cannot write the trace file %s%s%s\n", options.trace_path.c_str(),
                  reason.empty() ? "" : ": ", reason.c_str());
     return kExitUsage;
   }
-  if (request.json) {
+  if (options.json) {
     write_json(r, out);
   } else {
     write_text(r, out);
   }
-  if (!request.plot_path.empty()) {
+  if (!options.plot_path.empty()) {
     const std::string title = r.violation_count == 0
-                                  ? "tstd-check " + request.file + ": conforms"
-                                  : "tstd-check " + request.file + ": does not conform (" + counts_text(r) + ")";
+                                  ? "tstd-check " + options.file + ": conforms"
+                                  : "tstd-check " + options.file + ": does not conform (" + counts_text(r) + ")";
     if (!(plot_file.write(plot.svg(title, r.params, r.violations)) && plot_file.commit(reason))) {
-      return cannot_write(err, "plot", request.plot_path, reason);
+      return cannot_write(err, "plot", options.plot_path, reason);
     }
   }
   return r.violation_count == 0 ? kExitPass : kExitViolation;

@@ -24,17 +24,17 @@ struct Ran {
   std::string err;
 };
 
-Ran run(const HrdCheckRequest& request, std::FILE* input, const HrdRowSink* sink = nullptr) {
+Ran run(const CliOptions& request, std::FILE* input, const HrdRowSink* sink = nullptr) {
   test::TempFolder folder;
   std::FILE* out = std::fopen(folder.file("out").c_str(), "w");
   std::FILE* err = std::fopen(folder.file("err").c_str(), "w");
-  const int code = run_hrd_check(request, input, out, err, sink);
+  const int code = run_hrd_check(request, input, out, err, nullptr, sink);
   std::fclose(out);
   std::fclose(err);
   return {code, test::read_text(folder.file("out")), test::read_text(folder.file("err"))};
 }
 
-Ran run_file(const std::string& path, HrdCheckRequest request = {}) {
+Ran run_file(const std::string& path, CliOptions request = {}) {
   request.file = path;
   std::FILE* input = std::fopen(path.c_str(), "rb");
   Ran ran = run(request, input);
@@ -49,7 +49,7 @@ TEST(HrdCheckCommand, ConformingStreamInTextAndJson) {
   EXPECT_EQ(text.out,
             "NAL schedule 0: 1000000 bit/s, CPB 1000000 bits, CBR: conforms (peak 899988 bits, 89.9%)\n"
             "access units: 250, not tested (before the first buffering period): 0\n");
-  HrdCheckRequest json;
+  CliOptions json;
   json.json = true;
   const Ran j = run_file(x264, json);
   EXPECT_EQ(j.code, 0);
@@ -83,7 +83,7 @@ TEST(HrdCheckCommand, ViolationsAreListedCappedAndTraced) {
   bytes.insert(bytes.end(), original.begin() + static_cast<long>(starts[11]), original.end());
   test::TempStreamFile file(bytes);
   test::TempFolder folder;
-  HrdCheckRequest request;
+  CliOptions request;
   request.file = "dup.264";
   request.max_violations = 1;
   request.trace_path = folder.file("trace.csv");
@@ -159,7 +159,7 @@ TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
     }
     return v;
   }());
-  HrdCheckRequest request;
+  CliOptions request;
   request.file = "stripped.264";
   const Ran no_bp = run(request, stripped.file());
   EXPECT_EQ(no_bp.code, 2);
@@ -173,8 +173,8 @@ TEST(HrdCheckCommand, UnusableStreamsAndFilesExitWithTwo) {
   request.all_schedules = false;
   request.schedule = 3;
   EXPECT_EQ(run_file(test::stream_path(test::kX264Stream), request).code, 2);
-  request = HrdCheckRequest{};
-  request.nal = false;  // the x264 stream has no VCL HRD parameters
+  request = CliOptions{};
+  request.point = HrdPointChoice::Vcl;  // the x264 stream has no VCL HRD parameters
   EXPECT_EQ(run_file(test::stream_path(test::kX264Stream), request).code, 2);
 }
 
@@ -182,7 +182,7 @@ TEST(HrdCheckCommand, MissingSpsIncompleteEndsAndUncomputableTestsAreNamed) {
   using Delays = std::vector<std::pair<uint32_t, uint32_t>>;
   const auto ran = [](const std::vector<uint8_t>& bytes) {
     test::TempStreamFile file(bytes);
-    HrdCheckRequest request;
+    CliOptions request;
     request.file = "s.264";
     return run(request, file.file());
   };

@@ -184,13 +184,13 @@ TEST(CurveCommand, OneReadingGivesTableJsonCsvAndPlot) {
   ApplicationContext context(dialog);
   context.reporter.set_stderr_enabled(false);
   context.shared.stream_path = test::stream_path(test::kX264Stream);
-  CurveRequest request;
+  CliOptions request;
   request.json = true;
   request.csv_path = folder.file("curve.csv");
   request.plot_path = folder.file("curve.svg");
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  ASSERT_EQ(run_curve(context, request, out, stderr), 0);
+  ASSERT_EQ(run_curve(context, request, nullptr, out, stderr), 0);
   std::rewind(out);
   std::string json;
   for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) json += static_cast<char>(c);

@@ -103,39 +103,22 @@ int run_curve_cli(const CliOptions& options) {
   Console console(options, false, isatty(fileno(stderr)) != 0);
   CliInput input(options.file, console.interrupt);
   if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
-  const CurveRequest request{options.bit_rates, options.settings.frame_rate, options.stream_timing, options.strict,
-                             options.json,       options.csv_path,            options.plot_path,     input.file,
-                             options.format,     options.ts};
   console.dialog.set_pass(1);
-  const int code = run_curve(console.context, request, stdout, stderr);
+  const int code = run_curve(console.context, options, input.file, stdout, stderr);
   console.dialog.finish_progress();
   return code;
 }
 
-int run_hrd_check_cli(const CliOptions& options) {
+// hrd-check and tstd-check: their own Ctrl-C flag, no parsing state.
+using AbortableFn = int (*)(const CliOptions&, std::FILE* input, std::FILE* out, std::FILE* err,
+                            const std::atomic<uint32_t>* abort_requested);
+int run_abortable_cli(const CliOptions& options, AbortableFn run) {
   if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
   std::atomic<uint32_t> abort_requested{0};
   InterruptGuard interrupt(abort_requested);
   CliInput input(options.file, interrupt);
   if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
-  const HrdCheckRequest request{options.file,          options.point != HrdPointChoice::Vcl,
-                                options.point != HrdPointChoice::Nal, options.all_schedules,
-                                options.schedule,      options.json,
-                                options.trace_path,    options.plot_path,
-                                options.max_violations, options.format,
-                                options.ts,            &abort_requested};
-  return run_hrd_check(request, input.file, stdout, stderr);
-}
-
-int run_tstd_check_cli(const CliOptions& options) {
-  if (output_on_input({{"--trace", options.trace_path}, {"--plot", options.plot_path}}, options.file)) return kExitUsage;
-  std::atomic<uint32_t> abort_requested{0};
-  InterruptGuard interrupt(abort_requested);
-  CliInput input(options.file, interrupt);
-  if (input.file == nullptr) return cannot_open(stderr, options.file, input.reason);
-  const TstdCheckRequest request{options.file,       options.ts,           options.json,    options.trace_path,
-                                 options.plot_path, options.max_violations, &abort_requested};
-  return run_tstd_check(request, input.file, stdout, stderr);
+  return run(options, input.file, stdout, stderr, &abort_requested);
 }
 
 }  // namespace
@@ -154,9 +137,13 @@ int main(int argc, char** argv) {
     case CliCommand::Check: return run_check_cli(options);
     case CliCommand::Info: return run_plain_cli(options, "--hrd", options.hrd_path, run_info);
     case CliCommand::Curve: return run_curve_cli(options);
-    case CliCommand::HrdCheck: return run_hrd_check_cli(options);
+    case CliCommand::HrdCheck:
+      return run_abortable_cli(
+          options, [](const CliOptions& o, std::FILE* in, std::FILE* out, std::FILE* err,
+                      const std::atomic<uint32_t>* abort) { return run_hrd_check(o, in, out, err, abort); });
     case CliCommand::Demux: return run_plain_cli(options, "--output", options.output_path, run_demux);
-    case CliCommand::TstdCheck: return run_tstd_check_cli(options);
+    case CliCommand::TstdCheck:
+      return run_abortable_cli(options, run_tstd_check);
   }
   return kExitUsage;
 }
