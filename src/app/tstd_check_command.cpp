@@ -128,40 +128,28 @@ void write_json(const TstdRunResult& r, std::FILE* out) {
 // temporary name, put in place when complete) or standard output.
 class TraceWriter {
  public:
-  bool open(const std::string& path, std::FILE* out, std::string& reason) {
-    if (path == "-") {
-      file_ = out;
-    } else {
-      if (!target_.open(path, reason, true)) return false;
-      file_ = target_.get();
-    }
-    return std::fputs(kTraceHeader, file_) >= 0;
+  bool open(const std::string& path, std::string& reason) {
+    return target_.open(path, reason, true) && target_.write(kTraceHeader);
   }
   void row(const TstdTraceRow& r) {
-    if (file_ == nullptr) return;
+    if (!target_.is_open()) return;
     const std::string last = r.last_byte_known ? format_text("%.9f", r.last_byte_in_eb.seconds()) : "";
-    if (std::fprintf(file_, "%" PRIu64 ",%" PRIu64 ",%.9f,%s,%" PRIu64 ",%" PRIu64 ",%" PRIu64 "\n", r.access_unit,
-                     r.bytes, r.decoding_time.seconds(), last.c_str(), r.eb_before_bits, r.mb_bits,
+    if (std::fprintf(target_.get(), "%" PRIu64 ",%" PRIu64 ",%.9f,%s,%" PRIu64 ",%" PRIu64 ",%" PRIu64 "\n",
+                     r.access_unit, r.bytes, r.decoding_time.seconds(), last.c_str(), r.eb_before_bits, r.mb_bits,
                      r.tb_peak_bits) < 0) {
       failed_ = true;
     }
   }
   // A check that could not be done leaves no trace file behind.
-  void discard() {
-    target_.discard();
-    file_ = nullptr;
-  }
+  void discard() { target_.discard(); }
+  // A trace whose rows could not all be written is not put in place.
   bool close(std::string& reason) {
-    if (file_ == nullptr) return true;
-    bool ok = !failed_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
-    file_ = nullptr;
-    if (target_.is_open()) ok = target_.commit(reason) && ok;
-    return ok;
+    if (failed_) discard();
+    return !failed_ && (!target_.is_open() || target_.commit(reason));
   }
 
  private:
   OutputTarget target_;
-  std::FILE* file_ = nullptr;
   bool failed_ = false;
 };
 
@@ -196,7 +184,7 @@ int run_tstd_check(const CliOptions& options, std::FILE* input, std::FILE* out, 
 
   std::string reason;
   TraceWriter trace;
-  if (!options.trace_path.empty() && !trace.open(options.trace_path, out, reason)) {
+  if (!options.trace_path.empty() && !trace.open(options.trace_path, reason)) {
     return cannot_write(err, "trace", options.trace_path, reason);
   }
   OutputTarget plot_file;
