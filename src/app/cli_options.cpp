@@ -248,17 +248,17 @@ std::string refused(const char* value) {
 bool apply_value(CliOptions& options, const OptionSpec& option, const char* value) {
   const std::string_view text = value != nullptr ? value : "";
   const bool present = value != nullptr;
-  const std::string not_value = refused(value);
+  // "tarnwell-cli: --NAME needs WHAT, not 'VALUE'".
+  const auto refuse = [&](const char* what) {
+    set_error(options, "tarnwell-cli: %s needs %s%s", option.name, what, refused(value).c_str());
+    return false;
+  };
   switch (option.kind) {
     case OptionKind::BufferSize:
     case OptionKind::InitialFill:
     case OptionKind::BitRate: {
       std::optional<uint32_t> number = present ? parse_scaled_number(text) : std::nullopt;
-      if (!number) {
-        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295 (k = 1000, M = 1000000)%s",
-                  option.name, not_value.c_str());
-        return false;
-      }
+      if (!number) return refuse("a whole number from 0 to 4294967295 (k = 1000, M = 1000000)");
       if (option.kind == OptionKind::InitialFill) options.initial_fill_given = true;
       uint32_t& field = option.kind == OptionKind::BufferSize    ? options.settings.buffer_size
                         : option.kind == OptionKind::InitialFill ? options.settings.initial_fill
@@ -273,49 +273,31 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
         return true;
       }
       std::optional<double> rate = present ? parse_rate(text) : std::nullopt;
-      if (!rate) {
-        set_error(options, "tarnwell-cli: %s needs a decimal number of 0 or more, a fraction such as 30000/1001, or "
-                  "stream%s", option.name, not_value.c_str());
-        return false;
-      }
+      if (!rate) return refuse("a decimal number of 0 or more, a fraction such as 30000/1001, or stream");
       options.stream_timing = false;
       options.settings.frame_rate = *rate;
       return true;
     }
     case OptionKind::Warnings: {
       std::optional<WarningPolicy> policy = present ? parse_policy(text) : std::nullopt;
-      if (!policy) {
-        set_error(options, "tarnwell-cli: %s needs each, once or off%s", option.name, not_value.c_str());
-        return false;
-      }
+      if (!policy) return refuse("each, once or off");
       options.warnings = *policy;
       return true;
     }
     case OptionKind::Format:
-      if (text == "ts" || text == "h264") {
-        options.format = text == "ts" ? FormatOption::Ts : FormatOption::H264;
-        return true;
-      }
-      set_error(options, "tarnwell-cli: %s needs ts or h264%s", option.name, not_value.c_str());
-      return false;
+      if (text != "ts" && text != "h264") return refuse("ts or h264");
+      options.format = text == "ts" ? FormatOption::Ts : FormatOption::H264;
+      return true;
     case OptionKind::Program: {
       std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
-      if (!number || *number == 0 || *number > 65535) {
-        set_error(options, "tarnwell-cli: %s needs a program_number from 1 to 65535%s", option.name,
-                  not_value.c_str());
-        return false;
-      }
+      if (!number || *number == 0 || *number > 65535) return refuse("a program_number from 1 to 65535");
       options.ts.by_program = true;
       options.ts.program_number = static_cast<uint16_t>(*number);
       return true;
     }
     case OptionKind::Pid: {
       std::optional<uint16_t> pid = present ? parse_pid(text) : std::nullopt;
-      if (!pid) {
-        set_error(options, "tarnwell-cli: %s needs a PID from 0 to 8191 (or 0x0 to 0x1FFF)%s", option.name,
-                  not_value.c_str());
-        return false;
-      }
+      if (!pid) return refuse("a PID from 0 to 8191 (or 0x0 to 0x1FFF)");
       options.ts.by_pid = true;
       options.ts.pid = *pid;
       return true;
@@ -325,10 +307,7 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::Plot:
     case OptionKind::Csv:
     case OptionKind::Output: {
-      if (!present || !is_path_value(text)) {
-        set_error(options, "tarnwell-cli: %s needs a file name%s", option.name, not_value.c_str());
-        return false;
-      }
+      if (!present || !is_path_value(text)) return refuse("a file name");
       std::string& field = option.kind == OptionKind::Trace  ? options.trace_path
                            : option.kind == OptionKind::Hrd  ? options.hrd_path
                            : option.kind == OptionKind::Plot ? options.plot_path
@@ -340,43 +319,29 @@ bool apply_value(CliOptions& options, const OptionSpec& option, const char* valu
     case OptionKind::BitRates: {
       std::optional<std::vector<uint32_t>> rates = present ? parse_bit_rates(text) : std::nullopt;
       if (!rates) {
-        set_error(options, "tarnwell-cli: %s needs FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 "
-                  "(k = 1000, M = 1000000)%s",
-                  option.name, not_value.c_str());
-        return false;
+        return refuse("FROM:TO:STEP or R1,R2,... of whole numbers from 1 to 4294967295 (k = 1000, M = 1000000)");
       }
       options.bit_rates = std::move(*rates);
       return true;
     }
     case OptionKind::Point:
-      if (text == "nal" || text == "vcl" || text == "both") {
-        options.point = text == "nal" ? HrdPointChoice::Nal : text == "vcl" ? HrdPointChoice::Vcl : HrdPointChoice::Both;
-        return true;
-      }
-      set_error(options, "tarnwell-cli: %s needs nal, vcl or both%s", option.name, not_value.c_str());
-      return false;
+      if (text != "nal" && text != "vcl" && text != "both") return refuse("nal, vcl or both");
+      options.point = text == "nal" ? HrdPointChoice::Nal : text == "vcl" ? HrdPointChoice::Vcl : HrdPointChoice::Both;
+      return true;
     case OptionKind::Schedule: {
       if (text == "all") {
         options.all_schedules = true;
         return true;
       }
       std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
-      if (!number || *number > 31) {
-        set_error(options, "tarnwell-cli: %s needs a schedule from 0 to 31 or all%s", option.name,
-                  not_value.c_str());
-        return false;
-      }
+      if (!number || *number > 31) return refuse("a schedule from 0 to 31 or all");
       options.all_schedules = false;
       options.schedule = *number;
       return true;
     }
     case OptionKind::MaxViolations: {
       std::optional<uint32_t> number = present ? parse_whole_number(text) : std::nullopt;
-      if (!number) {
-        set_error(options, "tarnwell-cli: %s needs a whole number from 0 to 4294967295%s", option.name,
-                  not_value.c_str());
-        return false;
-      }
+      if (!number) return refuse("a whole number from 0 to 4294967295");
       options.max_violations = *number;
       return true;
     }

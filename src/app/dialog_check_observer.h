@@ -4,10 +4,10 @@
 // overflow check box. The Win32 dialog, the console (whose port draws the
 // bars as a progress line) and the tests' recording dialog all show a check
 // through it.
-#include <cstdio>
 #include <string>
 
 #include "base/dialog_port.h"
+#include "base/error_reporter.h"
 #include "verify/check_observer.h"
 
 namespace tarnwell {
@@ -32,11 +32,7 @@ class DialogCheckObserver final : public CheckObserver {
       case CheckValue::BitRate: dialog_.set_unsigned(kEditBitRate, value); return;
     }
   }
-  void on_frame_rate(double frame_rate) override {
-    char text[256];
-    std::snprintf(text, sizeof text, "%.3f", frame_rate);
-    dialog_.set_text(kEditFrameRate, text);
-  }
+  void on_frame_rate(double frame_rate) override { dialog_.set_text(kEditFrameRate, format_text("%.3f", frame_rate)); }
   void on_stop(const std::string& text) override {
     dialog_.message_box(text, caption_of(BoxKind::Error), BoxKind::Error);
   }
