@@ -86,19 +86,7 @@ class ParamSetsTest : public ::testing::Test {
     sets.process_sei_nal(nal.bytes(), nal.length(), nal.nal().readable);
   }
 
-  // The reporter's messages, without the question appended to each box.
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    const std::string question = kReporterQuestion;
-    for (const ShownBox& box : dialog.boxes()) {
-      std::string text = box.text;
-      if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
-        text.resize(text.size() - question.size());
-      }
-      out.push_back(text);
-    }
-    return out;
-  }
+  std::vector<std::string> messages() const { return dialog.reports(); }
 
   const SeqParamSet& sps_slot(uint32_t id) const { return sets.sps_table()[id]; }
   const PicParamSet& pps_slot(uint32_t id) const { return sets.pps_table()[id]; }

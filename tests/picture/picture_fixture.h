@@ -89,20 +89,6 @@ inline BitWriter slice_rbsp(const SliceFields& f, const SpsFields& sps, const Pp
   return w.trailing_bits();
 }
 
-// Box texts of the error reporter without the question it appends.
-inline std::vector<std::string> reports(const RecordingDialog& dialog) {
-  std::vector<std::string> texts;
-  const std::string question = kReporterQuestion;
-  for (const ShownBox& box : dialog.boxes()) {
-    std::string text = box.text;
-    if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
-      text.resize(text.size() - question.size());
-    }
-    texts.push_back(text);
-  }
-  return texts;
-}
-
 // One parsing state over a small window, and passes over built streams as
 // the verification run makes them.
 struct PictureRun {
@@ -140,7 +126,7 @@ struct PictureRun {
     open_picture = state.picture_bytes() + state.pending_bytes();
   }
 
-  std::vector<std::string> messages() const { return reports(dialog); }
+  std::vector<std::string> messages() const { return dialog.reports(); }
 };
 
 // Sum of the sizes of NAL units first .. last - 1 of a built stream.

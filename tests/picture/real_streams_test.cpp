@@ -104,7 +104,7 @@ TEST_P(RealStream, PictureSizesMatchTheListedSizes) {
     expected_reports = {"Found NALU type 15, len 21 undefined, ignore NALU, moving on\n",
                         "Found NALU type 20, len 11273 undefined, ignore NALU, moving on\n"};
   }
-  EXPECT_EQ(test::reports(dialog), expected_reports);
+  EXPECT_EQ(dialog.reports(), expected_reports);
 
   EXPECT_EQ(pass.sizes.size(), row.pictures);
   const std::vector<uint32_t> expected = read_sizes(row.sizes_file);

@@ -196,7 +196,7 @@ class PictureOrderCheck : public ::testing::Test {
     h.idr_flag = idr_flag;
     h.frame_num = frame_num;
     check_picture_order(h, sps_with(0, 1, poc_type), reporter);
-    return test::reports(dialog);
+    return dialog.reports();
   }
 };
 
