@@ -14,47 +14,9 @@
 #include <vector>
 
 #include "support/process_runner.h"  // read_text
+#include "support/stream_manifest.h"
 
 namespace tarnwell::test {
-
-inline std::string stream_path(const std::string& name) { return std::string(TARNWELL_STREAMS_DIR) + "/" + name; }
-
-struct ManifestRow {
-  std::string file;
-  int32_t profile_idc = 0;
-  int32_t level_idc = 0;
-  int32_t constraint_set3_flag = 0;
-  std::string sizes_file;  // empty for a stream without pictures
-};
-
-inline std::vector<ManifestRow> read_manifest() {
-  std::ifstream in(stream_path("manifest.csv"));
-  std::vector<ManifestRow> rows;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> cells;
-    std::stringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
-    if (cells.size() < 6) {
-      ADD_FAILURE() << "short manifest row: " << line;
-      continue;
-    }
-    rows.push_back({cells[0], std::stoi(cells[2]), std::stoi(cells[3]), std::stoi(cells[4]),
-                    cells.size() > 6 ? cells[6] : std::string()});
-  }
-  EXPECT_GE(rows.size(), 16u);
-  return rows;
-}
-
-inline std::vector<uint32_t> read_sizes(const std::string& sizes_file) {
-  std::ifstream in(stream_path(sizes_file));
-  std::vector<uint32_t> sizes;
-  for (uint32_t size = 0; in >> size;) sizes.push_back(size);
-  return sizes;
-}
 
 // The file's bytes exactly.
 inline std::string read_bytes(const std::string& path) {

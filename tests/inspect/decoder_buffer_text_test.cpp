@@ -19,8 +19,17 @@ class HrdReportTest : public ParamSetsTest {
   TempFile report;
 };
 
-TEST_F(HrdReportTest, BothHrdBlocksAreReportedLineByLine) {
+// A Baseline SPS with a VUI up to nal_hrd_parameters_present_flag 1: the
+// caller writes the NAL block and what follows.
+BitWriter sps_before_nal_hrd(uint32_t profile_idc = 66) {
+  BitWriter w;
+  sps_head(w, profile_idc, 30, 0);
+  sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
+  w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1);
+  return w;
+}
 
+TEST_F(HrdReportTest, BothHrdBlocksAreReportedLineByLine) {
   process_sps(sps_with_hrd({{15624, 15624, 1}, {99, 199, 0}, {0xFFFFFFFEu, 0, 1}}, {{4, 5, 0}}, 0, 1));
 
   EXPECT_EQ(report.text(),
@@ -58,14 +67,9 @@ TEST_F(HrdReportTest, BothHrdBlocksAreReportedLineByLine) {
 }
 
 TEST_F(HrdReportTest, ReportScalesTheValuesAndWrapsModulo2To32) {
-
   for (uint32_t bit_rate_scale : {4u, 15u}) {
-    BitWriter w;
-    sps_head(w, 66, 30, 0);
-    sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
-    w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1);
-    w.ue(1).u(4, bit_rate_scale).u(4, 3).ue(15624).ue(15624).u1(0).ue(4096).ue(0).u1(0);
-    w.u(5, 0).u(5, 0).u(5, 0).u(5, 0).u1(0).u1(0).u1(0).u1(0).trailing_bits();
+    BitWriter w = sps_before_nal_hrd();
+    hrd(w, bit_rate_scale, 3, {{15624, 15624, 0}, {4096, 0, 0}}).u1(0).u1(0).u1(0).u1(0).trailing_bits();
     process_sps(w);
   }
 
@@ -78,10 +82,7 @@ TEST_F(HrdReportTest, ReportScalesTheValuesAndWrapsModulo2To32) {
 }
 
 TEST_F(HrdReportTest, NothingIsPrintedWithoutAListenerOrForAnUnacceptedProfile) {
-  BitWriter unaccepted;
-  sps_head(unaccepted, 244, 51, 0);
-  sps_tail(unaccepted, SpsTail{.vui_parameters_present_flag = 1});
-  process_sps(unaccepted.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1).trailing_bits());
+  process_sps(sps_before_nal_hrd(244).trailing_bits());
   sets.set_sps_listener(nullptr);
   process_sps(sps_with_hrd({{1, 1, 0}}, {{1, 1, 0}}));
   EXPECT_EQ(report.text(), "");
@@ -91,7 +92,6 @@ TEST_F(HrdReportTest, NothingIsPrintedWithoutAListenerOrForAnUnacceptedProfile) 
 // --- Counts beyond the record -----------------------------------------------
 
 TEST_F(HrdReportTest, EntriesBeyondThirtyTwoAreReadButNotKeptAndTheReportSaysSo) {
-
   std::vector<HrdEntry> entries;
   for (uint32_t i = 0; i < 34; ++i) entries.push_back({i, 1000 + i, i & 1});
   process_sps(sps_with_hrd(entries, {}, 0, 1));
@@ -111,13 +111,8 @@ TEST_F(HrdReportTest, EntriesBeyondThirtyTwoAreReadButNotKeptAndTheReportSaysSo)
 }
 
 TEST_F(HrdReportTest, HugeCpbCountEndsWithTheData) {
-
-  BitWriter w;
-  sps_head(w, 66, 30, 0);
-  sps_tail(w, SpsTail{.vui_parameters_present_flag = 1});
-  w.u1(0).u1(0).u1(0).u1(0).u1(0).u1(1).ue(4294967294u).u(4, 0).u(4, 0).ue(7).ue(7).u1(1);
-  w.trailing_bits();
-  process_sps(w);
+  BitWriter w = sps_before_nal_hrd();
+  process_sps(w.ue(4294967294u).u(4, 0).u(4, 0).ue(7).ue(7).u1(1).trailing_bits());
 
   EXPECT_EQ(sps_slot(0).valid, 1u);
   EXPECT_EQ(sps_slot(0).vui.nal_hrd.bit_rate_value_minus1[0], 7u);

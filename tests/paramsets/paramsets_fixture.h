@@ -86,19 +86,7 @@ class ParamSetsTest : public ::testing::Test {
     sets.process_sei_nal(nal.bytes(), nal.length(), nal.nal().readable);
   }
 
-  // The reporter's messages, without the question appended to each box.
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    const std::string question = kReporterQuestion;
-    for (const ShownBox& box : dialog.boxes()) {
-      std::string text = box.text;
-      if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
-        text.resize(text.size() - question.size());
-      }
-      out.push_back(text);
-    }
-    return out;
-  }
+  std::vector<std::string> messages() const { return dialog.reports(); }
 
   const SeqParamSet& sps_slot(uint32_t id) const { return sets.sps_table()[id]; }
   const PicParamSet& pps_slot(uint32_t id) const { return sets.pps_table()[id]; }
@@ -198,12 +186,6 @@ inline BitWriter sps_with_hrd(const std::vector<HrdEntry>& nal, const std::vecto
   return w;
 }
 
-inline void write_hrd(BitWriter& w, uint32_t count, uint32_t first_rate, uint32_t cbr) {
-  w.ue(count - 1).u(4, 1).u(4, 2);  // bit_rate_scale 1, cpb_size_scale 2
-  for (uint32_t i = 0; i < count; ++i) w.ue(first_rate + i).ue(999 + i).u1(cbr);
-  w.u(5, 23).u(5, 15).u(5, 4).u(5, 24);  // lengths: 24, 16, 5 bits; time_offset_length 24
-}
-
 // High 4:4:4 Predictive, 4:4:4 chroma, scaling lists 0, 6, 10 and 11 sent
 // (the last two exist only for 4:4:4), then a VUI with timing and both HRD
 // blocks: NAL with two schedules, VCL with one.
@@ -228,10 +210,10 @@ inline BitWriter sps_444(uint32_t vcl_hrd = 1) {
   w.u1(1);                       // VUI
   w.u1(0).u1(0).u1(0).u1(0);
   w.u1(1).u(32, 1001).u(32, 60000).u1(1);
-  w.u1(1);
-  write_hrd(w, 2, 4999, 1);
+  w.u1(1);  // NAL HRD: delay lengths 24, 16 and 5 bits, time_offset_length 24
+  hrd(w, 1, 2, {{4999, 999, 1}, {5000, 1000, 1}}, 15);
   w.u1(vcl_hrd);
-  if (vcl_hrd == 1) write_hrd(w, 1, 3999, 0);
+  if (vcl_hrd == 1) hrd(w, 1, 2, {{3999, 999, 0}}, 15);
   w.u1(1).u1(1).u1(0);  // low_delay_hrd_flag, pic_struct_present_flag, no bitstream restriction
   return w.trailing_bits();
 }

@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/stream_builder.h"
+#include "support/stream_manifest.h"
 
 namespace tarnwell {
 namespace {
@@ -122,19 +121,12 @@ TEST(AccessUnitSplitter, FieldsRedundantSlicesAndSizesAtBothPoints) {
 // The shared streams' picture counts were measured with another decoder's
 // parser; every access unit here holds one primary coded picture.
 TEST(AccessUnitSplitter, CountsTheSharedStreamsPictures) {
-  std::ifstream manifest(std::string(TARNWELL_STREAMS_DIR) + "/manifest.csv");
-  if (!manifest) GTEST_SKIP() << "no shared streams";
-  std::string line;
-  std::getline(manifest, line);
+  const std::vector<test::ManifestRow> rows = test::read_manifest();
+  if (rows.empty()) GTEST_SKIP() << "no shared streams";
   int streams = 0;
-  while (std::getline(manifest, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> cells;
-    std::stringstream fields(line);
-    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
-    if (cells.size() < 6) continue;
-    SCOPED_TRACE(cells[0]);
-    std::FILE* file = std::fopen((std::string(TARNWELL_STREAMS_DIR) + "/" + cells[0]).c_str(), "rb");
+  for (const test::ManifestRow& row : rows) {
+    SCOPED_TRACE(row.file);
+    std::FILE* file = std::fopen(test::stream_path(row.file).c_str(), "rb");
     ASSERT_NE(file, nullptr);
     AccessUnitSplitter splitter;
     splitter.begin(file);
@@ -146,10 +138,10 @@ TEST(AccessUnitSplitter, CountsTheSharedStreamsPictures) {
       bits += au.nal_bits;
     }
     std::fclose(file);
-    EXPECT_EQ(pictures, std::stoull(cells[5]));
+    EXPECT_EQ(pictures, row.pictures);
     // Every byte after the first start code belongs to an access unit.
     if (pictures > 0) {
-      EXPECT_LE(std::stoull(cells[1]) * 8 - bits, 32u);
+      EXPECT_LE(row.bytes * 8 - bits, 32u);
     }
     ++streams;
   }

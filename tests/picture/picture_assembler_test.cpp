@@ -14,9 +14,8 @@ namespace {
 
 using test::BitWriter;
 using test::PictureRun;
-using test::PpsFields;
 using test::SliceFields;
-using test::SpsFields;
+using test::SpsOptions;
 using test::StreamBuilder;
 using test::TempStreamFile;
 
@@ -51,23 +50,20 @@ Slice idr(uint32_t idr_pic_id) {
   return s;
 }
 
-// An SPS, one or two PPS (ids 0 and 1, both on SPS 0), then slices.
+// An SPS without VUI, one or two PPS (ids 0 and 1, both on SPS 0), then slices.
 struct Streams {
-  SpsFields sps;
-  PpsFields pps;
+  SpsOptions sps{.pic_order_cnt_type = 0, .vui = false};
+  uint32_t pic_order_present_flag = 0;
   bool second_pps = false;
 
   StreamBuilder& parameter_sets(StreamBuilder& stream) const {
-    stream.nal(3, 7, test::sps_rbsp(sps)).nal(3, 8, test::pps_rbsp(pps));
-    if (second_pps) {
-      PpsFields other = pps;
-      other.pic_parameter_set_id = 1;
-      stream.nal(3, 8, test::pps_rbsp(other));
-    }
+    stream.nal(3, 7, test::sps_rbsp(sps)).nal(3, 8, test::pps_rbsp(0, 0, pic_order_present_flag));
+    if (second_pps) stream.nal(3, 8, test::pps_rbsp(1, 0, pic_order_present_flag));
     return stream;
   }
   StreamBuilder& slice(StreamBuilder& stream, const Slice& s) const {
-    return stream.nal(s.nal_ref_idc, s.nal_unit_type, test::slice_rbsp(s.fields, sps, pps, s.nal_unit_type == kIdr));
+    return stream.nal(s.nal_ref_idc, s.nal_unit_type,
+                      test::slice_rbsp(s.fields, sps, pic_order_present_flag, s.nal_unit_type == kIdr));
   }
   StreamBuilder build(const std::vector<Slice>& slices) const {
     StreamBuilder stream;
@@ -129,7 +125,7 @@ std::vector<BoundaryCase> boundary_cases() {
     b.fields.pic_order_cnt_lsb = 2;
     cases.push_back({"PicOrderCntLsb", plain, {frame(0), b}, 2});
     Streams present = plain;
-    present.pps.pic_order_present_flag = 1;
+    present.pic_order_present_flag = 1;
     Slice c = frame(0);
     c.fields.delta_pic_order_cnt_bottom = -1;
     cases.push_back({"DeltaPicOrderCntBottom", present, {frame(0), c}, 2});
@@ -138,7 +134,7 @@ std::vector<BoundaryCase> boundary_cases() {
   {
     Streams type1 = plain;
     type1.sps.pic_order_cnt_type = 1;
-    type1.pps.pic_order_present_flag = 1;
+    type1.pic_order_present_flag = 1;
     Slice b = frame(0), c = frame(0);
     b.fields.delta_pic_order_cnt[0] = 2;
     c.fields.delta_pic_order_cnt[1] = -2;
@@ -321,7 +317,7 @@ TEST(PictureSizes, SlicesBeforeAnSpsAndAPpsOfThisPassCountNowhere) {
   streams.slice(stream, frame(0));
   stream.nal(3, 7, test::sps_rbsp(streams.sps));
   streams.slice(stream, frame(1));
-  stream.nal(3, 8, test::pps_rbsp(streams.pps));
+  stream.nal(3, 8, test::pps_rbsp(0));
   streams.slice(stream, frame(2));
   streams.slice(stream, frame(3));
   const std::vector<uint32_t>& n = stream.nal_sizes();
@@ -346,7 +342,7 @@ TEST(PictureSizes, ForbiddenZeroBitNalUnitIsNeitherCountedNorParsed) {
   StreamBuilder stream = streams.build({});
   streams.slice(stream, frame(0));
   // A slice that would begin a picture, and a type that would be reported.
-  stream.nal_with_header(0x80 | 0x20 | kNonIdr, test::slice_rbsp(frame(5).fields, streams.sps, streams.pps, false).data());
+  stream.nal_with_header(0x80 | 0x20 | kNonIdr, test::slice_rbsp(frame(5).fields, streams.sps, 0, false).data());
   stream.nal_with_header(0x80 | 0x00, {0x11, 0x80});
   streams.slice(stream, frame(0));
   const std::vector<uint32_t>& n = stream.nal_sizes();

@@ -8,48 +8,11 @@
 
 #include "picture/parsing_state.h"
 #include "support/bit_writer.h"
+#include "support/h264_writers.h"
 #include "support/recording_dialog.h"
 #include "support/stream_builder.h"
 
 namespace tarnwell::test {
-
-struct SpsFields {
-  uint32_t seq_parameter_set_id = 0;
-  uint32_t log2_max_frame_num_minus4 = 0;
-  uint32_t pic_order_cnt_type = 0;
-  uint32_t log2_max_pic_order_cnt_lsb_minus4 = 2;
-  uint32_t delta_pic_order_always_zero_flag = 0;
-  uint32_t frame_mbs_only_flag = 1;
-};
-
-// A Baseline SPS of 11x9 macroblocks without VUI.
-inline BitWriter sps_rbsp(const SpsFields& f) {
-  BitWriter w;
-  w.u(8, 66).u(4, 0).u(4, 0).u(8, 30).ue(f.seq_parameter_set_id);
-  w.ue(f.log2_max_frame_num_minus4).ue(f.pic_order_cnt_type);
-  if (f.pic_order_cnt_type == 0) {
-    w.ue(f.log2_max_pic_order_cnt_lsb_minus4);
-  } else if (f.pic_order_cnt_type == 1) {
-    w.u1(f.delta_pic_order_always_zero_flag).se(0).se(0).ue(1).se(2);
-  }
-  w.ue(1).u1(0).ue(10).ue(8).u1(f.frame_mbs_only_flag);
-  if (f.frame_mbs_only_flag == 0) w.u1(0);
-  w.u1(1).u1(0).u1(0);
-  return w.trailing_bits();
-}
-
-struct PpsFields {
-  uint32_t pic_parameter_set_id = 0;
-  uint32_t seq_parameter_set_id = 0;
-  uint32_t pic_order_present_flag = 0;
-};
-
-inline BitWriter pps_rbsp(const PpsFields& f) {
-  BitWriter w;
-  w.ue(f.pic_parameter_set_id).ue(f.seq_parameter_set_id).u1(0).u1(f.pic_order_present_flag).ue(0);
-  w.ue(0).ue(0).u1(0).u(2, 0).se(0).se(0).se(0).u1(1).u1(0).u1(0);
-  return w.trailing_bits();
-}
 
 struct SliceFields {
   uint32_t first_mb_in_slice = 0;
@@ -67,8 +30,8 @@ struct SliceFields {
 };
 
 // The slice header as far as the picture order count, written for the given
-// SPS and PPS, then body_bytes of slice data.
-inline BitWriter slice_rbsp(const SliceFields& f, const SpsFields& sps, const PpsFields& pps, bool idr) {
+// SPS and the PPS's pic_order_present_flag, then body_bytes of slice data.
+inline BitWriter slice_rbsp(const SliceFields& f, const SpsOptions& sps, uint32_t pic_order_present_flag, bool idr) {
   BitWriter w;
   w.ue(f.first_mb_in_slice).ue(f.slice_type).ue(f.pic_parameter_set_id);
   w.u(static_cast<int>(sps.log2_max_frame_num_minus4 + 4), f.frame_num);
@@ -79,28 +42,14 @@ inline BitWriter slice_rbsp(const SliceFields& f, const SpsFields& sps, const Pp
   if (idr) w.ue(f.idr_pic_id);
   if (sps.pic_order_cnt_type == 0) {
     w.u(static_cast<int>(sps.log2_max_pic_order_cnt_lsb_minus4 + 4), f.pic_order_cnt_lsb);
-    if (pps.pic_order_present_flag == 1 && f.field_pic_flag == 0) w.se(f.delta_pic_order_cnt_bottom);
+    if (pic_order_present_flag == 1 && f.field_pic_flag == 0) w.se(f.delta_pic_order_cnt_bottom);
   }
   if (sps.pic_order_cnt_type == 1 && sps.delta_pic_order_always_zero_flag == 0) {
     w.se(f.delta_pic_order_cnt[0]);
-    if (pps.pic_order_present_flag == 1 && f.field_pic_flag == 0) w.se(f.delta_pic_order_cnt[1]);
+    if (pic_order_present_flag == 1 && f.field_pic_flag == 0) w.se(f.delta_pic_order_cnt[1]);
   }
   for (uint32_t i = 0; i < f.body_bytes; ++i) w.u(8, 0xA5);
   return w.trailing_bits();
-}
-
-// Box texts of the error reporter without the question it appends.
-inline std::vector<std::string> reports(const RecordingDialog& dialog) {
-  std::vector<std::string> texts;
-  const std::string question = kReporterQuestion;
-  for (const ShownBox& box : dialog.boxes()) {
-    std::string text = box.text;
-    if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
-      text.resize(text.size() - question.size());
-    }
-    texts.push_back(text);
-  }
-  return texts;
 }
 
 // One parsing state over a small window, and passes over built streams as
@@ -140,7 +89,7 @@ struct PictureRun {
     open_picture = state.picture_bytes() + state.pending_bytes();
   }
 
-  std::vector<std::string> messages() const { return reports(dialog); }
+  std::vector<std::string> messages() const { return dialog.reports(); }
 };
 
 // Sum of the sizes of NAL units first .. last - 1 of a built stream.

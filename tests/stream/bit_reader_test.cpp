@@ -33,19 +33,14 @@ struct ReadCase {
   std::vector<Read> reads;
 };
 
+// Values and offsets away from the edges are the round trip's below.
 TEST(BitReader, EveryReadAtTheEdgesOfTheDataAndTheBuffer) {
   const ReadCase cases[] = {
-      {"fixed length, most significant bit first", {0xA5, 0x00}, 1, -1, 0, {{'u', 3, 5, 3}, {'u', 5, 5, 8}}},
-      {"32-bit field", {0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 4, -1, 0, {{'u', 32, -1, 32}}},
       {"zero-bit field", {0xFF, 0x00}, 1, -1, 3, {{'u', 0, 0, 3}}},
       {"longer than 32 bits or negative", Bytes(16, 0xFF), 8, -1, 2, {{'u', 33, 0, 2}, {'u', -1, 0, 2}}},
       // The byte after the data may be read, but not its last bit.
       {"byte after the data", {0xFF, 0xFF, 0xFF}, 1, -1, 8, {{'u', 8, 0, 8}, {'u', 7, 0x7F, 15}, {'u', 1, 0, 15}}},
       {"byte after the data without a readable count", {0x80, 0xFE}, 1, 0, 8, {{'u', 7, 0x7F, 15}}},
-      {"ue codes", {0x80, 0x40, 0x28, 0x00}, 3, -1, 0, {{'e', 0, 0, 1}, {'e', 0, 1, 11, 8}, {'e', 0, 4, 21, 16}}},
-      {"se -1", {0x60, 0x00}, 1, -1, 0, {{'s', 0, -1, 3}}},
-      {"se 1", {0x40, 0x00}, 1, -1, 0, {{'s', 0, 1, 3}}},
-      {"se 2", {0x20, 0x00, 0x00}, 2, -1, 0, {{'s', 0, 2, 5}}},
       // From bit 1: seven zeros, the 1 at bit 8, seven info bits up to bit
       // 15; a fixed-length read of the same bits fails.
       {"Exp-Golomb ending on the last bit after the data", {0x00, 0x81, 0x00}, 1, -1, 1,

@@ -1,7 +1,7 @@
 #pragma once
 // Small Baseline parameter sets and slices for whole-check tests: 11x9
-// macroblocks, one slice a picture, slice data of chosen size after the
-// header fields up to the picture order count.
+// macroblocks in frames or fields, one slice a picture, slice data of chosen
+// size after the header fields up to the picture order count.
 #include <cstdint>
 
 #include "support/bit_writer.h"
@@ -13,6 +13,9 @@ struct SpsOptions {
   uint32_t seq_parameter_set_id = 0;
   uint32_t log2_max_frame_num_minus4 = 0;
   uint32_t pic_order_cnt_type = 2;
+  uint32_t log2_max_pic_order_cnt_lsb_minus4 = 0;
+  uint32_t delta_pic_order_always_zero_flag = 0;  // with type 1: two offsets, no cycle follow
+  uint32_t frame_mbs_only_flag = 1;
   bool vui = true;            // VUI with timing only: num_units_in_tick 1, fixed_frame_rate_flag 1
   uint32_t time_scale = 50;  // 0: the frame rate is unknown
 };
@@ -21,13 +24,11 @@ inline BitWriter sps_rbsp(const SpsOptions& o) {
   BitWriter w;
   w.u(8, o.profile_idc).u(4, 0).u(4, 0).u(8, 30).ue(o.seq_parameter_set_id);
   w.ue(o.log2_max_frame_num_minus4).ue(o.pic_order_cnt_type);
-  if (o.pic_order_cnt_type == 0) w.ue(0);  // log2_max_pic_order_cnt_lsb_minus4
-  if (o.pic_order_cnt_type == 1) {
-    // delta_pic_order_always_zero_flag 0, two offsets, no cycle
-    w.u1(0).se(0).se(0).ue(0);
-  }
-  w.ue(1).u1(0).ue(10).ue(8).u1(1).u1(1).u1(0);
-  w.u1(o.vui ? 1 : 0);
+  if (o.pic_order_cnt_type == 0) w.ue(o.log2_max_pic_order_cnt_lsb_minus4);
+  if (o.pic_order_cnt_type == 1) w.u1(o.delta_pic_order_always_zero_flag).se(0).se(0).ue(0);
+  w.ue(1).u1(0).ue(10).ue(8).u1(o.frame_mbs_only_flag);
+  if (o.frame_mbs_only_flag == 0) w.u1(0);  // mb_adaptive_frame_field_flag
+  w.u1(1).u1(0).u1(o.vui ? 1 : 0);
   if (o.vui) {
     w.u1(0).u1(0).u1(0).u1(0);  // aspect ratio, overscan, video signal, chroma location
     w.u1(1).u(32, 1).u(32, o.time_scale).u1(1);

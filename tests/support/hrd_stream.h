@@ -2,7 +2,8 @@
 // Streams with HRD parameters for the conformance check's tests: a Baseline
 // (or Extended) SPS with VUI timing and a NAL HRD block of chosen schedules
 // and field lengths, buffering period and picture timing SEI, and one slice
-// a picture of chosen size (the slices of h264_writers.h).
+// a picture of chosen size (the slices of h264_writers.h), and a whole
+// conformance run over them.
 //
 //   HrdStream s(HrdSps{});
 //   for (uint32_t k = 0; k < 10; ++k) s.picture(k == 0, 2 * k, 400);
@@ -14,6 +15,7 @@
 #include "support/bit_writer.h"
 #include "support/h264_writers.h"
 #include "support/stream_builder.h"
+#include "verify/hrd_run.h"
 
 namespace tarnwell::test {
 
@@ -69,6 +71,22 @@ inline BitWriter sei_rbsp(uint32_t payload_type, const BitWriter& payload) {
   w.u(8, static_cast<uint32_t>(size));
   w.bytes(payload.data());
   return w.trailing_bits();
+}
+
+// A whole conformance run over a stream's bytes, with each test's trace rows.
+struct HrdChecked {
+  HrdRunResult result;
+  std::vector<std::vector<HrdTraceRow>> rows;  // by test
+};
+
+inline HrdChecked run_hrd(const std::vector<uint8_t>& bytes) {
+  TempStreamFile file(bytes);
+  HrdChecked out;
+  out.result = run_hrd_conformance(file.file(), HrdRunOptions{}, [&out](std::size_t test, const HrdTraceRow& row) {
+    if (out.rows.size() <= test) out.rows.resize(test + 1);
+    out.rows[test].push_back(row);
+  });
+  return out;
 }
 
 // A payload's bit_equal_to_one and zero bits up to a byte boundary, when it ends unaligned.

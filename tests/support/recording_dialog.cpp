@@ -1,5 +1,7 @@
 #include "support/recording_dialog.h"
 
+#include "base/error_reporter.h"
+
 namespace tarnwell::test {
 
 void RecordingDialog::set_progress(int control, uint32_t position) {
@@ -81,6 +83,19 @@ bool RecordingDialog::enabled_of(int control) const {
 std::vector<ShownBox> RecordingDialog::boxes() const {
   std::lock_guard lock(mutex_);
   return boxes_;
+}
+
+std::vector<std::string> RecordingDialog::reports() const {
+  const std::string question = kReporterQuestion;
+  std::vector<std::string> texts;
+  for (const ShownBox& box : boxes()) {
+    std::string text = box.text;
+    if (text.size() >= question.size() && text.compare(text.size() - question.size(), question.size(), question) == 0) {
+      text.resize(text.size() - question.size());
+    }
+    texts.push_back(text);
+  }
+  return texts;
 }
 
 std::vector<DialogCall> RecordingDialog::calls() const {

@@ -45,6 +45,8 @@ class RecordingDialog : public DialogPort {
   bool enabled_of(int control) const;  // true until disabled
 
   std::vector<ShownBox> boxes() const;
+  // The boxes' texts without the question the error reporter appends.
+  std::vector<std::string> reports() const;
   std::vector<DialogCall> calls() const;
   void clear_calls();
 

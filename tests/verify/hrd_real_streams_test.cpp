@@ -17,8 +17,8 @@
 #include "stream/annexb_scanner.h"
 #include "stream/nal_reader.h"
 #include "support/bit_writer.h"
+#include "support/hrd_stream.h"
 #include "support/stream_builder.h"
-#include "verify/hrd_run.h"
 
 namespace tarnwell {
 namespace {
@@ -56,10 +56,7 @@ Bytes encode(const std::string& options) {
   return bytes;
 }
 
-HrdRunResult check(const Bytes& bytes) {
-  test::TempStreamFile file(bytes);
-  return run_hrd_conformance(file.file(), HrdRunOptions{});
-}
+HrdRunResult check(const Bytes& bytes) { return test::run_hrd(bytes).result; }
 
 bool found(const HrdRunResult& r, HrdViolationKind kind, uint64_t access_unit) {
   if (r.tests.size() != 1) return false;
@@ -240,22 +237,19 @@ TEST_F(HrdRealStreams, FiveBitRemovalDelaysGiveTheVerdictOfTenBitOnes) {
   const Bytes narrow = with_five_bit_delays(stream);
   ASSERT_NE(narrow, stream);
   EXPECT_EQ(sps_of(narrow).vui.nal_hrd.cpb_removal_delay_length_minus1, 4u);
-  const auto removals = [](const Bytes& bytes, HrdRunResult& result) {
+  const test::HrdChecked wide_run = test::run_hrd(stream);
+  const test::HrdChecked narrow_run = test::run_hrd(narrow);
+  ASSERT_EQ(wide_run.result.tests.size(), 1u);
+  ASSERT_EQ(narrow_run.result.tests.size(), 1u);
+  EXPECT_EQ(narrow_run.result.tests[0].conforms, wide_run.result.tests[0].conforms);
+  EXPECT_EQ(narrow_run.result.tests[0].violation_count, wide_run.result.tests[0].violation_count);
+  const auto removals = [](const test::HrdChecked& run) {
     std::vector<int64_t> times;
-    test::TempStreamFile file(bytes);
-    result = run_hrd_conformance(file.file(), HrdRunOptions{},
-                                 [&](std::size_t, const HrdTraceRow& r) { times.push_back(r.t_r_us); });
+    for (const HrdTraceRow& row : run.rows.at(0)) times.push_back(row.t_r_us);
     return times;
   };
-  HrdRunResult wide_result;
-  HrdRunResult narrow_result;
-  const std::vector<int64_t> wide_times = removals(stream, wide_result);
-  const std::vector<int64_t> narrow_times = removals(narrow, narrow_result);
-  ASSERT_EQ(narrow_result.tests.size(), 1u);
-  EXPECT_EQ(narrow_result.tests[0].conforms, wide_result.tests[0].conforms);
-  EXPECT_EQ(narrow_result.tests[0].violation_count, wide_result.tests[0].violation_count);
-  EXPECT_EQ(narrow_times, wide_times);
-  EXPECT_EQ(narrow_times.size(), 60u);
+  EXPECT_EQ(removals(narrow_run), removals(wide_run));
+  EXPECT_EQ(removals(narrow_run).size(), 60u);
 }
 
 TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
@@ -263,14 +257,12 @@ TEST_F(HrdRealStreams, LeadingZeroBytesArriveWithTheFirstAccessUnit) {
   ASSERT_FALSE(stream.empty());
   Bytes padded(stream.size() + 1000, 0);
   std::copy(stream.begin(), stream.end(), padded.begin() + 1000);
-  const auto rows_of = [](const Bytes& bytes) {
-    std::vector<HrdTraceRow> rows;
-    test::TempStreamFile file(bytes);
-    run_hrd_conformance(file.file(), HrdRunOptions{}, [&](std::size_t, const HrdTraceRow& r) { rows.push_back(r); });
-    return rows;
-  };
-  const std::vector<HrdTraceRow> plain = rows_of(stream);
-  const std::vector<HrdTraceRow> zeros = rows_of(padded);
+  const test::HrdChecked plain_run = test::run_hrd(stream);
+  const test::HrdChecked zeros_run = test::run_hrd(padded);
+  ASSERT_EQ(plain_run.rows.size(), 1u);
+  ASSERT_EQ(zeros_run.rows.size(), 1u);
+  const std::vector<HrdTraceRow>& plain = plain_run.rows[0];
+  const std::vector<HrdTraceRow>& zeros = zeros_run.rows[0];
   ASSERT_EQ(plain.size(), zeros.size());
   ASSERT_FALSE(plain.empty());
   EXPECT_EQ(zeros[0].bits, plain[0].bits + 8000);

@@ -8,27 +8,13 @@
 #include <vector>
 
 #include "support/hrd_stream.h"
-#include "verify/hrd_run.h"
 
 namespace tarnwell {
 namespace {
 
 using Delays = std::vector<std::pair<uint32_t, uint32_t>>;
 
-struct Checked {
-  HrdRunResult result;
-  std::vector<std::vector<HrdTraceRow>> rows;  // by test
-};
-
-Checked check(const std::vector<uint8_t>& bytes) {
-  test::TempStreamFile file(bytes);
-  Checked out;
-  out.result = run_hrd_conformance(file.file(), HrdRunOptions{}, [&](std::size_t test, const HrdTraceRow& row) {
-    if (out.rows.size() <= test) out.rows.resize(test + 1);
-    out.rows[test].push_back(row);
-  });
-  return out;
-}
+using test::HrdChecked;
 
 uint64_t count(const HrdTestResult& t, HrdViolationKind kind) {
   return static_cast<uint64_t>(std::count_if(t.violations.begin(), t.violations.end(),
@@ -59,12 +45,12 @@ TEST(HrdStreamRules, LevelLimitsNeedOneScheduleWithinThem) {
   test::HrdSps sps;
   sps.level_idc = 13;
   sps.schedules = {within, above};
-  const Checked both = check(steady_stream(sps, 10, 10).bytes());
+  const HrdChecked both = test::run_hrd(steady_stream(sps, 10, 10).bytes());
   ASSERT_EQ(both.result.tests.size(), 2u);
   for (const HrdTestResult& t : both.result.tests) EXPECT_EQ(count(t, HrdViolationKind::kLevelLimit), 0u);
 
   sps.schedules = {above, too_big};
-  const Checked none = check(steady_stream(sps, 10, 10).bytes());
+  const HrdChecked none = test::run_hrd(steady_stream(sps, 10, 10).bytes());
   ASSERT_EQ(none.result.tests.size(), 2u);
   for (const HrdTestResult& t : none.result.tests) {
     ASSERT_EQ(count(t, HrdViolationKind::kLevelLimit), 1u);
@@ -84,7 +70,7 @@ TEST(HrdStreamRules, ANewSpsBringsItsOwnHrdValues) {
   test::HrdStream s = steady_stream(fast, 20, 20, 960);
   s.parameter_sets(slow);
   for (uint32_t k = 0; k < 20; ++k) s.picture(k == 0, k == 0 ? 40 : 2 * k, 960, k == 0 ? Delays{{45000, 0}} : Delays{});
-  const Checked c = check(s.bytes());
+  const HrdChecked c = test::run_hrd(s.bytes());
   ASSERT_EQ(c.result.tests.size(), 2u);
   const HrdTestResult& t = c.result.tests[0];
   ASSERT_EQ(t.changes.size(), 1u);
@@ -112,7 +98,7 @@ TEST(HrdStreamRules, BufferingPeriodsKeepTheirOwnConstraints) {
   s.picture(false, 4, 480, {{270000, 0}});    // 3 s, where the CPB holds 1 s; sum changes within the sequence
   s.picture(true, 2, 480, {{45000, 10000}});  // a new sequence may change the sum
   s.picture(false, 2, 480, {{45000, 10000}});
-  const Checked c = check(s.bytes());
+  const HrdChecked c = test::run_hrd(s.bytes());
   ASSERT_EQ(c.result.tests.size(), 1u);
   std::vector<uint64_t> units;
   for (const HrdViolation& v : c.result.tests[0].violations) {
@@ -134,7 +120,7 @@ TEST(HrdStreamRules, DataPartitionsBAndCBelongToTheirPicture) {
     b.ue(0).u(8, 0x80).u(8, 0xFF).trailing_bits();
     s.builder().nal(2, 3, b).nal(2, 4, b);
   }
-  const Checked c = check(s.bytes());
+  const HrdChecked c = test::run_hrd(s.bytes());
   EXPECT_EQ(c.result.access_units, 4u);
   ASSERT_EQ(c.result.tests.size(), 1u);
   EXPECT_TRUE(c.result.tests[0].conforms);
