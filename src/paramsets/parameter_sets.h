@@ -60,8 +60,8 @@ class ParameterSets {
   // --- SPS operations -----------------------------------------------------
   // A fresh record with every field 0, or null after the out-of-memory report.
   std::unique_ptr<SeqParamSet> AllocSPS();
-  // Always returns 0; the record is valid when its profile_idc is accepted.
-  int32_t parse_sps(BitReader& reader, SeqParamSet& sps);
+  // The record is valid when its profile_idc is accepted.
+  void parse_sps(BitReader& reader, SeqParamSet& sps);
 
   // --- PPS operations -----------------------------------------------------
   // A fresh record with its slice_group_id buffer, or null after the

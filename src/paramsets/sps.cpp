@@ -77,7 +77,7 @@ void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
   frame_rate_.timing_den = timing ? ticks : 0;
 }
 
-int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
+void ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
   parse_seq_parameter_set(reader, sps, SyntaxDialect::kCheck, &reporter_);
   last_profile_idc_ = sps.profile_idc;
   if (sps.valid == 1) {
@@ -85,7 +85,6 @@ int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
     last_level_idc_ = sps.level_idc;
     if (sps_listener_) sps_listener_(sps);
   }
-  return 0;
 }
 
 ReadStatus parse_seq_parameter_set(const uint8_t* rbsp, int32_t size, SeqParamSet& sps) {
