@@ -20,6 +20,7 @@ Time floor_div(Time a, Time b) {
 
 Time ceil_div(Time a, Time b) { return -floor_div(-a, b); }
 
+// By hand: std::gcd refuses __int128 in standard (non-GNU) C++.
 Time gcd(Time a, Time b) {
   while (b != 0) {
     const Time r = a % b;
