@@ -2,7 +2,9 @@
 // The settings of a check and the values shared between the dialog and the
 // workers. One instance of each lives in the application context.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 namespace tarnwell {
@@ -50,19 +52,12 @@ enum class Outcome {
 inline constexpr char kNoPicturesMessage[] = "No picture was checked";
 
 inline const char* outcome_name(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Pass: return "pass";
-    case Outcome::Underflow: return "underflow";
-    case Outcome::Overflow: return "overflow";
-    case Outcome::Undersized: return "undersized";
-    case Outcome::UnknownFrameRate: return "unknown_frame_rate";
-    case Outcome::Refused: return "refused";
-    case Outcome::CannotOpen: return "cannot_open";
-    case Outcome::Aborted: return "aborted";
-    case Outcome::SearchExhausted: return "search_exhausted";
-    case Outcome::NoPictures: return "no_pictures";
-  }
-  return "pass";
+  // In the order of Outcome.
+  static constexpr const char* kNames[] = {
+      "pass",    "underflow",   "overflow", "undersized",       "unknown_frame_rate",
+      "refused", "cannot_open", "aborted",  "search_exhausted", "no_pictures"};
+  const auto index = static_cast<std::size_t>(outcome);
+  return index < std::size(kNames) ? kNames[index] : "pass";
 }
 
 // Values shared between the dialog thread and the workers.

@@ -1,5 +1,6 @@
 #include "base/error_reporter.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -48,10 +49,9 @@ void ErrorReporter::replay_report(const char* text) {
 }
 
 void ErrorReporter::ask_about_text() {
-  uint32_t hash = message_hash(text_);
-  for (int i = 0; i < suppressed_count_; ++i) {
-    if (suppressed_[static_cast<std::size_t>(i)] == hash) return;
-  }
+  const uint32_t hash = message_hash(text_);
+  const auto suppressed_end = suppressed_.begin() + suppressed_count_;
+  if (std::find(suppressed_.begin(), suppressed_end, hash) != suppressed_end) return;
 
   std::strncat(text_, kReporterQuestion, sizeof text_ - std::strlen(text_) - 1);
   BoxAnswer answer = dialog_.message_box(text_, caption_of(BoxKind::ReporterQuestion), BoxKind::ReporterQuestion);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "base/check_settings.h"
 #include "base/error_reporter.h"
@@ -28,12 +29,11 @@ class ApplicationContext {
    public:
     ParsingLease() = default;
     explicit ParsingLease(ApplicationContext* owner) : owner_(owner) {}
-    ParsingLease(ParsingLease&& other) noexcept : owner_(other.owner_) { other.owner_ = nullptr; }
+    ParsingLease(ParsingLease&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
     ParsingLease& operator=(ParsingLease&& other) noexcept {
       if (this != &other) {
         release();
-        owner_ = other.owner_;
-        other.owner_ = nullptr;
+        owner_ = std::exchange(other.owner_, nullptr);
       }
       return *this;
     }

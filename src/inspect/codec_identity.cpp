@@ -1,6 +1,7 @@
 #include "inspect/codec_identity.h"
 
 #include <cstdio>
+#include <span>
 
 #include "base/dialog_port.h"
 #include "stream/stream_file.h"
@@ -10,7 +11,22 @@ namespace tarnwell {
 
 namespace {
 
-std::string reserved(int32_t value) {
+struct Named {
+  int32_t value;
+  const char* text;
+};
+
+constexpr Named kProfiles[] = {{66, "Baseline"}, {77, "Main"},        {88, "Extended"},   {100, "High"},
+                               {110, "High 10"}, {122, "High 4:2:2"}, {144, "High 4:4:4"}};
+constexpr Named kLevels[] = {{10, "1"},   {11, "1.1"}, {12, "1.2"}, {13, "1.3"}, {20, "2"},
+                             {21, "2.1"}, {22, "2.2"}, {30, "3"},   {31, "3.1"}, {32, "3.2"},
+                             {40, "4"},   {41, "4.1"}, {42, "4.2"}, {50, "5"},   {51, "5.1"}};
+
+// The table's text for `value`, else "reserved [value]".
+std::string name_of(std::span<const Named> table, int32_t value) {
+  for (const Named& named : table) {
+    if (named.value == value) return named.text;
+  }
   char text[32];
   std::snprintf(text, sizeof text, "reserved [%d]", value);
   return text;
@@ -42,39 +58,11 @@ ProbeResult probe_when_free(ApplicationContext& context, Input& input) {
 
 }  // namespace
 
-std::string profile_text(int32_t profile_idc) {
-  switch (profile_idc) {
-    case 66: return "Baseline";
-    case 77: return "Main";
-    case 88: return "Extended";
-    case 100: return "High";
-    case 110: return "High 10";
-    case 122: return "High 4:2:2";
-    case 144: return "High 4:4:4";
-    default: return reserved(profile_idc);
-  }
-}
+std::string profile_text(int32_t profile_idc) { return name_of(kProfiles, profile_idc); }
 
 std::string level_text(int32_t level_idc, int32_t constrained_set3_flag) {
   if (level_idc == 9 || (level_idc == 11 && constrained_set3_flag == 1)) return "1b";
-  switch (level_idc) {
-    case 10: return "1";
-    case 11: return "1.1";
-    case 12: return "1.2";
-    case 13: return "1.3";
-    case 20: return "2";
-    case 21: return "2.1";
-    case 22: return "2.2";
-    case 30: return "3";
-    case 31: return "3.1";
-    case 32: return "3.2";
-    case 40: return "4";
-    case 41: return "4.1";
-    case 42: return "4.2";
-    case 50: return "5";
-    case 51: return "5.1";
-    default: return reserved(level_idc);
-  }
+  return name_of(kLevels, level_idc);
 }
 
 ProbeResult probe_profile_level(ApplicationContext& context) {

@@ -1,5 +1,7 @@
 #include "inspect/decoder_buffer_text.h"
 
+#include <algorithm>
+
 #include "base/dialog_port.h"
 #include "stream/stream_file.h"
 #include "stream/ts_source.h"
@@ -21,7 +23,7 @@ void print_hrd_block(const HrdParameters& hrd, std::FILE* out) {
   const uint32_t bit_rate_unit = 1u << (6 + (hrd.bit_rate_scale & 15u));
   const uint32_t cpb_size_unit = 1u << (4 + (hrd.cpb_size_scale & 15u));
   const uint64_t announced = static_cast<uint64_t>(hrd.cpb_cnt_minus1) + 1;
-  const uint64_t kept = announced < kMaxCpbEntries ? announced : kMaxCpbEntries;
+  const uint64_t kept = std::min<uint64_t>(announced, kMaxCpbEntries);
   for (uint64_t i = 0; i < kept; ++i) {
     const int32_t index = static_cast<int32_t>(i);
     std::fprintf(out, "bit_rate_value_minus1[%d] = %d [%u bits/s]\n", index,

@@ -60,11 +60,8 @@ class ParameterSets {
   // --- SPS operations -----------------------------------------------------
   // A fresh record with every field 0, or null after the out-of-memory report.
   std::unique_ptr<SeqParamSet> AllocSPS();
-  // Always returns 0; the record is valid when its profile_idc is accepted.
-  int32_t parse_sps(BitReader& reader, SeqParamSet& sps);
-  // Copies the record into slot `id`; false (nothing stored) for an id
-  // beyond the table.
-  bool store_sps(uint32_t id, const SeqParamSet& sps);
+  // The record is valid when its profile_idc is accepted.
+  void parse_sps(BitReader& reader, SeqParamSet& sps);
 
   // --- PPS operations -----------------------------------------------------
   // A fresh record with its slice_group_id buffer, or null after the
@@ -119,12 +116,9 @@ class ParameterSets {
 
   SpsListener sps_listener_;
 
-  // Slots stored since begin_reading. Only activation consults them. The
-  // SPS and PPS handlers compare with the active sets too but need no check:
-  // no SPS is active at the start of a reading, so an active SPS is one this
-  // reading's activation checked; and what the PPS handler may do to a
-  // left-over active PPS (drop it) is never seen, since every slice
-  // activates its PPS before anything reads the active one.
+  // Slots stored since begin_reading; only activation consults them. The SPS and PPS handlers need no check: no
+  // SPS is active when a reading starts, and the PPS handler's dropping of a left-over active PPS is never seen,
+  // since every slice activates its PPS before anything reads the active one.
   std::bitset<kSpsSlots> sps_stored_;
   std::bitset<kPpsSlots> pps_stored_;
   bool used_left_over_slot_ = false;

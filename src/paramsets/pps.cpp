@@ -1,6 +1,7 @@
 // Picture parameter sets: the NAL handler, the PPS syntax, storage with the
 // slice_group_id buffer passing to the table slot, and the equality test by
 // which a re-sent PPS keeps the active one active.
+#include <algorithm>
 #include <new>
 
 #include "paramsets/excess_entries.h"
@@ -11,24 +12,20 @@
 namespace tarnwell {
 namespace {
 
-uint64_t min_u64(uint64_t a, uint64_t b) { return a < b ? a : b; }
-
 void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
   pps.slice_group_map_type = read_ue_max("PPS: slice_group_map_type", 6, reader);
   const uint64_t num_slice_groups = static_cast<uint64_t>(pps.num_slice_groups_minus1) + 1;
   switch (pps.slice_group_map_type) {
     case 0: {
-      const uint64_t kept = min_u64(num_slice_groups, kMaxSliceGroups);
-      for (uint64_t i = 0; i < kept; ++i) {
-        pps.run_length_minus1[i] = read_ue("PPS: run_length_minus1", reader);
-      }
+      const uint64_t kept = std::min<uint64_t>(num_slice_groups, kMaxSliceGroups);
+      for (uint64_t i = 0; i < kept; ++i) pps.run_length_minus1[i] = read_ue("PPS: run_length_minus1", reader);
       read_excess_entries(num_slice_groups - kept, reader, [&reader] { read_ue("PPS: run_length_minus1", reader); });
       break;
     }
     case 2: {
       // Every slice group but the last (the background) has a rectangle.
       const uint64_t rectangles = pps.num_slice_groups_minus1;
-      const uint64_t kept = min_u64(rectangles, kMaxSliceGroups);
+      const uint64_t kept = std::min<uint64_t>(rectangles, kMaxSliceGroups);
       for (uint64_t i = 0; i < kept; ++i) {
         pps.top_left[i] = read_ue("PPS: top_left", reader);
         pps.bottom_right[i] = read_ue("PPS: bottom_right", reader);
@@ -51,10 +48,8 @@ void parse_slice_groups(BitReader& reader, PicParamSet& pps) {
       const uint64_t map_units = static_cast<uint64_t>(pps.pic_size_in_map_units_minus1) + 1;
       // A record made without its buffer keeps no ids, but the ids are
       // still read so the position stays right.
-      const uint64_t kept = pps.slice_group_id ? min_u64(map_units, kMaxSliceGroupMapUnits) : 0;
-      for (uint64_t i = 0; i < kept; ++i) {
-        pps.slice_group_id[i] = read_u(bits, "PPS: slice_group_id", reader);
-      }
+      const uint64_t kept = pps.slice_group_id ? std::min<uint64_t>(map_units, kMaxSliceGroupMapUnits) : 0;
+      for (uint64_t i = 0; i < kept; ++i) pps.slice_group_id[i] = read_u(bits, "PPS: slice_group_id", reader);
       read_excess_entries(map_units - kept, reader, [&reader, bits] { read_u(bits, "PPS: slice_group_id", reader); });
       break;
     }
@@ -127,12 +122,12 @@ int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
     const uint64_t num_slice_groups = static_cast<uint64_t>(a.num_slice_groups_minus1) + 1;
     switch (a.slice_group_map_type) {
       case 0:
-        for (uint64_t i = 0; i < min_u64(num_slice_groups, kMaxSliceGroups); ++i) {
+        for (uint64_t i = 0; i < std::min<uint64_t>(num_slice_groups, kMaxSliceGroups); ++i) {
           if (a.run_length_minus1[i] != b.run_length_minus1[i]) return 0;
         }
         break;
       case 2:
-        for (uint64_t i = 0; i < min_u64(a.num_slice_groups_minus1, kMaxSliceGroups); ++i) {
+        for (uint64_t i = 0; i < std::min<uint64_t>(a.num_slice_groups_minus1, kMaxSliceGroups); ++i) {
           if (a.top_left[i] != b.top_left[i] || a.bottom_right[i] != b.bottom_right[i]) return 0;
         }
         break;
@@ -151,7 +146,7 @@ int32_t pps_equal(const PicParamSet& a, const PicParamSet& b) {
           break;
         }
         const uint64_t map_units = static_cast<uint64_t>(a.pic_size_in_map_units_minus1) + 1;
-        for (uint64_t i = 0; i < min_u64(map_units, kMaxSliceGroupMapUnits); ++i) {
+        for (uint64_t i = 0; i < std::min<uint64_t>(map_units, kMaxSliceGroupMapUnits); ++i) {
           if (a.slice_group_id[i] != b.slice_group_id[i]) return 0;
         }
         break;
@@ -202,9 +197,7 @@ void ParameterSets::process_pps_nal(const NalUnit& nal) {
     return;
   }
   // The active PPS is the slot itself: compare before the slot is overwritten.
-  if (active_pps_ != nullptr && active_pps_id_ == id && pps_equal(*pps, *active_pps_) == 0) {
-    active_pps_ = nullptr;
-  }
+  if (active_pps_ != nullptr && active_pps_id_ == id && pps_equal(*pps, *active_pps_) == 0) active_pps_ = nullptr;
   store_pps(id, *pps);
 }
 

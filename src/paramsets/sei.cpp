@@ -42,9 +42,7 @@ void read_clock_timestamp(BitReader& reader, int time_offset_length) {
     read_u(6, "SEI: seconds_value", reader);
     if (read_u1("SEI: minutes_flag", reader) == 1) {
       read_u(6, "SEI: minutes_value", reader);
-      if (read_u1("SEI: hours_flag", reader) == 1) {
-        read_u(5, "SEI: hours_value", reader);
-      }
+      if (read_u1("SEI: hours_flag", reader) == 1) read_u(5, "SEI: hours_value", reader);
     }
   }
   if (time_offset_length != 0) read_u(time_offset_length, "SEI: time_offset", reader);

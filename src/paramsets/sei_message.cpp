@@ -28,8 +28,7 @@ bool next_sei_message(const uint8_t* rbsp, int32_t size, int32_t& index, SeiMess
   if (rbsp[index] == 0x80 && (check ? index > 0 : index == size - 1)) return false;
   uint32_t type = 0;
   uint32_t payload_size = 0;
-  if (!read_sei_value(rbsp, size, index, type)) return false;
-  if (!read_sei_value(rbsp, size, index, payload_size)) return false;
+  if (!read_sei_value(rbsp, size, index, type) || !read_sei_value(rbsp, size, index, payload_size)) return false;
   // The check reads no payload that reaches the last byte.
   if (int64_t{index} + payload_size + (check ? 1 : 0) > size) return false;
   message.payload_type = type;

@@ -1,5 +1,6 @@
 // Sequence parameter sets: the NAL handler, the SPS syntax, storage and the
 // equality test by which a re-sent SPS keeps the active one active.
+#include <algorithm>
 #include <new>
 
 #include "paramsets/excess_entries.h"
@@ -57,31 +58,18 @@ void ParameterSets::process_sps_nal(const NalUnit& nal) {
     return;
   }
   // The active SPS is the slot itself: compare before the slot is overwritten.
-  if (active_sps_ != nullptr && active_sps_id_ == id && sps_equal(*sps, *active_sps_) == 0) {
-    active_sps_ = nullptr;
-  }
-  store_sps(id, *sps);
-  publish_frame_rate(*sps);
-}
-
-bool ParameterSets::store_sps(uint32_t id, const SeqParamSet& sps) {
-  if (id >= kSpsSlots) return false;
-  sps_table_[id] = sps;
+  if (active_sps_ != nullptr && active_sps_id_ == id && sps_equal(*sps, *active_sps_) == 0) active_sps_ = nullptr;
+  sps_table_[id] = *sps;
   sps_stored_.set(id);
-  return true;
+  publish_frame_rate(*sps);
 }
 
 void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
   // 64 bits: doubling a 32-bit tick count must not wrap.
   const uint64_t ticks = 2 * static_cast<uint64_t>(sps.vui.num_units_in_tick);
-  if (sps.vui.fixed_frame_rate_flag == 1) {
-    frame_rate_.frame_rate_num = sps.vui.time_scale;
-    frame_rate_.frame_rate_den = ticks;
-  } else {
-    frame_rate_.frame_rate_num = 50;
-    frame_rate_.frame_rate_den = 2;
-  }
   frame_rate_.assumed = sps.vui.fixed_frame_rate_flag != 1;
+  frame_rate_.frame_rate_num = frame_rate_.assumed ? 50 : sps.vui.time_scale;
+  frame_rate_.frame_rate_den = frame_rate_.assumed ? 2 : ticks;
   // Beside the rule's fraction, for a front end that offers the stream's own
   // timing where the rule assumes 25 pictures a second.
   const bool timing = sps.vui_parameters_present_flag != 0 && sps.vui.timing_info_present_flag != 0;
@@ -89,15 +77,14 @@ void ParameterSets::publish_frame_rate(const SeqParamSet& sps) {
   frame_rate_.timing_den = timing ? ticks : 0;
 }
 
-int32_t ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
+void ParameterSets::parse_sps(BitReader& reader, SeqParamSet& sps) {
   parse_seq_parameter_set(reader, sps, SyntaxDialect::kCheck, &reporter_);
   last_profile_idc_ = sps.profile_idc;
   if (sps.valid == 1) {
     last_constraint_set3_flag_ = sps.constraint_set3_flag;
     last_level_idc_ = sps.level_idc;
+    if (sps_listener_) sps_listener_(sps);
   }
-  if (sps.valid == 1 && sps_listener_) sps_listener_(sps);
-  return 0;
 }
 
 ReadStatus parse_seq_parameter_set(const uint8_t* rbsp, int32_t size, SeqParamSet& sps) {
@@ -157,9 +144,7 @@ ReadStatus parse_seq_parameter_set(BitReader& reader, SeqParamSet& sps, SyntaxDi
         read_ue_max("SPS: num_ref_frames_in_pic_order_cnt_cycle", kMaxRefFramesInPocCycle - 1, reader);
     const uint64_t count = sps.num_ref_frames_in_pic_order_cnt_cycle;
     const uint64_t kept = count < kMaxRefFramesInPocCycle ? count : kMaxRefFramesInPocCycle;
-    for (uint64_t i = 0; i < kept; ++i) {
-      sps.offset_for_ref_frame[i] = read_se("SPS: offset_for_ref_frame", reader);
-    }
+    for (uint64_t i = 0; i < kept; ++i) sps.offset_for_ref_frame[i] = read_se("SPS: offset_for_ref_frame", reader);
     read_excess_entries(count - kept, reader, [&reader] { read_se("SPS: offset_for_ref_frame", reader); });
   }
 
@@ -207,9 +192,7 @@ int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
       return 0;
     }
     // Only the offsets a record holds.
-    const uint32_t count = a.num_ref_frames_in_pic_order_cnt_cycle < kMaxRefFramesInPocCycle
-                               ? a.num_ref_frames_in_pic_order_cnt_cycle
-                               : kMaxRefFramesInPocCycle;
+    const uint32_t count = std::min(a.num_ref_frames_in_pic_order_cnt_cycle, kMaxRefFramesInPocCycle);
     for (uint32_t i = 0; i < count; ++i) {
       if (a.offset_for_ref_frame[i] != b.offset_for_ref_frame[i]) return 0;
     }
@@ -233,8 +216,7 @@ int32_t sps_equal(const SeqParamSet& a, const SeqParamSet& b) {
        a.frame_crop_bottom_offset != b.frame_crop_bottom_offset)) {
     return 0;
   }
-  if (a.vui_parameters_present_flag != b.vui_parameters_present_flag) return 0;
-  return 1;
+  return a.vui_parameters_present_flag == b.vui_parameters_present_flag ? 1 : 0;
 }
 
 }  // namespace tarnwell

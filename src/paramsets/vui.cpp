@@ -40,13 +40,9 @@ void parse_vui_parameters(BitReader& reader, VuiParameters& vui, SyntaxDialect d
     vui.fixed_frame_rate_flag = read_u1("VUI: fixed_frame_rate_flag", reader);
   }
   vui.nal_hrd_parameters_present_flag = read_u1("VUI: nal_hrd_parameters_present_flag", reader);
-  if (vui.nal_hrd_parameters_present_flag == 1) {
-    parse_hrd_parameters(reader, vui.nal_hrd);
-  }
+  if (vui.nal_hrd_parameters_present_flag == 1) parse_hrd_parameters(reader, vui.nal_hrd);
   vui.vcl_hrd_parameters_present_flag = read_u1("VUI: vcl_hrd_parameters_present_flag", reader);
-  if (vui.vcl_hrd_parameters_present_flag == 1) {
-    parse_hrd_parameters(reader, vui.vcl_hrd);
-  }
+  if (vui.vcl_hrd_parameters_present_flag == 1) parse_hrd_parameters(reader, vui.vcl_hrd);
   if (vui.nal_hrd_parameters_present_flag == 1 || vui.vcl_hrd_parameters_present_flag == 1) {
     vui.low_delay_hrd_flag = read_u1("VUI: low_delay_hrd_flag", reader);
   }

@@ -186,11 +186,9 @@ void AccessUnitSplitter::close_unit(uint64_t end, AccessUnit& au) {
   au.has_buffering_period = has_bp_;
   if (has_bp_) au.buffering_period = bp_;
   if (pt_size_ >= 0 && au.sps != nullptr && au.sps->cpb_dpb_delays_present()) {
-    if (parse_picture_timing(pt_bytes_.data(), pt_size_, *au.sps, au.picture_timing) == ReadStatus::kOk) {
-      au.has_picture_timing = true;
-    } else {
-      ++notes_.broken_sei;
-    }
+    au.has_picture_timing =
+        parse_picture_timing(pt_bytes_.data(), pt_size_, *au.sps, au.picture_timing) == ReadStatus::kOk;
+    if (!au.has_picture_timing) ++notes_.broken_sei;
   }
   open_ = false;
 }

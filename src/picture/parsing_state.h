@@ -31,15 +31,12 @@ struct ParsingParts {
   ParameterSets parameter_sets;
 };
 
-// The pass (begin_pass, take_picture), the probe's reading
-// (reset_parsing_state, next_picture) and the counts come from
-// PictureAssembler.
+// The passes, the probe's reading and the counts are PictureAssembler's.
 class ParsingState : private ParsingParts, public PictureAssembler {
  public:
   // window_bytes: size of the read window and of the NAL buffer (8,000,000 in
   // the program; smaller in tests). Both are allocated here, once.
-  ParsingState(ErrorReporter& reporter, FrameRateFraction& frame_rate,
-               uint32_t window_bytes = kReadWindowBytes)
+  ParsingState(ErrorReporter& reporter, FrameRateFraction& frame_rate, uint32_t window_bytes = kReadWindowBytes)
       : ParsingParts(reporter, frame_rate, window_bytes), PictureAssembler(reader, parameter_sets, reporter) {}
 
   // Fills the first read window from the file's current position; call it

@@ -76,18 +76,13 @@ int32_t PictureAssembler::next_picture() {
 }
 
 void PictureAssembler::count_non_slice(uint32_t bytes) {
-  if (!picture_begun_) {
-    picture_bytes_ = saturating_add(picture_bytes_, bytes);
-  } else {
-    pending_bytes_ = saturating_add(pending_bytes_, bytes);
-  }
+  uint32_t& total = picture_begun_ ? pending_bytes_ : picture_bytes_;
+  total = saturating_add(total, bytes);
 }
 
 int32_t PictureAssembler::process_nal_unit(NalUnit& nal) {
   reader_.prepare(nal);
-  if (nal.forbidden_zero_bit == 1) {
-    return kNalGoOn;  // neither counted nor parsed, silently
-  }
+  if (nal.forbidden_zero_bit == 1) return kNalGoOn;  // neither counted nor parsed, silently
 
   const int32_t type = nal.nal_unit_type;
   if (type == kNalSliceNonIdr || type == kNalSliceIdr) return process_slice(nal);

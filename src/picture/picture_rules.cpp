@@ -99,30 +99,19 @@ BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& pre
                       std::make_index_sequence<std::size(kBoundaryComparisons)>());
 }
 
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type) {
-  return test_boundary(header, previous, pic_order_cnt_type, 0, 0).differs ? 1 : 0;
-}
-
 bool begins_new_primary_picture(const UnitSlice& previous, const UnitSlice& current) {
   const SliceHeader& a = previous.header;
   const SliceHeader& b = current.header;
   if (!previous.valid || !current.valid) return b.first_mb_in_slice == 0;
   if (b.redundant_pic_cnt != 0) return false;
-  if (a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id ||
-      a.field_pic_flag != b.field_pic_flag || a.bottom_field_flag != b.bottom_field_flag ||
-      (a.nal_ref_idc == 0) != (b.nal_ref_idc == 0) || a.idr_flag != b.idr_flag) {
-    return true;
-  }
-  if (a.idr_flag == 1 && b.idr_flag == 1 && a.idr_pic_id != b.idr_pic_id) return true;
-  if (current.pic_order_cnt_type == 0 && (a.pic_order_cnt_lsb != b.pic_order_cnt_lsb ||
-                                          a.delta_pic_order_cnt_bottom != b.delta_pic_order_cnt_bottom)) {
-    return true;
-  }
-  if (current.pic_order_cnt_type == 1 && (a.delta_pic_order_cnt[0] != b.delta_pic_order_cnt[0] ||
-                                          a.delta_pic_order_cnt[1] != b.delta_pic_order_cnt[1])) {
-    return true;
-  }
-  return false;
+  return a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id ||
+         a.field_pic_flag != b.field_pic_flag || a.bottom_field_flag != b.bottom_field_flag ||
+         (a.nal_ref_idc == 0) != (b.nal_ref_idc == 0) || a.idr_flag != b.idr_flag ||
+         (a.idr_flag == 1 && b.idr_flag == 1 && a.idr_pic_id != b.idr_pic_id) ||
+         (current.pic_order_cnt_type == 0 && (a.pic_order_cnt_lsb != b.pic_order_cnt_lsb ||
+                                              a.delta_pic_order_cnt_bottom != b.delta_pic_order_cnt_bottom)) ||
+         (current.pic_order_cnt_type == 1 && (a.delta_pic_order_cnt[0] != b.delta_pic_order_cnt[0] ||
+                                              a.delta_pic_order_cnt[1] != b.delta_pic_order_cnt[1]));
 }
 
 }  // namespace tarnwell

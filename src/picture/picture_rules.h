@@ -61,10 +61,6 @@ struct BoundaryAnswer {
 BoundaryAnswer test_boundary(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type,
                              uint32_t header_left_over, uint32_t previous_left_over);
 
-// 1 when `header` begins another picture than the slice recorded in
-// `previous` (test_boundary's first answer).
-int32_t slice_differs(const SliceHeader& header, const PreviousSlice& previous, uint32_t pic_order_cnt_type);
-
 // Keeps `header` in `previous` for the boundary test of the next slice.
 void record_slice(const SliceHeader& header, PreviousSlice& previous);
 

@@ -83,18 +83,10 @@ void read_slice_header_rest(BitReader& reader, SliceHeader& header, const SeqPar
 }
 
 void check_picture_order(const SliceHeader& header, const SeqParamSet& sps, ErrorReporter& reporter) {
-  switch (sps.pic_order_cnt_type) {
-    case 0:
-      break;
-    case 1:
-    case 2:
-      if (header.idr_flag == 1 && header.frame_num != 0) {
-        reporter.notify_error("frame_num not equal to zero in IDR picture");
-      }
-      break;
-    default:
-      reporter.notify_error("Unknown POC order count type!\n");
-      break;
+  if (sps.pic_order_cnt_type > 2) {
+    reporter.notify_error("Unknown POC order count type!\n");
+  } else if (sps.pic_order_cnt_type != 0 && header.idr_flag == 1 && header.frame_num != 0) {
+    reporter.notify_error("frame_num not equal to zero in IDR picture");
   }
 }
 

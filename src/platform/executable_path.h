@@ -1,8 +1,6 @@
 #pragma once
-// Where the running program lives: its full path, and the folder that holds
-// it (the HRD report writes its file there).
+// Where the running program lives (the HRD report writes its file beside it).
 #include <string>
-#include <string_view>
 
 namespace tarnwell {
 
@@ -17,13 +15,5 @@ inline constexpr char kPathSeparator = '/';
 // cannot tell. On Windows the path is in the process's ANSI code page, the
 // encoding that fopen and ShellExecuteA expect of it.
 std::string executable_path();
-
-// The folder part of path: everything up to and including its last
-// kPathSeparator. A path without a separator gives the empty text, so that a
-// file name appended to it names a file in the current directory.
-std::string folder_of(std::string_view path);
-
-// folder_of(executable_path()).
-std::string executable_folder();
 
 }  // namespace tarnwell

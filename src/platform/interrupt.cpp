@@ -48,6 +48,17 @@ bool raise_abort_flag(InterruptState* state) {
   return state != nullptr && state->flag->exchange(1) == 0;
 }
 
+void remove_temporaries(InterruptState* state) {
+  for (std::atomic<const char*>& slot : state->temporaries) {
+    const char* path = slot.exchange(nullptr);
+#ifdef _WIN32
+    if (path != nullptr) DeleteFileA(path);
+#else
+    if (path != nullptr) unlink(path);
+#endif
+  }
+}
+
 #ifdef _WIN32
 
 void end_input_wait(InterruptState* state) {
@@ -55,13 +66,6 @@ void end_input_wait(InterruptState* state) {
   if (fd < 0) return;
   const intptr_t handle = _get_osfhandle(fd);
   if (handle != -1) CancelIoEx(reinterpret_cast<HANDLE>(handle), nullptr);
-}
-
-void remove_temporaries(InterruptState* state) {
-  for (std::atomic<const char*>& slot : state->temporaries) {
-    const char* path = slot.exchange(nullptr);
-    if (path != nullptr) DeleteFileA(path);
-  }
 }
 
 BOOL WINAPI console_control_handler(DWORD event) {
@@ -93,12 +97,7 @@ void interrupt_signal_handler(int) {
   }
   // Second Ctrl-C: the temporary files go, then the default action, which
   // ends the process.
-  if (state != nullptr) {
-    for (std::atomic<const char*>& slot : state->temporaries) {
-      const char* path = slot.exchange(nullptr);
-      if (path != nullptr) unlink(path);
-    }
-  }
+  if (state != nullptr) remove_temporaries(state);
   signal(SIGINT, SIG_DFL);
   raise(SIGINT);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <numeric>
 
@@ -19,6 +20,7 @@ Time floor_div(Time a, Time b) {
 
 Time ceil_div(Time a, Time b) { return -floor_div(-a, b); }
 
+// By hand: std::gcd refuses __int128 in standard (non-GNU) C++.
 Time gcd(Time a, Time b) {
   while (b != 0) {
     const Time r = a % b;
@@ -29,9 +31,8 @@ Time gcd(Time a, Time b) {
 }
 
 int64_t clamp64(Time v) {
-  if (v > std::numeric_limits<int64_t>::max()) return std::numeric_limits<int64_t>::max();
-  if (v < std::numeric_limits<int64_t>::min()) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(v);
+  return static_cast<int64_t>(
+      std::clamp<Time>(v, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()));
 }
 
 // Six decimals of a microsecond count, sign included.
@@ -46,23 +47,11 @@ void format_seconds(char* out, std::size_t size, int64_t us) {
 const char* hrd_point_name(HrdPoint point) { return point == HrdPoint::kNal ? "nal" : "vcl"; }
 
 const char* hrd_violation_name(HrdViolationKind kind) {
-  switch (kind) {
-    case HrdViolationKind::kOverflow:
-      return "overflow";
-    case HrdViolationKind::kUnderflow:
-      return "underflow";
-    case HrdViolationKind::kInitialDelay:
-      return "initial_delay";
-    case HrdViolationKind::kRemovalInterval:
-      return "removal_interval";
-    case HrdViolationKind::kMissingTiming:
-      return "missing_timing";
-    case HrdViolationKind::kLevelLimit:
-      return "level_limit";
-    case HrdViolationKind::kBufferingPeriod:
-      return "buffering_period";
-  }
-  return "unknown";
+  // In the order of HrdViolationKind.
+  static constexpr const char* kNames[] = {"overflow",       "underflow",   "initial_delay",   "removal_interval",
+                                           "missing_timing", "level_limit", "buffering_period"};
+  const auto index = static_cast<std::size_t>(kind);
+  return index < std::size(kNames) ? kNames[index] : "unknown";
 }
 
 HrdConformanceTest::HrdConformanceTest(const HrdTestConfig& config, const HrdLevel& level, uint32_t max_violations)
@@ -107,11 +96,7 @@ bool HrdConformanceTest::set_time_base(const HrdTestConfig& config) {
 
 void HrdConformanceTest::change_parameters(const HrdTestConfig& config, const HrdLevel& level) {
   if (overflow_ || ended_) return;
-  HrdParameterChange change;
-  change.access_unit = n_;
-  change.config = config;
-  change.level = level.limits != nullptr ? level.limits->name : nullptr;
-  result_.changes.push_back(change);
+  result_.changes.push_back({n_, config, level.limits != nullptr ? level.limits->name : nullptr});
   level_ = level;
   current_config_ = config;
   set_time_base(config);
@@ -134,20 +119,17 @@ void HrdConformanceTest::report(HrdViolationKind kind, const char* detail) {
 
 HrdConformanceTest::Time HrdConformanceTest::mul(Time a, Time b) {
   Time r = 0;
-  if (__builtin_mul_overflow(a, b, &r)) {
-    stop("times too large to compute exactly");
-    return 0;
-  }
-  return r;
+  return __builtin_mul_overflow(a, b, &r) ? too_large() : r;
 }
 
 HrdConformanceTest::Time HrdConformanceTest::add(Time a, Time b) {
   Time r = 0;
-  if (__builtin_add_overflow(a, b, &r)) {
-    stop("times too large to compute exactly");
-    return 0;
-  }
-  return r;
+  return __builtin_add_overflow(a, b, &r) ? too_large() : r;
+}
+
+HrdConformanceTest::Time HrdConformanceTest::too_large() {
+  stop("times too large to compute exactly");
+  return 0;
 }
 
 void HrdConformanceTest::stop(const char* reason) {
@@ -181,13 +163,12 @@ void HrdConformanceTest::violation(HrdViolationKind kind, bool has_au, uint64_t 
   while (at > 0 && order(list[at - 1].has_access_unit, list[at - 1].access_unit) > key) --at;
   if (at >= max_violations_) return;
   if (list.size() >= max_violations_) list.pop_back();
-  HrdViolation v;
-  v.kind = kind;
-  v.has_access_unit = has_au;
-  v.access_unit = au;
-  v.time_us = us(when);
-  v.bits = bits;
-  v.seconds_us = us(seconds);
+  HrdViolation v{.kind = kind,
+                 .has_access_unit = has_au,
+                 .access_unit = au,
+                 .time_us = us(when),
+                 .bits = bits,
+                 .seconds_us = us(seconds)};
   std::snprintf(v.detail, sizeof v.detail, "%s", detail);
   list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), v);
 }

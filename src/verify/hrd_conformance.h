@@ -162,6 +162,7 @@ class HrdConformanceTest {
 
   Time mul(Time a, Time b);
   Time add(Time a, Time b);
+  Time too_large();  // stops the test; 0
   void stop(const char* reason);
   void violation(HrdViolationKind kind, bool has_au, uint64_t au, Time when, int64_t bits, Time seconds,
                  const char* detail);

@@ -1,5 +1,6 @@
 #include "verify/hrd_run.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -20,17 +21,16 @@ struct TestSlot {
 };
 
 HrdAccessUnitInput input_for(const AccessUnit& au, const TestSlot& slot) {
-  HrdAccessUnitInput in;
-  in.bits = slot.point == HrdPoint::kNal ? au.nal_bits : au.vcl_bits;
+  const bool nal = slot.point == HrdPoint::kNal;
   const BufferingPeriod& bp = au.buffering_period;
-  const bool present = slot.point == HrdPoint::kNal ? bp.nal_present : bp.vcl_present;
-  if (au.has_buffering_period && present) {
-    in.has_buffering_period = true;
-    in.initial_cpb_removal_delay = slot.point == HrdPoint::kNal ? bp.nal_initial_cpb_removal_delay[slot.schedule]
-                                                                : bp.vcl_initial_cpb_removal_delay[slot.schedule];
-    in.initial_cpb_removal_delay_offset = slot.point == HrdPoint::kNal
-                                              ? bp.nal_initial_cpb_removal_delay_offset[slot.schedule]
-                                              : bp.vcl_initial_cpb_removal_delay_offset[slot.schedule];
+  HrdAccessUnitInput in;
+  in.bits = nal ? au.nal_bits : au.vcl_bits;
+  in.has_buffering_period = au.has_buffering_period && (nal ? bp.nal_present : bp.vcl_present);
+  if (in.has_buffering_period) {
+    in.initial_cpb_removal_delay =
+        (nal ? bp.nal_initial_cpb_removal_delay : bp.vcl_initial_cpb_removal_delay)[slot.schedule];
+    in.initial_cpb_removal_delay_offset =
+        (nal ? bp.nal_initial_cpb_removal_delay_offset : bp.vcl_initial_cpb_removal_delay_offset)[slot.schedule];
   }
   in.has_picture_timing = au.has_picture_timing;
   in.cpb_removal_delay = au.picture_timing.cpb_removal_delay;
@@ -40,10 +40,20 @@ HrdAccessUnitInput input_for(const AccessUnit& au, const TestSlot& slot) {
   return in;
 }
 
+// The point's HRD block, null when the SPS carries none.
+const HrdParameters* point_hrd(const SeqParamSet& sps, HrdPoint point) {
+  if (point == HrdPoint::kNal) return sps.vui.nal_hrd_parameters_present_flag != 0 ? &sps.vui.nal_hrd : nullptr;
+  return sps.vui.vcl_hrd_parameters_present_flag != 0 ? &sps.vui.vcl_hrd : nullptr;
+}
+
+HrdLevel point_level(const SeqParamSet& sps, HrdPoint point) {
+  const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
+  return {find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag),
+          point == HrdPoint::kNal ? factors.nal : factors.vcl};
+}
+
 // The tests one SPS asks for, by conformance point and schedule.
 struct PlannedTest {
-  HrdPoint point;
-  uint32_t schedule;
   HrdTestConfig config;
   HrdLevel level;
 };
@@ -56,7 +66,8 @@ std::string level_limit_problem(const HrdParameters& hrd, const HrdLevel& level)
   const uint64_t max_br = uint64_t{level.factor} * level.limits->max_br;
   const uint64_t max_cpb = uint64_t{level.factor} * level.limits->max_cpb;
   char text[160];
-  std::snprintf(text, sizeof text, "no schedule within level %s (BitRate at most %" PRIu64 " bit/s, CpbSize at most %" PRIu64 " bits):",
+  std::snprintf(text, sizeof text,
+                "no schedule within level %s (BitRate at most %" PRIu64 " bit/s, CpbSize at most %" PRIu64 " bits):",
                 level.limits->name, max_br, max_cpb);
   std::string problem = text;
   for (uint32_t s = 0; s <= hrd.cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
@@ -88,7 +99,7 @@ class Run {
     }
     bool schedule_missing = false;
     for (const PlannedTest& planned : plan(sps, &schedule_missing)) {
-      TestSlot slot{planned.point, planned.schedule,
+      TestSlot slot{planned.config.point, planned.config.schedule,
                     std::make_unique<HrdConformanceTest>(planned.config, planned.level, options_.max_violations)};
       if (trace_) {
         const std::size_t index = slots_.size();
@@ -152,33 +163,25 @@ class Run {
 
   std::vector<PlannedTest> plan(const SeqParamSet& sps, bool* schedule_missing) const {
     std::vector<PlannedTest> tests;
-    const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
-    const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
     for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
-      const bool chosen = point == HrdPoint::kNal ? options_.nal : options_.vcl;
-      const bool present =
-          point == HrdPoint::kNal ? sps.vui.nal_hrd_parameters_present_flag != 0 : sps.vui.vcl_hrd_parameters_present_flag != 0;
-      if (!chosen || !present) continue;
-      const HrdParameters& hrd = point == HrdPoint::kNal ? sps.vui.nal_hrd : sps.vui.vcl_hrd;
-      if (!options_.all_schedules && options_.schedule > hrd.cpb_cnt_minus1) {
+      const HrdParameters* hrd = point_hrd(sps, point);
+      if (hrd == nullptr || !(point == HrdPoint::kNal ? options_.nal : options_.vcl)) continue;
+      if (!options_.all_schedules && options_.schedule > hrd->cpb_cnt_minus1) {
         if (schedule_missing != nullptr) *schedule_missing = true;
         continue;
       }
-      for (uint32_t s = 0; s <= hrd.cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
+      for (uint32_t s = 0; s <= hrd->cpb_cnt_minus1 && s < kMaxCpbEntries; ++s) {
         if (!options_.all_schedules && s != options_.schedule) continue;
-        PlannedTest t{point, s, {}, {}};
-        t.config.point = point;
-        t.config.schedule = s;
-        t.config.bit_rate = hrd_bit_rate(hrd, s);
-        t.config.cpb_size = hrd_cpb_size(hrd, s);
-        t.config.cbr = hrd.cbr_flag[s] != 0;
-        t.config.low_delay = sps.vui.low_delay_hrd_flag != 0;
-        t.config.num_units_in_tick = sps.vui.num_units_in_tick;
-        t.config.time_scale = sps.vui.time_scale;
-        t.config.cpb_removal_delay_length = sps.timing_hrd().cpb_removal_delay_length_minus1 + 1;
-        t.level.limits = limits;
-        t.level.factor = point == HrdPoint::kNal ? factors.nal : factors.vcl;
-        tests.push_back(t);
+        const HrdTestConfig config{.point = point,
+                                   .schedule = s,
+                                   .bit_rate = hrd_bit_rate(*hrd, s),
+                                   .cpb_size = hrd_cpb_size(*hrd, s),
+                                   .cbr = hrd->cbr_flag[s] != 0,
+                                   .low_delay = sps.vui.low_delay_hrd_flag != 0,
+                                   .num_units_in_tick = sps.vui.num_units_in_tick,
+                                   .time_scale = sps.vui.time_scale,
+                                   .cpb_removal_delay_length = sps.timing_hrd().cpb_removal_delay_length_minus1 + 1};
+        tests.push_back({config, point_level(sps, point)});
       }
     }
     return tests;
@@ -187,14 +190,9 @@ class Run {
   // A level limit is broken only when no schedule of the point keeps it; the
   // tests of that point say so.
   void check_level_limits(const SeqParamSet& sps) {
-    const LevelLimits* limits = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
-    const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
     for (HrdPoint point : {HrdPoint::kNal, HrdPoint::kVcl}) {
-      const bool present =
-          point == HrdPoint::kNal ? sps.vui.nal_hrd_parameters_present_flag != 0 : sps.vui.vcl_hrd_parameters_present_flag != 0;
-      if (!present) continue;
-      const std::string problem = level_limit_problem(point == HrdPoint::kNal ? sps.vui.nal_hrd : sps.vui.vcl_hrd,
-                                                      HrdLevel{limits, point == HrdPoint::kNal ? factors.nal : factors.vcl});
+      const HrdParameters* hrd = point_hrd(sps, point);
+      const std::string problem = hrd == nullptr ? "" : level_limit_problem(*hrd, point_level(sps, point));
       if (problem.empty()) continue;
       for (TestSlot& slot : slots_) {
         if (slot.point == point) slot.test->report(HrdViolationKind::kLevelLimit, problem.c_str());
@@ -208,22 +206,19 @@ class Run {
     active_ = sps;
     const std::vector<PlannedTest> planned = has_timing(sps) ? plan(sps, nullptr) : std::vector<PlannedTest>{};
     for (TestSlot& slot : slots_) {
-      const PlannedTest* match = nullptr;
-      for (const PlannedTest& p : planned) {
-        if (p.point == slot.point && p.schedule == slot.schedule) match = &p;
-      }
-      if (match == nullptr) {
-        char reason[160];
-        if (!has_timing(sps)) {
-          std::snprintf(reason, sizeof reason, "a new SPS without timing information");
-        } else {
-          std::snprintf(reason, sizeof reason, "a new SPS without %s schedule %u", hrd_point_name(slot.point),
-                        slot.schedule);
-        }
-        slot.test->end(reason);
+      const auto match = std::find_if(planned.begin(), planned.end(), [&slot](const PlannedTest& p) {
+        return p.config.point == slot.point && p.config.schedule == slot.schedule;
+      });
+      if (match != planned.end()) {
+        slot.test->change_parameters(match->config, match->level);
         continue;
       }
-      slot.test->change_parameters(match->config, match->level);
+      char reason[160] = "a new SPS without timing information";
+      if (has_timing(sps)) {
+        std::snprintf(reason, sizeof reason, "a new SPS without %s schedule %u", hrd_point_name(slot.point),
+                      slot.schedule);
+      }
+      slot.test->end(reason);
     }
     check_level_limits(sps);
   }
@@ -236,10 +231,6 @@ class Run {
   bool started_ = false;
   bool seen_hrd_ = false;
 };
-
-}  // namespace
-
-namespace {
 
 template <typename Input>
 HrdRunResult run_over(Input& input, const HrdRunOptions& options, const HrdTraceFn& trace, uint32_t block_bytes) {

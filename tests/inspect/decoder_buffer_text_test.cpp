@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "paramsets/paramsets_fixture.h"
+#include "platform/executable_path.h"
 
 namespace tarnwell::test {
 namespace {
@@ -121,6 +124,38 @@ TEST_F(HrdReportTest, HugeCpbCountEndsWithTheData) {
   EXPECT_NE(text.find("cbr_flag[31] = 0\n\n4294967263 more entries announced by cpb_cnt_minus1 not printed\n\n"),
             std::string::npos);
   EXPECT_LT(text.size(), 8000u);
+}
+
+// hrd.txt goes into the executable's folder: everything up to and including
+// the last separator of the system's own kind.
+TEST(HrdReportPath, CutsAfterTheLastSeparator) {
+  const std::string s(1, kPathSeparator);
+  EXPECT_EQ(hrd_report_path("C:" + s + "tools" + s + "tarnwell.exe"), "C:" + s + "tools" + s + "hrd.txt");
+  EXPECT_EQ(hrd_report_path(s + "tarnwell"), s + "hrd.txt");
+  EXPECT_EQ(hrd_report_path("dir" + s), "dir" + s + "hrd.txt");
+}
+
+TEST(HrdReportPath, PathWithoutSeparatorGivesTheCurrentDirectory) {
+  EXPECT_EQ(hrd_report_path("tarnwell.exe"), "hrd.txt");
+  EXPECT_EQ(hrd_report_path(""), "hrd.txt");
+}
+
+TEST(HrdReportPath, OnlyTheSystemsOwnSeparatorCounts) {
+#ifdef _WIN32
+  EXPECT_EQ(hrd_report_path("C:\\a/b/tarnwell.exe"), "C:\\hrd.txt");
+#else
+  EXPECT_EQ(hrd_report_path("/opt/a\\b\\tarnwell"), "/opt/hrd.txt");
+#endif
+}
+
+TEST(HrdReportPath, LongPathIsSearchedToItsEnd) {
+  // Far beyond the 255 characters that a fixed path buffer would hold.
+  const std::string s(1, kPathSeparator);
+  std::string folder = "C:";
+  for (int i = 0; i < 40; ++i) folder += s + "folder" + std::to_string(i);
+  folder += s;
+  ASSERT_GT(folder.size(), 300u);
+  EXPECT_EQ(hrd_report_path(folder + "tarnwell.exe"), folder + "hrd.txt");
 }
 
 }  // namespace
