@@ -52,11 +52,8 @@ class AnnexbScanner {
   int32_t next(ScannedNal& nal);
 
   bool allocated() const { return block_ != nullptr && keep_ != nullptr; }
-  // Bytes before the first start code (leading zero bytes, or anything else).
-  uint64_t leading_bytes() const { return leading_bytes_; }
-  // Of those, the zero bytes just before the first NAL unit's start
-  // (leading_zero_8bits): whatever comes before them is not part of a byte
-  // stream.
+  // The zero bytes just before the first NAL unit's start (leading_zero_8bits):
+  // whatever comes before them is not part of a byte stream.
   uint64_t leading_zero_bytes() const { return leading_zero_bytes_; }
 
  private:
@@ -80,7 +77,6 @@ class AnnexbScanner {
   bool started_ = false;
   bool ended_ = false;
   bool read_error_ = false;
-  uint64_t leading_bytes_ = 0;
   uint64_t leading_zero_bytes_ = 0;
 
   // The NAL unit being collected.

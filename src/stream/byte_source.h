@@ -67,8 +67,6 @@ class SpooledInput final : public RewindableSource {
   // The next read starts at the first byte again. False, and nothing
   // changed, when the bytes read so far are not all in the spool.
   bool restart() override;
-  // Bytes taken from the stream so far.
-  uint64_t stream_bytes() const { return spooled_; }
 
  private:
   std::FILE* stream_;

@@ -70,8 +70,6 @@ class NalReader {
   int32_t seek_first_start_code() const { return seek_first_start_code_; }
   int32_t stream_ended() const { return stream_ended_; }
   uint32_t window_fill() const { return window_fill_; }
-  uint32_t window_bytes() const { return window_bytes_; }
-  uint32_t nal_buffer_bytes() const { return nal_bytes_; }
   bool allocated() const { return window_ != nullptr && nal_ != nullptr; }
 
  private:

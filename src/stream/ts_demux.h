@@ -87,7 +87,6 @@ class TsDemux {
 
   // From here on take_payload gives the bytes of this PID.
   void select(uint16_t pid);
-  uint16_t selected_pid() const { return pid_; }
 
   // The chosen PID's elementary stream bytes that this packet carries: a
   // slice of the packet, empty for every other PID.

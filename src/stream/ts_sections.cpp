@@ -140,10 +140,6 @@ bool TsStructure::all_pmts_seen() const {
   return std::all_of(programs.begin(), programs.end(), [](const TsProgram& p) { return p.pmt_seen; });
 }
 
-bool TsStructure::is_pmt_pid(uint16_t pid) const {
-  return std::any_of(programs.begin(), programs.end(), [&](const TsProgram& p) { return p.program_map_PID == pid; });
-}
-
 const char* stream_type_codec(uint8_t stream_type) {
   const StreamTypeName* name = find_stream_type(stream_type);
   return name != nullptr ? name->codec : "unknown";
