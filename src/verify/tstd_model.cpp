@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace tarnwell {
 namespace {
@@ -28,23 +29,10 @@ std::string text_of(const char* format, double a, double b) {
 }  // namespace
 
 const char* tstd_kind_name(TstdKind kind) {
-  switch (kind) {
-    case TstdKind::kTbOverflow:
-      return "tb_overflow";
-    case TstdKind::kTbNotEmpty:
-      return "tb_not_empty";
-    case TstdKind::kMbOverflow:
-      return "mb_overflow";
-    case TstdKind::kEbUnderflow:
-      return "eb_underflow";
-    case TstdKind::kDataDelay:
-      return "data_delay";
-    case TstdKind::kDtsOrder:
-      return "dts_order";
-    case TstdKind::kPcrInterval:
-      return "pcr_interval";
-  }
-  return "unknown";
+  static constexpr const char* kNames[kTstdKinds] = {"tb_overflow", "tb_not_empty", "mb_overflow", "eb_underflow",
+                                                     "data_delay",  "dts_order",    "pcr_interval"};
+  const auto k = static_cast<std::size_t>(kind);
+  return k < kTstdKinds ? kNames[k] : "unknown";
 }
 
 int64_t TstdParams::mb_size_bits_x375() const {
@@ -60,11 +48,7 @@ TstdModel::TstdModel(const TstdParams& params, uint32_t keep_violations, TstdObs
   mb_byte_ = Ticks::ratio(kByteTicksTimesRate, std::max<uint64_t>(params_.max_br_bits, 1));
 }
 
-uint64_t TstdModel::violation_count() const {
-  uint64_t total = 0;
-  for (uint64_t c : counts_) total += c;
-  return total;
-}
+uint64_t TstdModel::violation_count() const { return std::accumulate(counts_.begin(), counts_.end(), uint64_t{0}); }
 
 std::vector<TstdViolation> TstdModel::violations() const {
   std::vector<TstdViolation> all = kept_;
@@ -74,9 +58,7 @@ std::vector<TstdViolation> TstdModel::violations() const {
   return all;
 }
 
-void TstdModel::report(TstdViolation violation) { add_violation(std::move(violation)); }
-
-void TstdModel::add_violation(TstdViolation violation) { keep(std::move(violation)); }
+void TstdModel::report(TstdViolation violation) { keep(std::move(violation)); }
 
 std::size_t TstdModel::keep(TstdViolation violation) {
   const std::size_t kind = static_cast<std::size_t>(violation.kind);
@@ -112,7 +94,7 @@ void TstdModel::close_tb_stretch(const Ticks& end) {
   v.seconds = (end - limit).seconds();
   v.detail =
       text_of("TB held bytes from %.6f s to %.6f s without becoming empty", tb_stretch_start_.seconds(), end.seconds());
-  add_violation(std::move(v));
+  keep(std::move(v));
 }
 
 void TstdModel::tb_take(const TstdPacket& p) {
@@ -186,7 +168,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
     violation.ticks = peak_time;
     violation.packet = p.number;
     violation.bits = (peak - kTbBytes) * 8;
-    add_violation(std::move(violation));
+    keep(std::move(violation));
   }
   emit_level(TstdBuffer::kTb, t0, peak, before);
 
@@ -256,7 +238,7 @@ void TstdModel::add_access_unit(const TstdAccessUnit& au) {
     v.access_unit = au.index;
     v.detail = text_of("decoding time %.6f s does not advance past %.6f s", dts.seconds(),
                        Ticks::whole(last_decoding_time_).seconds());
-    add_violation(std::move(v));
+    keep(std::move(v));
   }
   // A removal never goes back in time: one that would waits for the last.
   if (have_removal_ && r.time < last_removal_) r.time = last_removal_;
@@ -362,7 +344,7 @@ void TstdModel::take_chunk(const Chunk& c) {
     v.ticks = c.time;
     v.packet = c.packet;
     v.bits = static_cast<uint64_t>((bits_x375 - mb_size_x375_ + 374) / 375);
-    add_violation(std::move(v));
+    keep(std::move(v));
   }
   emit_level(TstdBuffer::kMb, c.time, mb_bytes_, before);
   emit_level(TstdBuffer::kEb, c.time, eb_fill(), eb_fill());  // EB fills between removals
@@ -420,7 +402,7 @@ void TstdModel::remove(Removal& r) {
     v.access_unit = au.index;
     v.seconds = (r.time - r.first_arrival - Ticks::whole(kDataDelayLimit)).seconds();
     v.detail = text_of("first byte arrived at %.6f s, removed at %.6f s", r.first_arrival.seconds(), r.time.seconds());
-    add_violation(std::move(v));
+    keep(std::move(v));
   }
   es_removed_ = std::max(es_removed_, au.es_end);
   const uint64_t eb_after = eb_fill();
