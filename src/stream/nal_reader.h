@@ -98,7 +98,7 @@ class NalReader {
 
   // About the NAL unit delivered last, for prepare().
   bool prepare_pending_ = false;
-  uint32_t first_03_ = 0;         // NAL buffer index of the first 0x03 after two zero bytes; 0: none
+  std::size_t first_03_ = 0;      // NAL buffer index of the first 0x03 after two zero bytes; kNoIndex: none
   uint64_t dropped_removed_ = 0;  // emulation prevention bytes among the bytes beyond the buffer
 };
 
