@@ -1,11 +1,9 @@
 #pragma once
 // A second way through an Annex B byte stream, for the conformance check: it
 // knows where every byte of the stream belongs. Each NAL unit comes with its
-// byte positions (where it begins in the byte stream, the zero byte of a
-// four-byte start code included; where its payload ends, trailing zero bytes
-// excluded; where the next one begins) and the first bytes of its payload,
-// emulation prevention bytes still in. The file is read once, a block at a
-// time; memory does not grow with the stream.
+// byte positions and the first bytes of its payload, emulation prevention
+// bytes still in. The file is read once, a block at a time; memory does not
+// grow with the stream.
 #include <cstdint>
 #include <cstdio>
 #include <memory>

@@ -45,13 +45,10 @@ class FileSource final : public RewindableSource {
 };
 
 // A stream that cannot be sought (a pipe, a terminal, standard input), read
-// through a spool: every byte taken from the stream is also written to a
-// temporary file, so a later reading from the first byte takes the bytes
-// read before from the spool and goes on in the stream where it stopped.
-// Every reading sees the same bytes, the stream is read once.
-//
-// Without a spool (none could be made, or none was wanted) the input can be
-// read once only; so it is after a failed write to the spool.
+// through a spool: every byte taken from it is also written to a temporary
+// file, so a later reading takes the bytes read before from the spool and
+// goes on in the stream where it stopped; the stream is read once. Without a
+// spool (none made or wanted, or a write to it failed) it is read once only.
 class SpooledInput final : public RewindableSource {
  public:
   // Neither file is closed here. `spool` may be null. `head`: the stream's

@@ -56,13 +56,9 @@ class NalReader {
   // NAL unit.
   int32_t GetAnnexbNALU(NalUnit& nal);
 
-  // The picture assembler's preparation of the NAL unit just delivered:
-  // `bytes` moves to the header byte, the emulation prevention bytes after it
-  // are removed, `length` becomes header plus payload as kept in the NAL
-  // buffer and `readable` counts from the header byte. For a NAL unit longer
-  // than the buffer, `dropped_bytes` becomes the length, without emulation
-  // prevention bytes, of the part that did not fit, so length +
-  // dropped_bytes is the whole NAL unit's size. A parser then reads
+  // The picture assembler's preparation of the NAL unit just delivered, as
+  // NalUnit describes it: from the header byte on, emulation prevention bytes
+  // removed (from the count of dropped bytes too). A parser then reads
   //   make_bit_reader(nal.bytes + 1, rbsp_data_length(nal.bytes + 1, nal.length - 1), nal.readable - 1)
   // A record that is not as this reader delivered it is left unchanged.
   void prepare(NalUnit& nal);
