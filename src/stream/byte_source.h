@@ -22,32 +22,6 @@ class ByteSource {
   ~ByteSource() = default;
 };
 
-// Bytes read ahead from a source into a block of `size`; bytes[pos .. end)
-// are not yet used.
-struct ReadAhead {
-  explicit ReadAhead(std::size_t size) : bytes(size) {}
-  std::size_t left() const { return end - pos; }
-  // At least `want` bytes left, the unused ones moved to the front first;
-  // false when the source ends before. Inline: it is called for every packet.
-  bool fill(ByteSource& source, std::size_t want) {
-    if (left() >= want) return true;
-    std::memmove(bytes.data(), bytes.data() + pos, left());
-    end -= pos;
-    pos = 0;
-    while (!ended && end < want) {
-      const std::size_t got = source.read(bytes.data() + end, bytes.size() - end);
-      if (got == 0) ended = true;
-      end += got;
-    }
-    return left() >= want;
-  }
-
-  std::vector<uint8_t> bytes;
-  std::size_t pos = 0;
-  std::size_t end = 0;
-  bool ended = false;
-};
-
 // A byte source that can be read again from its first byte.
 class RewindableSource : public ByteSource {
  public:

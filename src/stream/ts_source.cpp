@@ -42,43 +42,59 @@ std::string describe_programs(const TsStructure& structure) {
 }  // namespace
 
 TsSource::TsSource(RewindableSource& packets, const TsChoice& choice, TsWarningFn warn)
-    : packets_(packets), choice_(choice), demux_(std::move(warn)), block_(kBlockBytes) {}
+    : packets_(packets), choice_(choice), demux_(std::move(warn)) {}
+
+bool TsSource::fill(std::size_t want) {
+  if (block_fill_ - block_pos_ >= want) return true;
+  if (block_.size() < kBlockBytes) block_.resize(kBlockBytes);
+  if (block_pos_ > 0) {
+    std::memmove(block_.data(), block_.data() + block_pos_, block_fill_ - block_pos_);
+    block_fill_ -= block_pos_;
+    block_pos_ = 0;
+  }
+  while (!ended_ && block_fill_ < want) {
+    const std::size_t got = packets_.read(block_.data() + block_fill_, block_.size() - block_fill_);
+    if (got == 0) ended_ = true;
+    block_fill_ += got;
+  }
+  return block_fill_ - block_pos_ >= want;
+}
 
 const uint8_t* TsSource::next_packet() {
   const std::size_t size = packet_size_;
-  if (!block_.fill(packets_, size)) {
-    const std::size_t left = block_.left();
-    block_.pos = block_.end;
+  if (!fill(size)) {
+    const std::size_t left = block_fill_ - block_pos_;
+    block_pos_ = block_fill_;
     if (left > 0) demux_.note_trailing_bytes(number_ == 0 ? 0 : number_ - 1, left);
     return nullptr;
   }
-  if (block_.bytes[block_.pos + sync_offset_] != kTsSyncByte) {
+  if (block_[block_pos_ + sync_offset_] != kTsSyncByte) {
     // Sync is found again where three packets in a row begin with the sync
     // byte (fewer at the end of the stream).
     uint64_t skipped = 0;
     for (;;) {
-      if (!block_.fill(packets_, 3 * size)) {
-        if (!block_.fill(packets_, size)) {  // no sync before the end: one loss, the rest skipped
-          const std::size_t left = block_.left();
-          block_.pos = block_.end;
+      if (!fill(3 * size)) {
+        if (!fill(size)) {  // no sync before the end: one loss, the rest skipped
+          const std::size_t left = block_fill_ - block_pos_;
+          block_pos_ = block_fill_;
           demux_.note_sync_loss(number_, skipped + left);
           return nullptr;
         }
       }
-      const std::size_t available = block_.left();
-      const uint8_t* at = block_.bytes.data() + block_.pos + sync_offset_;
+      const std::size_t available = block_fill_ - block_pos_;
+      const uint8_t* at = block_.data() + block_pos_ + sync_offset_;
       bool found = at[0] == kTsSyncByte;
       for (std::size_t k = 1; k < 3 && found; ++k) {
         if (sync_offset_ + k * size < available) found = at[k * size] == kTsSyncByte;
       }
       if (found) break;
-      ++block_.pos;
+      ++block_pos_;
       ++skipped;
     }
     demux_.note_sync_loss(number_, skipped);
   }
-  const uint8_t* packet = block_.bytes.data() + block_.pos + sync_offset_;
-  block_.pos += size;
+  const uint8_t* packet = block_.data() + block_pos_ + sync_offset_;
+  block_pos_ += size;
   ++number_;
   return packet;
 }
@@ -87,9 +103,9 @@ bool TsSource::open() {
   opened_ = false;
   refusal_.clear();
   demux_.reset();
-  block_.pos = 0;
-  block_.end = 0;
-  block_.ended = false;
+  block_fill_ = 0;
+  block_pos_ = 0;
+  ended_ = false;
   number_ = 0;
   held_.clear();
   held_pos_ = 0;
@@ -97,8 +113,8 @@ bool TsSource::open() {
 
   packet_size_ = choice_.packet_size;
   if (packet_size_ == 0) {
-    block_.fill(packets_, kBlockBytes);
-    packet_size_ = detect_ts_packet_size(block_.bytes.data() + block_.pos, block_.left());
+    fill(kBlockBytes);
+    packet_size_ = detect_ts_packet_size(block_.data() + block_pos_, block_fill_ - block_pos_);
     // Not framed as any size: read as 188-byte packets, which finds the sync
     // wherever it is.
     if (packet_size_ == 0) packet_size_ = kTsPacketBytes;

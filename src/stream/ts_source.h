@@ -57,6 +57,7 @@ class TsSource final : public RewindableSource {
 
  private:
   bool choose();
+  bool fill(std::size_t want);
   // The next 188-byte packet, past any bytes that lost the sync; null at the end.
   const uint8_t* next_packet();
 
@@ -68,7 +69,10 @@ class TsSource final : public RewindableSource {
 
   uint32_t packet_size_ = kTsPacketBytes;
   std::size_t sync_offset_ = 0;  // of the sync byte within each packet (4 for 192-byte packets)
-  ReadAhead block_;
+  std::vector<uint8_t> block_;
+  std::size_t block_fill_ = 0;
+  std::size_t block_pos_ = 0;
+  bool ended_ = false;
   uint64_t number_ = 0;  // packets read in this reading
 
   // Packets held while the stream is not yet chosen: the reading's first ones,

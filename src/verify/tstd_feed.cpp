@@ -19,25 +19,40 @@ constexpr std::size_t kMaxUntimed = std::size_t{1} << 20;
 }  // namespace
 
 TstdPacketReader::TstdPacketReader(ByteSource& source, uint32_t size)
-    : source_(source), size_(size), sync_(size == 192 ? 4 : 0) {}
+    : source_(source), size_(size), sync_(size == 192 ? 4 : 0) {
+  block_.resize(kTstdBlockBytes);
+}
 
 const uint8_t* TstdPacketReader::next(uint64_t& skipped) {
   skipped = 0;
   for (;;) {
-    if (!block_.fill(source_, size_)) return nullptr;
-    const uint8_t* at = block_.bytes.data() + block_.pos + sync_;
+    if (!fill(size_)) return nullptr;
+    const uint8_t* at = block_.data() + pos_ + sync_;
     if (at[0] == kTsSyncByte) {
       bool ok = true;
-      if (skipped > 0 && block_.fill(source_, 3 * size_)) ok = at[size_] == kTsSyncByte && at[2 * size_] == kTsSyncByte;
-      at = block_.bytes.data() + block_.pos + sync_;  // fill may have moved the bytes
+      if (skipped > 0 && fill(3 * size_)) ok = at[size_] == kTsSyncByte && at[2 * size_] == kTsSyncByte;
+      at = block_.data() + pos_ + sync_;  // fill may have moved the bytes
       if (ok) {
-        block_.pos += size_;
+        pos_ += size_;
         return at;
       }
     }
-    ++block_.pos;
+    ++pos_;
     ++skipped;
   }
+}
+
+bool TstdPacketReader::fill(std::size_t want) {
+  if (end_ - pos_ >= want) return true;
+  std::memmove(block_.data(), block_.data() + pos_, end_ - pos_);
+  end_ -= pos_;
+  pos_ = 0;
+  while (!ended_ && end_ < want) {
+    const std::size_t got = source_.read(block_.data() + end_, block_.size() - end_);
+    if (got == 0) ended_ = true;
+    end_ += got;
+  }
+  return end_ - pos_ >= want;
 }
 
 TstdFeed::TstdFeed(ByteSource& packets, uint32_t packet_size, uint16_t pid, uint16_t pcr_pid, uint16_t pmt_pid,

@@ -33,10 +33,15 @@ class TstdPacketReader {
   const uint8_t* next(uint64_t& skipped);
 
  private:
+  bool fill(std::size_t want);
+
   ByteSource& source_;
   uint32_t size_;
   std::size_t sync_;
-  ReadAhead block_{kTstdBlockBytes};
+  std::vector<uint8_t> block_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool ended_ = false;
 };
 
 struct TstdPesStart {
