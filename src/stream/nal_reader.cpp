@@ -85,19 +85,9 @@ NalReader::NalReader(ErrorReporter& reporter, uint32_t window_bytes, uint32_t na
 
 void NalReader::reset() { seek_first_start_code_ = 1; }
 
-uint32_t NalReader::begin_stream(std::FILE* file) {
+uint32_t NalReader::begin_reading(std::FILE* file, ByteSource* source) {
   file_ = file;
-  source_ = nullptr;
-  return begin_reading();
-}
-
-uint32_t NalReader::begin_stream(ByteSource& source) {
-  file_ = nullptr;
-  source_ = &source;
-  return begin_reading();
-}
-
-uint32_t NalReader::begin_reading() {
+  source_ = source;
   window_pos_ = 0;
   window_fill_ = 0;
   if (allocated() && (file_ != nullptr || source_ != nullptr)) window_fill_ = read_block();

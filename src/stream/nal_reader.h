@@ -45,9 +45,9 @@ class NalReader {
   // Reads the first block from the current position of file (opened or
   // rewound by the caller, who also closes it) and starts a pass. Returns the
   // number of bytes read.
-  uint32_t begin_stream(std::FILE* file);
+  uint32_t begin_stream(std::FILE* file) { return begin_reading(file, nullptr); }
   // The same, reading from `source` (which outlives the pass) instead.
-  uint32_t begin_stream(ByteSource& source);
+  uint32_t begin_stream(ByteSource& source) { return begin_reading(nullptr, &source); }
 
   // 1: a NAL unit was delivered into nal; 0: no NAL unit is left; -1: no start
   // code within the first nal_buffer_bytes - 1 bytes (7,999,999) searched at
@@ -69,7 +69,7 @@ class NalReader {
   bool allocated() const { return window_ != nullptr && nal_ != nullptr; }
 
  private:
-  uint32_t begin_reading();
+  uint32_t begin_reading(std::FILE* file, ByteSource* source);
   uint32_t read_block();
   bool fill_window();
   int32_t find_first_start_code();
