@@ -27,7 +27,7 @@ enum class InputKind {
   Zip,
   Gzip,
   Pdf,
-  Text,  // the whole input, shorter than kInputHeadBytes, is text
+  Text,             // the whole input, shorter than kInputHeadBytes, is text
 };
 
 struct InputFormat {
