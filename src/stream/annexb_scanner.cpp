@@ -31,7 +31,6 @@ void AnnexbScanner::begin(std::FILE* file, std::vector<uint8_t> head) {
   started_ = false;
   ended_ = false;
   read_error_ = false;
-  leading_bytes_ = 0;
   leading_zero_bytes_ = 0;
 }
 
@@ -114,7 +113,6 @@ int32_t AnnexbScanner::next(ScannedNal& nal) {
     }
     cur_header_ = found_at_ + 1;
     cur_start_ = found_at_ - 2 - (found_zeros_ >= 3 ? 1 : 0);
-    leading_bytes_ = cur_start_;
     leading_zero_bytes_ = found_zeros_ - 2 - (found_zeros_ >= 3 ? 1 : 0);
   }
   kept_ = 0;

@@ -1,11 +1,9 @@
 #pragma once
 // A second way through an Annex B byte stream, for the conformance check: it
 // knows where every byte of the stream belongs. Each NAL unit comes with its
-// byte positions (where it begins in the byte stream, the zero byte of a
-// four-byte start code included; where its payload ends, trailing zero bytes
-// excluded; where the next one begins) and the first bytes of its payload,
-// emulation prevention bytes still in. The file is read once, a block at a
-// time; memory does not grow with the stream.
+// byte positions and the first bytes of its payload, emulation prevention
+// bytes still in. The file is read once, a block at a time; memory does not
+// grow with the stream.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -52,11 +50,8 @@ class AnnexbScanner {
   int32_t next(ScannedNal& nal);
 
   bool allocated() const { return block_ != nullptr && keep_ != nullptr; }
-  // Bytes before the first start code (leading zero bytes, or anything else).
-  uint64_t leading_bytes() const { return leading_bytes_; }
-  // Of those, the zero bytes just before the first NAL unit's start
-  // (leading_zero_8bits): whatever comes before them is not part of a byte
-  // stream.
+  // The zero bytes just before the first NAL unit's start (leading_zero_8bits):
+  // whatever comes before them is not part of a byte stream.
   uint64_t leading_zero_bytes() const { return leading_zero_bytes_; }
 
  private:
@@ -80,7 +75,6 @@ class AnnexbScanner {
   bool started_ = false;
   bool ended_ = false;
   bool read_error_ = false;
-  uint64_t leading_bytes_ = 0;
   uint64_t leading_zero_bytes_ = 0;
 
   // The NAL unit being collected.

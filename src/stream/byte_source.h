@@ -45,13 +45,10 @@ class FileSource final : public RewindableSource {
 };
 
 // A stream that cannot be sought (a pipe, a terminal, standard input), read
-// through a spool: every byte taken from the stream is also written to a
-// temporary file, so a later reading from the first byte takes the bytes
-// read before from the spool and goes on in the stream where it stopped.
-// Every reading sees the same bytes, the stream is read once.
-//
-// Without a spool (none could be made, or none was wanted) the input can be
-// read once only; so it is after a failed write to the spool.
+// through a spool: every byte taken from it is also written to a temporary
+// file, so a later reading takes the bytes read before from the spool and
+// goes on in the stream where it stopped; the stream is read once. Without a
+// spool (none made or wanted, or a write to it failed) it is read once only.
 class SpooledInput final : public RewindableSource {
  public:
   // Neither file is closed here. `spool` may be null. `head`: the stream's
@@ -67,8 +64,6 @@ class SpooledInput final : public RewindableSource {
   // The next read starts at the first byte again. False, and nothing
   // changed, when the bytes read so far are not all in the spool.
   bool restart() override;
-  // Bytes taken from the stream so far.
-  uint64_t stream_bytes() const { return spooled_; }
 
  private:
   std::FILE* stream_;

@@ -1,5 +1,6 @@
 #include "stream/input_format.h"
 
+#include <bit>
 #include <cstring>
 #include <initializer_list>
 
@@ -115,16 +116,9 @@ bool is_text(const uint8_t* head, std::size_t size) {
       ++i;
       continue;
     }
-    std::size_t follow = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      follow = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      follow = 2;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      follow = 3;
-    } else {
-      return false;
-    }
+    // The bytes that follow a lead byte; 0: no lead byte of well-formed UTF-8.
+    const std::size_t follow = c < 0xC2 ? 0 : c <= 0xDF ? 1 : c <= 0xEF ? 2 : c <= 0xF4 ? 3 : 0;
+    if (follow == 0) return false;
     for (std::size_t k = 1; k <= follow; ++k) {
       if (i + k >= size) return true;
       if ((head[i + k] & 0xC0) != 0x80) return false;
@@ -174,9 +168,7 @@ InputFormat recognize_input(const uint8_t* head, std::size_t size) {
   }
   // Two of the three parameter-set headers of H.265 and no H.264 SPS: one
   // such pair of bytes alone could be an H.264 data partition.
-  const unsigned sets = evidence.hevc_sets;
-  const unsigned kinds = (sets & 1u) + ((sets >> 1) & 1u) + ((sets >> 2) & 1u);
-  if (kinds >= 2 && !evidence.h264_sps) {
+  if (std::popcount(evidence.hevc_sets) >= 2 && !evidence.h264_sps) {
     format.kind = InputKind::Hevc;
     return format;
   }

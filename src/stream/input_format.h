@@ -1,11 +1,9 @@
 #pragma once
 // What an input is, told from its first bytes, before anything reads it as
-// an H.264 Annex B byte stream. Containers, other codecs and common files
-// that are not video would otherwise be cut into "NAL units" at whatever
-// 00 00 01 they hold and give a plausible, wrong verdict.
-//
-// The rule is to refuse only on clear evidence: anything that is not clearly
-// something else is H.264, an empty or all-zero input included (it ends as a
+// an H.264 Annex B byte stream: containers, other codecs and files that are
+// not video would otherwise be cut into "NAL units" at whatever 00 00 01 they
+// hold and give a plausible, wrong verdict. Only clear evidence refuses:
+// anything else is H.264, an empty or all-zero input included (it ends as a
 // check over no pictures).
 #include <cstddef>
 #include <cstdint>

@@ -85,19 +85,9 @@ NalReader::NalReader(ErrorReporter& reporter, uint32_t window_bytes, uint32_t na
 
 void NalReader::reset() { seek_first_start_code_ = 1; }
 
-uint32_t NalReader::begin_stream(std::FILE* file) {
+uint32_t NalReader::begin_reading(std::FILE* file, ByteSource* source) {
   file_ = file;
-  source_ = nullptr;
-  return begin_reading();
-}
-
-uint32_t NalReader::begin_stream(ByteSource& source) {
-  file_ = nullptr;
-  source_ = &source;
-  return begin_reading();
-}
-
-uint32_t NalReader::begin_reading() {
+  source_ = source;
   window_pos_ = 0;
   window_fill_ = 0;
   if (allocated() && (file_ != nullptr || source_ != nullptr)) window_fill_ = read_block();
@@ -191,7 +181,7 @@ int32_t NalReader::find_first_start_code() {
 int32_t NalReader::read_body(NalUnit& nal) {
   uint8_t* buf = nal_.get();
   uint32_t count = kStartCodeBytes;
-  std::size_t first_03 = kNoIndex;
+  first_03_ = kNoIndex;
   for (;;) {
     if (window_pos_ == window_fill_ && !fill_window()) {
       stream_ended_ = 1;
@@ -199,18 +189,14 @@ int32_t NalReader::read_body(NalUnit& nal) {
       if (count == kStartCodeBytes) return 0;
       // The byte after the data, which the bit reader may look into.
       if (count < nal_bytes_) buf[count] = 0;
-      first_03_ = first_03 == kNoIndex ? 0 : static_cast<uint32_t>(first_03);
       deliver(nal, static_cast<int32_t>(count), 0, 0, static_cast<int32_t>(count));
       return 1;
     }
-    if (count == nal_bytes_) {
-      first_03_ = first_03 == kNoIndex ? 0 : static_cast<uint32_t>(first_03);
-      return read_body_beyond_buffer(nal);
-    }
+    if (count == nal_bytes_) return read_body_beyond_buffer(nal);
     const uint32_t avail = std::min(window_fill_ - window_pos_, nal_bytes_ - count);
     std::size_t hit = kNoIndex;
     CopyScan scan = copy_until_start_code(window_.get() + window_pos_, buf + count, avail, &hit);
-    if (first_03 == kNoIndex && hit != kNoIndex) first_03 = count + hit;
+    if (first_03_ == kNoIndex && hit != kNoIndex) first_03_ = count + hit;
     count += static_cast<uint32_t>(scan.consumed);
     window_pos_ += static_cast<uint32_t>(scan.consumed);
     if (scan.start_code) {
@@ -218,7 +204,6 @@ int32_t NalReader::read_body(NalUnit& nal) {
       // unit's own start code at index 2 stops the walk.
       uint32_t end = count - 2;
       while (buf[end - 1] == 0) --end;
-      first_03_ = first_03 == kNoIndex ? 0 : static_cast<uint32_t>(first_03);
       deliver(nal, static_cast<int32_t>(end), 0, 0, static_cast<int32_t>(count));
       return 1;
     }
@@ -299,7 +284,7 @@ void NalReader::prepare(NalUnit& nal) {
   if (prepare_pending_) {
     // The body was scanned on its way into the buffer: removal can start at
     // the first 0x03 that follows two zero bytes, or is not needed at all.
-    scan_from = first_03_ == 0 ? std::max(raw, 1) : static_cast<int32_t>(first_03_) - start;
+    scan_from = first_03_ == kNoIndex ? std::max(raw, 1) : static_cast<int32_t>(first_03_) - start;
     removed_beyond = dropped_removed_;
   }
   prepare_pending_ = false;

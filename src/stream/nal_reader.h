@@ -45,9 +45,9 @@ class NalReader {
   // Reads the first block from the current position of file (opened or
   // rewound by the caller, who also closes it) and starts a pass. Returns the
   // number of bytes read.
-  uint32_t begin_stream(std::FILE* file);
+  uint32_t begin_stream(std::FILE* file) { return begin_reading(file, nullptr); }
   // The same, reading from `source` (which outlives the pass) instead.
-  uint32_t begin_stream(ByteSource& source);
+  uint32_t begin_stream(ByteSource& source) { return begin_reading(nullptr, &source); }
 
   // 1: a NAL unit was delivered into nal; 0: no NAL unit is left; -1: no start
   // code within the first nal_buffer_bytes - 1 bytes (7,999,999) searched at
@@ -56,13 +56,9 @@ class NalReader {
   // NAL unit.
   int32_t GetAnnexbNALU(NalUnit& nal);
 
-  // The picture assembler's preparation of the NAL unit just delivered:
-  // `bytes` moves to the header byte, the emulation prevention bytes after it
-  // are removed, `length` becomes header plus payload as kept in the NAL
-  // buffer and `readable` counts from the header byte. For a NAL unit longer
-  // than the buffer, `dropped_bytes` becomes the length, without emulation
-  // prevention bytes, of the part that did not fit, so length +
-  // dropped_bytes is the whole NAL unit's size. A parser then reads
+  // The picture assembler's preparation of the NAL unit just delivered, as
+  // NalUnit describes it: from the header byte on, emulation prevention bytes
+  // removed (from the count of dropped bytes too). A parser then reads
   //   make_bit_reader(nal.bytes + 1, rbsp_data_length(nal.bytes + 1, nal.length - 1), nal.readable - 1)
   // A record that is not as this reader delivered it is left unchanged.
   void prepare(NalUnit& nal);
@@ -70,12 +66,10 @@ class NalReader {
   int32_t seek_first_start_code() const { return seek_first_start_code_; }
   int32_t stream_ended() const { return stream_ended_; }
   uint32_t window_fill() const { return window_fill_; }
-  uint32_t window_bytes() const { return window_bytes_; }
-  uint32_t nal_buffer_bytes() const { return nal_bytes_; }
   bool allocated() const { return window_ != nullptr && nal_ != nullptr; }
 
  private:
-  uint32_t begin_reading();
+  uint32_t begin_reading(std::FILE* file, ByteSource* source);
   uint32_t read_block();
   bool fill_window();
   int32_t find_first_start_code();
@@ -100,7 +94,7 @@ class NalReader {
 
   // About the NAL unit delivered last, for prepare().
   bool prepare_pending_ = false;
-  uint32_t first_03_ = 0;         // NAL buffer index of the first 0x03 after two zero bytes; 0: none
+  std::size_t first_03_ = 0;      // NAL buffer index of the first 0x03 after two zero bytes; kNoIndex: none
   uint64_t dropped_removed_ = 0;  // emulation prevention bytes among the bytes beyond the buffer
 };
 

@@ -81,25 +81,7 @@ TsPacketHeader read_packet_header(const uint8_t* p) {
   return h;
 }
 
-void TsDemux::reset() {
-  structure_ = TsStructure();
-  psi_.clear();
-  is_psi_pid_.fill(false);
-  is_psi_pid_[kPatPid] = true;
-  counts_ = TsErrorCounts();
-  pid_ = kNullPid;
-  selected_ = false;
-  last_cc_ = -1;
-  duplicate_seen_ = false;
-  state_ = PesState::kNone;
-  orphan_reported_ = false;
-  header_fill_ = 0;
-  first_payload_ = false;
-  unbounded_ = false;
-  payload_left_ = 0;
-  pes_ = TsPesHeader();
-  pes_count_ = 0;
-}
+void TsDemux::reset() { *this = TsDemux(std::move(warn_)); }
 
 void TsDemux::warn(const char* format, ...) {
   if (!warn_) return;

@@ -3,12 +3,8 @@
 // tables carried in every reading, and the PES reassembly of one chosen PID
 // into its elementary stream. Packets go in one at a time; the elementary
 // stream's bytes come out as slices of the packet just given, so nothing is
-// copied and the memory used does not grow with the stream.
-//
-// Damage is reported and counted, never fatal: lost packets (continuity),
-// packets flagged by the transport_error_indicator, loss of packet sync, a
-// PES that does not begin with a start code (so begins in the middle of an
-// access unit), program tables whose CRC does not match.
+// copied and the memory used does not grow with the stream. Damage (see
+// TsErrorCounts) is reported and counted, never fatal.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -87,7 +83,6 @@ class TsDemux {
 
   // From here on take_payload gives the bytes of this PID.
   void select(uint16_t pid);
-  uint16_t selected_pid() const { return pid_; }
 
   // The chosen PID's elementary stream bytes that this packet carries: a
   // slice of the packet, empty for every other PID.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stream/ts_packet_fields.h"
+
 namespace tarnwell {
 
 namespace {
@@ -18,6 +20,8 @@ constexpr std::array<uint32_t, 256> make_crc_table() {
 }
 
 constexpr std::array<uint32_t, 256> kCrcTable = make_crc_table();
+constexpr uint8_t kProgramMapTableId = 0x02;
+constexpr uint8_t kAvcTimingAndHrdDescriptor = 0x2A;
 
 struct StreamTypeName {
   uint8_t stream_type;
@@ -140,10 +144,6 @@ bool TsStructure::all_pmts_seen() const {
   return std::all_of(programs.begin(), programs.end(), [](const TsProgram& p) { return p.pmt_seen; });
 }
 
-bool TsStructure::is_pmt_pid(uint16_t pid) const {
-  return std::any_of(programs.begin(), programs.end(), [&](const TsProgram& p) { return p.program_map_PID == pid; });
-}
-
 const char* stream_type_codec(uint8_t stream_type) {
   const StreamTypeName* name = find_stream_type(stream_type);
   return name != nullptr ? name->codec : "unknown";
@@ -205,6 +205,31 @@ void SectionCollector::push(const uint8_t* payload, std::size_t length, bool uni
   }
 }
 
+int32_t avc_hrd_management_flag(const uint8_t* section, std::size_t length, uint16_t pid) {
+  if (length < 16 || section[0] != kProgramMapTableId) return -1;
+  const std::size_t end = std::min<std::size_t>(3 + length12_at(section + 1), length);
+  if (end < 4) return -1;
+  const std::size_t loop_end = end - 4;  // before CRC_32
+  std::size_t at = 12 + std::size_t{length12_at(section + 10)};
+  while (at + 5 <= loop_end) {
+    const std::size_t es_info_length = length12_at(section + at + 3);
+    std::size_t d = at + 5;
+    const std::size_t d_end = std::min(d + es_info_length, loop_end);
+    if (pid_at(section + at + 1) == pid) {
+      while (d + 2 <= d_end) {
+        const std::size_t descriptor_length = section[d + 1];
+        if (section[d] == kAvcTimingAndHrdDescriptor && descriptor_length >= 1 && d + 3 <= d_end) {
+          return section[d + 2] >> 7;
+        }
+        d += 2 + descriptor_length;
+      }
+      return -1;
+    }
+    at = d + es_info_length;
+  }
+  return -1;
+}
+
 SectionResult read_psi_section(const uint8_t* section, std::size_t length, uint16_t pid, TsStructure& structure) {
   const uint8_t table_id = section[0];
   if (length < 12 || (section[1] & 0x80) == 0) return SectionResult::kIgnored;
@@ -218,7 +243,7 @@ SectionResult read_psi_section(const uint8_t* section, std::size_t length, uint1
     structure.pat_version = version;
     return SectionResult::kRead;
   }
-  if (table_id == 0x02) return read_pmt(section, length, pid, structure);
+  if (table_id == kProgramMapTableId) return read_pmt(section, length, pid, structure);
   return SectionResult::kIgnored;
 }
 

@@ -43,7 +43,6 @@ struct TsStructure {
   // PMT seen names it.
   int32_t stream_type_of(uint16_t pid) const;
   bool all_pmts_seen() const;
-  bool is_pmt_pid(uint16_t pid) const;
 };
 
 // A short name for a stream_type ("h264", "aac", ...) and a description

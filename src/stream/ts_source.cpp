@@ -108,7 +108,6 @@ bool TsSource::open() {
   ended_ = false;
   number_ = 0;
   held_.clear();
-  held_numbers_.clear();
   held_pos_ = 0;
   out_ = TsSlice();
 
@@ -124,12 +123,11 @@ bool TsSource::open() {
 
   // The tables come first; the packets read meanwhile are held, to be
   // demultiplexed once the stream is chosen.
-  while (held_numbers_.size() < kMaxHeldPackets) {
+  while (number_ < kMaxHeldPackets) {
     const uint8_t* packet = next_packet();
     if (packet == nullptr) break;
     demux_.read_tables(packet, number_ - 1);
     held_.insert(held_.end(), packet, packet + kTsPacketBytes);
-    held_numbers_.push_back(number_ - 1);
     if (demux_.structure().all_pmts_seen()) break;
   }
   structure_ = demux_.structure();
@@ -190,16 +188,12 @@ std::size_t TsSource::read(uint8_t* into, std::size_t count) {
       out_.length -= take;
       continue;
     }
-    if (held_pos_ < held_numbers_.size()) {
-      out_ = demux_.take_payload(held_.data() + held_pos_ * kTsPacketBytes, held_numbers_[held_pos_]);
+    if (held_pos_ * kTsPacketBytes < held_.size()) {
+      out_ = demux_.take_payload(held_.data() + held_pos_ * kTsPacketBytes, held_pos_);
       ++held_pos_;
       continue;
     }
-    if (!held_numbers_.empty()) {  // all handed out: the memory goes back
-      std::vector<uint8_t>().swap(held_);
-      std::vector<uint64_t>().swap(held_numbers_);
-      held_pos_ = 0;
-    }
+    if (!held_.empty()) std::vector<uint8_t>().swap(held_);  // all handed out: the memory goes back
     const uint8_t* packet = next_packet();
     if (packet == nullptr) break;
     demux_.read_tables(packet, number_ - 1);

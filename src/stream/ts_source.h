@@ -75,9 +75,9 @@ class TsSource final : public RewindableSource {
   bool ended_ = false;
   uint64_t number_ = 0;  // packets read in this reading
 
-  // Packets held while the stream is not yet chosen.
+  // Packets held while the stream is not yet chosen: the reading's first ones,
+  // so held_pos_ is the number of the next to hand out.
   std::vector<uint8_t> held_;
-  std::vector<uint64_t> held_numbers_;
   std::size_t held_pos_ = 0;
 
   uint16_t pid_ = kNullPid;

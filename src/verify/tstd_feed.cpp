@@ -168,25 +168,20 @@ void TstdFeed::take_pcr(const uint8_t* packet, uint64_t number) {
   const int64_t wrap = static_cast<int64_t>(kPcrWrap);
   if (delta <= -wrap / 2) delta += wrap;
   if (delta > wrap / 2) delta -= wrap;
-  const Ticks at = Ticks::whole(last_pcr_ + delta);
-  if (!pcr.discontinuity && delta > kPcrIntervalLimit) {
+  if (!pcr.discontinuity && (delta > kPcrIntervalLimit || delta <= 0)) {
     TstdViolation v;
     v.kind = TstdKind::kPcrInterval;
-    v.ticks = at;
-    v.packet = number;
-    v.seconds = Ticks::whole(delta - kPcrIntervalLimit).seconds();
-    char text[96];
-    std::snprintf(text, sizeof text, "PCRs %.6f s apart", Ticks::whole(delta).seconds());
-    v.detail = text;
-    sink_.violation(std::move(v));
-  } else if (!pcr.discontinuity && delta <= 0) {
-    TstdViolation v;
-    v.kind = TstdKind::kPcrInterval;
-    v.ticks = Ticks::whole(last_pcr_);
     v.packet = number;
     char text[128];
-    std::snprintf(text, sizeof text, "PCR discontinuity without discontinuity_indicator (%+.6f s)",
-                  Ticks::whole(delta).seconds());
+    if (delta > 0) {
+      v.ticks = Ticks::whole(last_pcr_ + delta);
+      v.seconds = Ticks::whole(delta - kPcrIntervalLimit).seconds();
+      std::snprintf(text, sizeof text, "PCRs %.6f s apart", Ticks::whole(delta).seconds());
+    } else {
+      v.ticks = Ticks::whole(last_pcr_);
+      std::snprintf(text, sizeof text, "PCR discontinuity without discontinuity_indicator (%+.6f s)",
+                    Ticks::whole(delta).seconds());
+    }
     v.detail = text;
     sink_.violation(std::move(v));
   }

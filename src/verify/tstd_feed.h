@@ -58,9 +58,6 @@ struct TstdFeedSink {
   std::function<void(TstdViolation)> violation;
 };
 
-// The chosen PID's elementary stream for the splitter, read packet by packet;
-// on the way, every packet of the PID goes to the sink once the PCRs around
-// it have given it a time.
 class TstdFeed final : public ByteSource {
  public:
   TstdFeed(ByteSource& packets, uint32_t packet_size, uint16_t pid, uint16_t pcr_pid, uint16_t pmt_pid,

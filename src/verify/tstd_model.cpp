@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace tarnwell {
 namespace {
@@ -28,23 +29,10 @@ std::string text_of(const char* format, double a, double b) {
 }  // namespace
 
 const char* tstd_kind_name(TstdKind kind) {
-  switch (kind) {
-    case TstdKind::kTbOverflow:
-      return "tb_overflow";
-    case TstdKind::kTbNotEmpty:
-      return "tb_not_empty";
-    case TstdKind::kMbOverflow:
-      return "mb_overflow";
-    case TstdKind::kEbUnderflow:
-      return "eb_underflow";
-    case TstdKind::kDataDelay:
-      return "data_delay";
-    case TstdKind::kDtsOrder:
-      return "dts_order";
-    case TstdKind::kPcrInterval:
-      return "pcr_interval";
-  }
-  return "unknown";
+  static constexpr const char* kNames[kTstdKinds] = {"tb_overflow", "tb_not_empty", "mb_overflow", "eb_underflow",
+                                                     "data_delay",  "dts_order",    "pcr_interval"};
+  const auto k = static_cast<std::size_t>(kind);
+  return k < kTstdKinds ? kNames[k] : "unknown";
 }
 
 int64_t TstdParams::mb_size_bits_x375() const {
@@ -60,11 +48,7 @@ TstdModel::TstdModel(const TstdParams& params, uint32_t keep_violations, TstdObs
   mb_byte_ = Ticks::ratio(kByteTicksTimesRate, std::max<uint64_t>(params_.max_br_bits, 1));
 }
 
-uint64_t TstdModel::violation_count() const {
-  uint64_t total = 0;
-  for (uint64_t c : counts_) total += c;
-  return total;
-}
+uint64_t TstdModel::violation_count() const { return std::accumulate(counts_.begin(), counts_.end(), uint64_t{0}); }
 
 std::vector<TstdViolation> TstdModel::violations() const {
   std::vector<TstdViolation> all = kept_;
@@ -74,9 +58,7 @@ std::vector<TstdViolation> TstdModel::violations() const {
   return all;
 }
 
-void TstdModel::report(TstdViolation violation) { add_violation(std::move(violation)); }
-
-void TstdModel::add_violation(TstdViolation violation) { keep(std::move(violation)); }
+void TstdModel::report(TstdViolation violation) { keep(std::move(violation)); }
 
 std::size_t TstdModel::keep(TstdViolation violation) {
   const std::size_t kind = static_cast<std::size_t>(violation.kind);
@@ -106,13 +88,11 @@ void TstdModel::close_tb_stretch(const Ticks& end) {
   if (end.floor() < tb_stretch_start_.floor() + kTicksPerSecond) return;  // short of the limit by whole ticks
   const Ticks limit = tb_stretch_start_ + Ticks::whole(kTicksPerSecond);
   if (end <= limit) return;
-  TstdViolation v;
-  v.kind = TstdKind::kTbNotEmpty;
-  v.ticks = limit;
-  v.seconds = (end - limit).seconds();
-  v.detail =
-      text_of("TB held bytes from %.6f s to %.6f s without becoming empty", tb_stretch_start_.seconds(), end.seconds());
-  add_violation(std::move(v));
+  keep({.kind = TstdKind::kTbNotEmpty,
+        .ticks = limit,
+        .seconds = (end - limit).seconds(),
+        .detail = text_of("TB held bytes from %.6f s to %.6f s without becoming empty", tb_stretch_start_.seconds(),
+                          end.seconds())});
 }
 
 void TstdModel::tb_take(const TstdPacket& p) {
@@ -186,7 +166,7 @@ void TstdModel::tb_take(const TstdPacket& p) {
     violation.ticks = peak_time;
     violation.packet = p.number;
     violation.bits = (peak - kTbBytes) * 8;
-    add_violation(std::move(violation));
+    keep(std::move(violation));
   }
   emit_level(TstdBuffer::kTb, t0, peak, before);
 
@@ -250,13 +230,11 @@ void TstdModel::add_access_unit(const TstdAccessUnit& au) {
   const Ticks dts = Ticks::whole(au.decoding_time);
   r.time = dts;
   if (have_removal_ && au.decoding_time <= last_decoding_time_) {
-    TstdViolation v;
-    v.kind = TstdKind::kDtsOrder;
-    v.ticks = last_removal_;
-    v.access_unit = au.index;
-    v.detail = text_of("decoding time %.6f s does not advance past %.6f s", dts.seconds(),
-                       Ticks::whole(last_decoding_time_).seconds());
-    add_violation(std::move(v));
+    keep({.kind = TstdKind::kDtsOrder,
+          .ticks = last_removal_,
+          .access_unit = au.index,
+          .detail = text_of("decoding time %.6f s does not advance past %.6f s", dts.seconds(),
+                            Ticks::whole(last_decoding_time_).seconds())});
   }
   // A removal never goes back in time: one that would waits for the last.
   if (have_removal_ && r.time < last_removal_) r.time = last_removal_;
@@ -362,7 +340,7 @@ void TstdModel::take_chunk(const Chunk& c) {
     v.ticks = c.time;
     v.packet = c.packet;
     v.bits = static_cast<uint64_t>((bits_x375 - mb_size_x375_ + 374) / 375);
-    add_violation(std::move(v));
+    keep(std::move(v));
   }
   emit_level(TstdBuffer::kMb, c.time, mb_bytes_, before);
   emit_level(TstdBuffer::kEb, c.time, eb_fill(), eb_fill());  // EB fills between removals
@@ -398,29 +376,26 @@ void TstdModel::remove(Removal& r) {
   w.row.tb_peak_bits = tb_peak_since_removal_ * 8;
   tb_peak_since_removal_ = 0;
   if (es_entered_ < au.es_end) {
-    TstdViolation v;
-    v.kind = TstdKind::kEbUnderflow;
-    v.ticks = r.time;
-    v.packet = r.first_known ? r.first_packet : kNoPacket;
-    v.access_unit = au.index;
-    v.bits = (au.es_end - es_entered_) * 8;
-    v.seconds = -1.0;
-    v.detail = "last byte not in EB at the decoding time";
-    const std::size_t kept = keep(std::move(v));
+    const std::size_t kept = keep({.kind = TstdKind::kEbUnderflow,
+                                   .ticks = r.time,
+                                   .packet = r.first_known ? r.first_packet : kNoPacket,
+                                   .access_unit = au.index,
+                                   .bits = (au.es_end - es_entered_) * 8,
+                                   .seconds = -1.0,
+                                   .detail = "last byte not in EB at the decoding time"});
     pending_.push_back(Pending{au.es_end, r.time, kept});
     w.waiting = true;
   } else if (au.es_end > au.es_begin) {
     w.row.last_byte_known = entry_time(au.es_end - 1, w.row.last_byte_in_eb);
   }
   if (r.first_known && r.time - r.first_arrival > Ticks::whole(kDataDelayLimit)) {
-    TstdViolation v;
-    v.kind = TstdKind::kDataDelay;
-    v.ticks = r.time;
-    v.packet = r.first_packet;
-    v.access_unit = au.index;
-    v.seconds = (r.time - r.first_arrival - Ticks::whole(kDataDelayLimit)).seconds();
-    v.detail = text_of("first byte arrived at %.6f s, removed at %.6f s", r.first_arrival.seconds(), r.time.seconds());
-    add_violation(std::move(v));
+    keep({.kind = TstdKind::kDataDelay,
+          .ticks = r.time,
+          .packet = r.first_packet,
+          .access_unit = au.index,
+          .seconds = (r.time - r.first_arrival - Ticks::whole(kDataDelayLimit)).seconds(),
+          .detail =
+              text_of("first byte arrived at %.6f s, removed at %.6f s", r.first_arrival.seconds(), r.time.seconds())});
   }
   es_removed_ = std::max(es_removed_, au.es_end);
   const uint64_t eb_after = eb_fill();

@@ -121,7 +121,6 @@ class TstdModel {
   // No more input: every waiting packet and removal is taken.
   void finish();
 
-  const TstdParams& params() const { return params_; }
   uint64_t tb_peak_bits() const { return tb_peak_ * 8; }
   uint64_t mb_peak_bits() const { return mb_peak_ * 8; }
   uint64_t eb_peak_bits() const { return eb_peak_ * 8; }
@@ -170,7 +169,6 @@ class TstdModel {
   };
   enum class Server { kIdle, kBusy, kBlocked };
 
-  void add_violation(TstdViolation violation);
   std::size_t keep(TstdViolation violation);
   void tb_take(const TstdPacket& packet);
   uint64_t tb_departed(const Ticks& t) const;

@@ -71,6 +71,11 @@ class DecodingClock {
 TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32_t max_violations,
                        const TstdObserver& observer, const TsWarningFn& warn) {
   TstdRunResult result;
+  const auto stop = [&result](TstdRunStatus status, std::string refusal = {}) {
+    result.status = status;
+    result.refusal = std::move(refusal);
+    return result;
+  };
   uint16_t pmt_pid = kNullPid;
   {
     // Bytes that do not read as packets are refused here, before the
@@ -80,22 +85,14 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
     for (std::size_t n = 1; got < head.size() && n > 0; got += n)
       n = packets.read(head.data() + got, head.size() - got);
     if (detect_ts_packet_size(head.data(), got) == 0 && choice.packet_size == 0) {
-      result.status = TstdRunStatus::kRefused;
-      result.refusal = "not a transport stream (no sync byte 0x47 every 188, 192 or 204 bytes at its start)";
-      return result;
+      return stop(TstdRunStatus::kRefused,
+                  "not a transport stream (no sync byte 0x47 every 188, 192 or 204 bytes at its start)");
     }
-    if (!packets.restart()) {
-      result.status = TstdRunStatus::kReadError;
-      return result;
-    }
+    if (!packets.restart()) return stop(TstdRunStatus::kReadError);
   }
   {
     TsSource chooser(packets, choice, [](const char*) {});
-    if (!chooser.open()) {
-      result.status = TstdRunStatus::kRefused;
-      result.refusal = chooser.refusal();
-      return result;
-    }
+    if (!chooser.open()) return stop(TstdRunStatus::kRefused, chooser.refusal());
     result.pid = chooser.pid();
     result.packet_size = chooser.packet_size();
     bool found = false;
@@ -111,15 +108,10 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
     if (!found) {
       char text[128];
       std::snprintf(text, sizeof text, "PID %u is in no program map table, so it has no PCR_PID", result.pid);
-      result.status = TstdRunStatus::kRefused;
-      result.refusal = text;
-      return result;
+      return stop(TstdRunStatus::kRefused, text);
     }
   }
-  if (!packets.restart()) {
-    result.status = TstdRunStatus::kReadError;
-    return result;
-  }
+  if (!packets.restart()) return stop(TstdRunStatus::kReadError);
 
   std::optional<TstdModel> model;
   std::vector<TstdPacket> held_packets;
@@ -148,10 +140,7 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
   };
   TstdFeed feed(packets, result.packet_size, result.pid, result.pcr_pid, pmt_pid, warn, sink);
   AccessUnitSplitter splitter;
-  if (!splitter.allocated()) {
-    result.status = TstdRunStatus::kOutOfMemory;
-    return result;
-  }
+  if (!splitter.allocated()) return stop(TstdRunStatus::kOutOfMemory);
   splitter.begin(feed);
   DecodingClock clock;
   int64_t default_interval = kTicksPerSecond / 25;
@@ -167,10 +156,7 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
       result.profile_idc = sps.profile_idc;
       result.level_idc = sps.level_idc;
       const LevelLimits* level = find_level_limits(sps.profile_idc, sps.level_idc, sps.constraint_set3_flag);
-      if (level == nullptr) {
-        result.status = TstdRunStatus::kNoLevel;
-        return result;
-      }
+      if (level == nullptr) return stop(TstdRunStatus::kNoLevel);
       const CpbBrFactors factors = cpb_br_factors(sps.profile_idc);
       const uint64_t nal_factor = factors.nal != 0 ? factors.nal : 1200;
       TstdParams p;
@@ -204,28 +190,16 @@ TstdRunResult run_tstd(RewindableSource& packets, const TsChoice& choice, uint32
       held_units.push_back(unit);
     }
   }
-  if (got < 0) {
-    result.status = TstdRunStatus::kReadError;
-    return result;
-  }
+  if (got < 0) return stop(TstdRunStatus::kReadError);
   feed.finish();
   result.packets = feed.packets();
   result.pcrs = feed.pcrs();
   result.ts_errors = feed.demux().counts();
   result.notes = splitter.notes();
   result.hrd_management = feed.hrd_management();
-  if (too_long_without_sps) {
-    result.status = TstdRunStatus::kNoSps;
-    return result;
-  }
-  if (!feed.have_rate()) {
-    result.status = TstdRunStatus::kFewPcrs;
-    return result;
-  }
-  if (!model) {
-    result.status = TstdRunStatus::kNoSps;
-    return result;
-  }
+  if (too_long_without_sps) return stop(TstdRunStatus::kNoSps);
+  if (!feed.have_rate()) return stop(TstdRunStatus::kFewPcrs);
+  if (!model) return stop(TstdRunStatus::kNoSps);
   model->finish();
   result.access_units = model->access_units();
   result.tb_peak_bits = model->tb_peak_bits();

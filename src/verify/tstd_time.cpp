@@ -1,7 +1,7 @@
 #include "verify/tstd_time.h"
 
 #include <cstdint>
-#include <numeric>
+#include <utility>
 
 namespace tarnwell {
 namespace {
@@ -17,11 +17,7 @@ uint64_t gcd64(uint64_t a, uint64_t b) {
   a >>= __builtin_ctzll(a);
   do {
     b >>= __builtin_ctzll(b);
-    if (a > b) {
-      const uint64_t t = a;
-      a = b;
-      b = t;
-    }
+    if (a > b) std::swap(a, b);
     b -= a;
   } while (b != 0);
   return a << shift;
