@@ -29,10 +29,11 @@ const uint8_t* TstdPacketReader::next(uint64_t& skipped) {
     if (!fill(size_)) return nullptr;
     const uint8_t* at = block_.data() + pos_ + sync_;
     if (at[0] == kTsSyncByte) {
-      bool ok = true;
-      if (skipped > 0 && fill(3 * size_)) ok = at[size_] == kTsSyncByte && at[2 * size_] == kTsSyncByte;
+      // After a loss, sync is found again where three packets in a row begin
+      // with the sync byte (fewer at the end of the stream).
+      const bool ahead = skipped > 0 && fill(3 * size_);
       at = block_.data() + pos_ + sync_;  // fill may have moved the bytes
-      if (ok) {
+      if (!ahead || (at[size_] == kTsSyncByte && at[2 * size_] == kTsSyncByte)) {
         pos_ += size_;
         return at;
       }

@@ -13,6 +13,7 @@
 
 #include "picture/access_unit_splitter.h"
 #include "support/ts_builder.h"
+#include "verify/tstd_feed.h"
 
 namespace tarnwell {
 namespace {
@@ -120,6 +121,36 @@ TEST(TstdRunTest, DecodingTimesComeFromThePesOrTheIntervalBefore) {
     EXPECT_EQ(r.counts[static_cast<std::size_t>(TstdKind::kDtsOrder)], 0u);
     EXPECT_EQ(r.counts[static_cast<std::size_t>(TstdKind::kPcrInterval)], 0u);
   }
+}
+
+// Sync found again a few packets before the end of the reader's block, where
+// looking two packets ahead moves the bytes to its front.
+TEST(TstdPacketReaderTest, SyncIsFoundAgainNearTheEndOfABlock) {
+  Bytes null_packet(188, 0xFF);
+  null_packet[0] = 0x47;
+  null_packet[1] = 0x1F;
+  null_packet[3] = 0x10;
+  std::vector<Bytes> packets(3000, null_packet);  // more than two blocks
+  const std::size_t junk_at = 1391;
+  ASSERT_GT((junk_at * 188 + 100) + 3 * 188, kTstdBlockBytes);
+  Bytes ts = test::join(std::vector<Bytes>(packets.begin(), packets.begin() + junk_at));
+  ts.insert(ts.end(), 100, 0x00);
+  const Bytes rest = test::join(std::vector<Bytes>(packets.begin() + junk_at, packets.end()));
+  ts.insert(ts.end(), rest.begin(), rest.end());
+
+  MemorySource source(ts.data(), ts.size());
+  TstdPacketReader reader(source, 188);
+  std::size_t read = 0;
+  uint64_t skipped = 0;
+  uint64_t total_skipped = 0;
+  while (const uint8_t* packet = reader.next(skipped)) {
+    EXPECT_EQ(std::memcmp(packet, null_packet.data(), 188), 0) << read;
+    EXPECT_EQ(skipped, read == junk_at ? 100u : 0u) << read;
+    total_skipped += skipped;
+    ++read;
+  }
+  EXPECT_EQ(read, packets.size());
+  EXPECT_EQ(total_skipped, 100u);
 }
 
 }  // namespace
