@@ -4,6 +4,7 @@
 // ffmpeg's own extraction gives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -168,14 +169,14 @@ TEST(TsTables, PointerFieldEndsOneSectionAndStartsTheNext) {
   uint8_t cc0 = 0;
   std::vector<Bytes> packets = test::section_packets(0, test::pat_section({{1, 0x10}}), cc0);
   const std::size_t head = 10;
-  Bytes first = {0x00};
-  first.insert(first.end(), pmt0.begin(), pmt0.begin() + head);
+  Bytes first(1 + head, 0x00);  // pointer_field 0, then the PMT's first bytes
+  std::copy(pmt0.begin(), pmt0.begin() + head, first.begin() + 1);
   packets.push_back(test::ts_packet(0x10, true, 0, first));
   // The first packet ended in stuffing by the adaptation field; now the rest.
-  Bytes second = {static_cast<uint8_t>(pmt0.size() - head)};
-  second.insert(second.end(), pmt0.begin() + head, pmt0.end());
-  second.insert(second.end(), pmt1.begin(), pmt1.end());
-  second.resize(184, 0xFF);
+  Bytes second(184, 0xFF);
+  second[0] = static_cast<uint8_t>(pmt0.size() - head);
+  const auto tail_end = std::copy(pmt0.begin() + head, pmt0.end(), second.begin() + 1);
+  std::copy(pmt1.begin(), pmt1.end(), tail_end);
   packets.push_back(test::ts_packet(0x10, true, 1, second));
   uint8_t cc = 0;
   Bytes pes = test::pes_header(0);
