@@ -15,7 +15,7 @@
 
 #include "base/error_reporter.h"
 #include "fuzz_support.h"
-#include "inspect/decoder_buffer_text.h"
+#include "inspect/parameter_set_text.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"
 #include "picture/picture_assembler.h"
@@ -237,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   reporter.set_stderr_stream(memory);
   FrameRateFraction frame_rate;
   ParameterSets sets(reporter, frame_rate);
-  sets.set_sps_listener([memory](const SeqParamSet& sps) { print_decoder_buffer_text(sps, memory); });
+  sets.set_sps_listener([memory](const SeqParamSet& sps) { print_hrd_blocks(sps, memory); });
 
   switch (control & 3) {
     case 0: fuzz_sps(sets, rest, rest_size); break;

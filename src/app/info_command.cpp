@@ -10,8 +10,7 @@
 #include "base/control_ids.h"
 #include "base/dialog_port.h"
 #include "base/error_reporter.h"
-#include "inspect/codec_identity.h"
-#include "inspect/decoder_buffer_text.h"
+#include "inspect/parameter_set_text.h"
 #include "paramsets/hrd_parameters.h"
 #include "stream/stream_file.h"
 

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "inspect/decoder_buffer_text.h"
-#include "inspect/codec_identity.h"
+#include "inspect/parameter_set_text.h"
 #include "platform/executable_path.h"
 #include "support/bit_writer.h"
 #include "support/recording_dialog.h"

@@ -1,6 +1,6 @@
 // The HRD report's lines, printed from each SPS as it is parsed: both blocks,
 // the 32-bit products, the entries beyond the record, and when nothing prints.
-#include "inspect/decoder_buffer_text.h"
+#include "inspect/parameter_set_text.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ class HrdReportTest : public ParamSetsTest {
  protected:
   void SetUp() override {
     ASSERT_NE(report.get(), nullptr);
-    sets.set_sps_listener([this](const SeqParamSet& sps) { print_decoder_buffer_text(sps, report.get()); });
+    sets.set_sps_listener([this](const SeqParamSet& sps) { print_hrd_blocks(sps, report.get()); });
   }
   TempFile report;
 };

@@ -1,8 +1,10 @@
 #pragma once
-// The HRD info report: the HRD parameter blocks that the stream's sequence
-// parameter sets carry, framed by a first and a last line, written to
-// hrd.txt beside the executable and opened with the desktop's viewer. The
-// lines are printed from each SPS as it is parsed.
+// What the parsed sequence parameter sets at the start of a stream say, as
+// text for the user, before any check: the profile and level in the
+// read-only edits 1016 and 1017, and the HRD parameter blocks written to
+// hrd.txt beside the executable. Both parse the stream up to its first coded
+// picture through the parsing state.
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -13,11 +15,30 @@
 
 namespace tarnwell {
 
+// --- Profile and level -------------------------------------------------------
+std::string profile_text(int32_t profile_idc);
+std::string level_text(int32_t level_idc, int32_t constrained_set3_flag);
+
+enum class ProbeResult { Shown, CannotOpen, Busy };
+
+// Busy: another user holds the parsing state; the probe asks to run again
+// when it lets go and changes nothing now.
+ProbeResult probe_profile_level(ApplicationContext& context);
+// The same over a stream the caller has opened (and closes): read from its
+// current position.
+ProbeResult probe_profile_level(ApplicationContext& context, std::FILE* stream);
+// The same over `source`, from where it stands.
+ProbeResult probe_profile_level(ApplicationContext& context, ByteSource& source);
+
+// --- HRD parameter blocks (hrd.txt) -------------------------------------------
+// The blocks that the stream's SPSs carry, framed by a first and a last line,
+// opened with the desktop's viewer. The lines are printed from each SPS as it
+// is parsed.
 inline constexpr char kHrdReportName[] = "hrd.txt";
 
 // The report's lines for one parsed SPS: each HRD block it carries, with its
 // bit rates and CPB sizes in 32-bit unsigned arithmetic.
-void print_decoder_buffer_text(const SeqParamSet& sps, std::FILE* out);
+void print_hrd_blocks(const SeqParamSet& sps, std::FILE* out);
 
 // Parses the start of the stream in `stream`, printing the HRD blocks of every
 // SPS parsed into `out`, framed. The caller holds the parsing lease.
