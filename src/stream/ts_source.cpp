@@ -202,16 +202,25 @@ std::size_t TsSource::read(uint8_t* into, std::size_t count) {
   return done;
 }
 
+// Packets of this reading that went through the demultiplexer: the held ones
+// have been read from the file but count only once they are handed out, or a
+// restart that held the whole stream would look as far as the reading before.
+uint64_t TsSource::packets_demultiplexed() const {
+  return held_pos_ * kTsPacketBytes < held_.size() ? held_pos_ : number_;
+}
+
 bool TsSource::restart() {
-  if (number_ >= best_packets_) {
-    best_packets_ = number_;
+  if (packets_demultiplexed() >= best_packets_) {
+    best_packets_ = packets_demultiplexed();
     best_errors_ = demux_.counts();
   }
   if (!packets_.restart()) return false;
   return open();
 }
 
-TsErrorCounts TsSource::errors() const { return number_ >= best_packets_ ? demux_.counts() : best_errors_; }
+TsErrorCounts TsSource::errors() const {
+  return packets_demultiplexed() >= best_packets_ ? demux_.counts() : best_errors_;
+}
 
 bool TsFileReading::begin(std::FILE* file, TsWarningFn warn) {
   const InputHead head = read_input_head(file, kInputHeadBytes);

@@ -57,6 +57,7 @@ class TsSource final : public RewindableSource {
 
  private:
   bool choose();
+  uint64_t packets_demultiplexed() const;
   bool fill(std::size_t want);
   // The next 188-byte packet, past any bytes that lost the sync; null at the end.
   const uint8_t* next_packet();

@@ -289,6 +289,23 @@ TEST(TsSourceReading, RestartReadsTheSameBytesAndKeepsTheFurthestCounts) {
   Bytes again(200000);
   EXPECT_EQ(source.read(again.data(), again.size()), first);
   EXPECT_EQ(warnings.size(), 2u);  // once per reading that got there
+
+  // A PMT that never comes keeps the whole stream held at the start of a
+  // reading: a restart that has not handed anything out yet is not as far
+  // as the reading before it, whose damage still counts.
+  Mux unfinished;
+  unfinished.tables({{1, 0x10}, {2, 0x20}}, {test::pmt_section(1, 0x11, {{0x1B, 0x11}})});
+  for (uint8_t i = 0; i < 20; ++i) unfinished.pes(0x11, access_unit(i, 1000 + i));
+  unfinished.packets.erase(unfinished.packets.end() - 3);
+  const Bytes held = unfinished.bytes();
+  MemorySource held_memory(held.data(), held.size(), 1000);
+  TsSource held_source(held_memory, {}, [](const char*) {});
+  ASSERT_TRUE(held_source.open());
+  while (held_source.read(all.data(), all.size()) > 0) {
+  }
+  EXPECT_EQ(held_source.errors().continuity, 1u);
+  ASSERT_TRUE(held_source.restart());
+  EXPECT_EQ(held_source.errors().continuity, 1u);
 }
 
 // Real multiplexes: the elementary stream must be what ffmpeg extracts.
