@@ -15,7 +15,7 @@
 
 #include "base/error_reporter.h"
 #include "fuzz_support.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "paramsets/parameter_sets.h"
 #include "paramsets/rbsp_reader.h"
 #include "picture/picture_assembler.h"

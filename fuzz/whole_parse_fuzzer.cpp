@@ -21,7 +21,7 @@
 #include "app/dialog_check_observer.h"
 #include "context/application_context.h"
 #include "fuzz_support.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "stream/input_format.h"
 #include "verify/check_run.h"
 #include "verify/hrd_run.h"

@@ -10,7 +10,7 @@
 #include "base/control_ids.h"
 #include "base/dialog_port.h"
 #include "base/error_reporter.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "paramsets/hrd_parameters.h"
 #include "stream/stream_file.h"
 

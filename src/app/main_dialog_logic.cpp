@@ -6,7 +6,7 @@
 #include "app/dialog_check_observer.h"
 #include "app/input_check.h"
 #include "app/settings_input.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "stream/input_format.h"
 #include "stream/stream_file.h"
 #include "verify/check_run.h"

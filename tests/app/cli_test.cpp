@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "support/process_runner.h"
 #include "verify/buffer_model.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/app_fixture.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "platform/executable_path.h"
 #include "support/bit_writer.h"
 #include "support/recording_dialog.h"

@@ -16,7 +16,7 @@
 
 #include "app/dialog_check_observer.h"
 #include "context/application_context.h"
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 #include "platform/thread.h"
 #include "support/recording_dialog.h"
 #include "verify/check_run.h"

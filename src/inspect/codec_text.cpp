@@ -1,4 +1,4 @@
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The HRD report's lines, printed from each SPS as it is parsed: both blocks,
 // the 32-bit products, the entries beyond the record, and when nothing prints.
-#include "inspect/parameter_set_text.h"
+#include "inspect/codec_text.h"
 
 #include <gtest/gtest.h>
 
